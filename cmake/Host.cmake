@@ -1,0 +1,33 @@
+# Host build (Linux): the core with the in-memory platform, the package
+# writer, pkgtool, the unit tests, benchmarks and the fuzzer.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(LZMA REQUIRED IMPORTED_TARGET liblzma)
+
+option(STUB_SANITIZE "Build with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+if(STUB_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+add_compile_options(-Wall -Wextra)
+
+add_library(stubcore STATIC ${CORE_SOURCES})
+target_include_directories(stubcore PUBLIC ${CMAKE_SOURCE_DIR})
+target_link_libraries(stubcore PUBLIC PkgConfig::LZMA)
+
+file(GLOB MEMORY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/memory/*.cpp)
+add_library(stubmemory STATIC ${MEMORY_PLATFORM_SOURCES})
+target_link_libraries(stubmemory PUBLIC stubcore)
+
+file(GLOB WRITER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/package/writer/*.cpp)
+if(WRITER_SOURCES)
+  add_library(packagewriter STATIC ${WRITER_SOURCES})
+  target_link_libraries(packagewriter PUBLIC stubcore)
+endif()
+
+enable_testing()
+foreach(dir tools tests bench)
+  if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endforeach()

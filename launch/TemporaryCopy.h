@@ -1,0 +1,33 @@
+// Puts the unpacked setup program on disk under a name nobody else has.
+#pragma once
+
+#include "launcher/StubContext.h"
+#include "unpack/NoRTLStream.h"
+
+namespace stub {
+
+// Up to and including the last backslash; empty when there is none.
+Text ExtractFolder(const Text& path);
+// After the last backslash; the whole path when there is none.
+Text ExtractName(const Text& path);
+
+// The folder for the copy, always ending in a backslash: the package's own
+// folder when the last argument is "/temp", else the folder after the last
+// "/temp" that has one, else the system's temporary folder ("C:\" when it
+// has none).
+Text ChooseTemporaryFolder(const ArgumentList& arguments, Platform& platform);
+
+// The package's own name in `folder`, numbered (Setup2.exe, Setup3.exe, ...)
+// from `firstNumber` on when taken. `firstNumber` 0 tries the plain name first.
+Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
+                         uint32_t firstNumber = 0);
+
+// Chooses folder and name and writes `size` bytes of `output` there. An
+// existing file is never replaced: when the name turns out to be taken at
+// creation, the next number is tried. Returns the copy's path, which is then
+// held open read-only until the start has returned. Every failure ends the
+// process with the cannot-create-copy message (a short write deletes the
+// file first).
+Text CreateTemporaryCopy(const StubContext& context, const TStream& output, uint32_t size);
+
+}  // namespace stub

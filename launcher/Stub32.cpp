@@ -1,0 +1,45 @@
+#include "launcher/Stub32.h"
+
+#include "gates/ExpiryGate.h"
+#include "gates/PayloadSelection.h"
+#include "gates/WindowsVersionGate.h"
+#include "launch/LaunchPlan.h"
+#include "launch/TemporaryCopy.h"
+#include "launcher/FatalMessages.h"
+#include "package/PackageMessage.h"
+#include "package/VerifyPackage.h"
+#include "unpack/LzmaUnpack.h"
+#include "unpack/NoRTLStream.h"
+
+namespace stub {
+
+void RunLauncher(Platform& platform) {
+  const Text modulePath = platform.ModulePath();
+  const Text commandLine = platform.CommandLine();
+  StubContext context{platform, ArgumentList(commandLine.Data(), modulePath)};
+
+  if (!platform.OpenPackageFile(context.arguments.Argument(0))) {
+    ShowFatalMessage(context, FatalMessage::kDamaged);
+  }
+  const PackageLocator locator = VerifyPackage(context);
+  const PackageHeader header = ReadPackageHeader(context, locator.packageOffset);
+
+  CheckExpiry(context, header);
+  const PayloadDescriptor payload = SelectPayload(context, header);
+  const uint32_t majorVersion = CheckWindowsVersion(context, header);
+
+  Text temporaryCopyPath;
+  {
+    TStream input;
+    TStream output;
+    UnpackPayload(context, header, payload, input, output);
+    temporaryCopyPath = CreateTemporaryCopy(context, output, payload.unpackedSize);
+    // Leaving this scope frees the output stream, then the input stream.
+  }
+  platform.ClosePackageFile();
+
+  RunSetupProgram(context, temporaryCopyPath, majorVersion, header.elevationMode,
+                  locator.detachedMinSize != 0);
+}
+
+}  // namespace stub

@@ -1,0 +1,16 @@
+// CRC-32 as zlib and IEEE 802.3 compute it: reflected polynomial 0xEDB88320,
+// initial value 0xFFFFFFFF, final complement. Crc32 of "abc" is 0x352441C2;
+// of no bytes, 0.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace stub {
+
+uint32_t Crc32(const void* data, size_t length);
+
+// Continues a checksum: Crc32Update(Crc32(a), b) == Crc32(a followed by b).
+uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
+
+}  // namespace stub

@@ -1,0 +1,26 @@
+// Reading the package header and showing the package's own refusal texts.
+#pragma once
+
+#include "launcher/StubContext.h"
+#include "package/StubTypes.h"
+
+namespace stub {
+
+// Reads the 74-byte header at `packageOffset`. A short read ends the process
+// with the damaged-package message. No field is validated here.
+PackageHeader ReadPackageHeader(const StubContext& context, uint32_t packageOffset);
+
+// Replaces every "%USER%", then every "%user%", that `text` holds by
+// `userText`, left to right. Placeholders that `userText` itself brings in are
+// not expanded again, so the result is always finite. An empty `userText`
+// leaves `text` unchanged.
+Text FillPlaceholders(const Text& text, const Text& userText);
+
+// Reads the message text the descriptor points at, fills the placeholder when
+// `userText` is given (null or empty: no substitution) and shows it as an
+// error box captioned with the launcher's path. A text that cannot be read
+// whole shows the damaged-package message instead. Never returns.
+[[noreturn]] void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
+                                     const Text* userText);
+
+}  // namespace stub

@@ -1,0 +1,55 @@
+#include "package/VerifyPackage.h"
+
+#include "launcher/FatalMessages.h"
+#include "package/CRC32.h"
+#include "platform/Memory.h"
+
+namespace stub {
+
+SizeVerdict JudgeFileSize(const PackageLocator& locator, uint64_t fileSize) {
+  if (locator.detachedMinSize != 0) {
+    return locator.detachedMinSize > static_cast<uint32_t>(fileSize) ? SizeVerdict::kTruncated
+                                                                     : SizeVerdict::kLargeEnough;
+  }
+  const auto minimum =
+      static_cast<int64_t>((static_cast<uint64_t>(locator.minSizeHigh) << 32) | locator.minSizeLow);
+  return minimum > static_cast<int64_t>(fileSize) ? SizeVerdict::kTruncated
+                                                  : SizeVerdict::kLargeEnough;
+}
+
+PackageLocator VerifyPackage(const StubContext& context) {
+  Platform& platform = context.platform;
+  uint8_t bytes[kLocatorSize];
+  if (platform.ReadPackageFile(kLocatorOffset, bytes, kLocatorSize) != kLocatorSize) {
+    ShowFatalMessage(context, FatalMessage::kDamaged);
+  }
+  const PackageLocator locator = DecodeLocator(bytes);
+  if (locator.packageOffset == 0) ShowFatalMessage(context, FatalMessage::kDamaged);
+
+  const uint64_t fileSize = platform.PackageFileSize();
+  if (JudgeFileSize(locator, fileSize) == SizeVerdict::kTruncated) {
+    ShowFatalMessage(context, FatalMessage::kTruncated);
+  }
+
+  // The span can never be read whole when it reaches past the end of the file
+  // or beyond the 2 GiB the launcher positions within; refusing it here keeps
+  // a damaged locator from demanding gigabytes first.
+  const uint64_t spanEnd = static_cast<uint64_t>(locator.packageOffset) + locator.crcLength;
+  if (spanEnd > fileSize || locator.packageOffset >= 0x80000000u) {
+    ShowFatalMessage(context, FatalMessage::kDamaged);
+  }
+
+  uint32_t crc = 0;
+  if (locator.crcLength != 0) {
+    void* span = AllocateBlock(locator.crcLength);
+    if (!span) MemoryExhausted();
+    const uint32_t read = platform.ReadPackageFile(locator.packageOffset, span, locator.crcLength);
+    if (read != locator.crcLength) ShowFatalMessage(context, FatalMessage::kDamaged);
+    crc = Crc32(span, locator.crcLength);
+    FreeBlock(span);
+  }
+  if (crc != locator.crc) ShowFatalMessage(context, FatalMessage::kDamaged);
+  return locator;
+}
+
+}  // namespace stub

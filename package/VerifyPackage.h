@@ -1,0 +1,26 @@
+// Finds the package inside the launcher's own file and proves it complete and
+// undamaged before anything else of it is read.
+#pragma once
+
+#include <cstdint>
+
+#include "launcher/StubContext.h"
+#include "package/StubTypes.h"
+
+namespace stub {
+
+enum class SizeVerdict { kLargeEnough, kTruncated };
+
+// The truncation test alone: a detached package compares its 32-bit minimum
+// with the low word of the file size; an ordinary one compares the 64-bit
+// minimum with the file size as signed 64-bit values.
+SizeVerdict JudgeFileSize(const PackageLocator& locator, uint64_t fileSize);
+
+// Reads the locator at offset 128, checks the file size, reads the checksum
+// span in one read and checks its CRC-32. Returns the locator when all pass;
+// ends the process with the truncated or damaged message otherwise. A span
+// that reaches past the end of the file is damaged before any memory is taken
+// for it.
+PackageLocator VerifyPackage(const StubContext& context);
+
+}  // namespace stub

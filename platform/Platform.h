@@ -1,0 +1,120 @@
+// The narrow seam between the launcher's rules and Windows. Every effect the
+// launcher has on the world, and every fact it learns from it, passes through
+// one of these operations. platform/win32 makes the real calls; platform/memory
+// keeps files as byte buffers and scripted facts for tests, the fuzzer and
+// pkgtool's simulation.
+//
+// Each operation states the Windows call it stands for; the core relies on
+// nothing beyond what is written here.
+#pragma once
+
+#include <cstdint>
+
+#include "package/StubTypes.h"
+#include "package/Text.h"
+
+namespace stub {
+
+// What GetVersionExW (OSVERSIONINFOW, size 276) reported.
+struct VersionFacts {
+  bool ok = false;
+  uint32_t major = 0;
+  uint32_t minor = 0;
+  uint32_t platformId = 0;
+};
+
+// What GetVersionExW (OSVERSIONINFOEXW, size 284) reported.
+struct ServicePackFacts {
+  bool ok = false;
+  uint16_t servicePackMajor = 0;
+};
+
+// A started process, as the start call returned it. Opaque to the core.
+using ProcessHandle = uintptr_t;
+
+// Outcome of creating the temporary copy.
+enum class CreateCopyResult {
+  kWritten,    // created and written; `written` says how many bytes landed
+  kNameTaken,  // a file of that name already exists and was left untouched
+  kFailed,     // could not be created for any other reason
+};
+
+constexpr uint32_t kRegistryBufferSize = 128;
+
+class Platform {
+ public:
+  // --- Process ---------------------------------------------------------
+  // GetCommandLineW.
+  virtual Text CommandLine() = 0;
+  // GetModuleFileNameW into a buffer of 261 characters.
+  virtual Text ModulePath() = 0;
+  // MessageBoxW(no owner, text, caption, MB_ICONERROR), then ExitProcess(0).
+  [[noreturn]] virtual void ShowErrorAndExit(const Text& text, const Text& caption) = 0;
+
+  // --- The package file (the launcher's own file) ----------------------
+  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on failure.
+  virtual bool OpenPackageFile(const Text& path) = 0;
+  // SetFilePointer to `offset` (a signed 32-bit distance from the start, as
+  // the launcher has always positioned the file), then one ReadFile of
+  // `count` bytes. Returns the number of bytes read; 0 on any failure.
+  virtual uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) = 0;
+  // GetFileSize, both words.
+  virtual uint64_t PackageFileSize() = 0;
+  // CloseHandle.
+  virtual void ClosePackageFile() = 0;
+
+  // --- System facts ----------------------------------------------------
+  // GetLocalTime.
+  virtual LocalDate LocalToday() = 0;
+  // IsWow64Process looked up at run time; false when absent or failing.
+  virtual bool IsWow64() = 0;
+  virtual VersionFacts GetVersion() = 0;
+  virtual ServicePackFacts GetServicePack() = 0;
+  // RegOpenKeyExW(HKLM, "Software\Microsoft\Windows NT\CurrentVersion", 0,
+  // KEY_READ). True on ERROR_SUCCESS.
+  virtual bool OpenCurrentVersionKey() = 0;
+  // RegQueryValueExW into `buffer`, size set to 128 before the call, type
+  // ignored. True on ERROR_SUCCESS, with `size` the bytes stored.
+  virtual bool QueryCurrentVersionValue(const char16_t* name,
+                                        uint8_t (&buffer)[kRegistryBufferSize],
+                                        uint32_t& size) = 0;
+  // RegCloseKey.
+  virtual void CloseCurrentVersionKey() = 0;
+
+  // --- Temporary copy --------------------------------------------------
+  // GetTempPathW into a zeroed buffer of 256 characters; the text up to the
+  // first NUL (empty when the call wrote nothing).
+  virtual Text TempPath() = 0;
+  // FindFirstFileW (+ FindClose): any entry, a folder included, counts.
+  virtual bool FileExists(const Text& path) = 0;
+  // Creates `path` without ever replacing an existing file, writes `size`
+  // bytes with one write and closes it. `written` receives the count written.
+  virtual CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
+                                      uint32_t& written) = 0;
+  // Reopens the finished copy read-only, sharing read access only, so that no
+  // other process can change, replace or delete it until ReleaseCopy().
+  virtual void HoldCopy(const Text& path) = 0;
+  virtual void ReleaseCopy() = 0;
+  // DeleteFileW; the result is not examined.
+  virtual void RemoveFile(const Text& path) = 0;
+
+  // --- Launch ----------------------------------------------------------
+  // WNetGetUniversalNameW(UNIVERSAL_NAME_INFO_LEVEL, 2000-byte buffer).
+  // True with `universal` set on NO_ERROR.
+  virtual bool UniversalName(const Text& path, Text& universal) = 0;
+  // Administrators group enabled in the launcher's own token.
+  virtual bool IsAdministrator() = 0;
+  // CreateProcessW(no application name, commandLine, ..., currentDirectory).
+  virtual bool StartDirect(const Text& commandLine, const Text& currentDirectory,
+                           ProcessHandle& process) = 0;
+  // ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, verb, file, parameters, SW_SHOW).
+  virtual bool StartShell(const Text& verb, const Text& file, const Text& parameters,
+                          ProcessHandle& process) = 0;
+  // WaitForSingleObject(INFINITE), then CloseHandle.
+  virtual void WaitAndClose(ProcessHandle process) = 0;
+
+ protected:
+  ~Platform() = default;
+};
+
+}  // namespace stub

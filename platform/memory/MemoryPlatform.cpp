@@ -1,0 +1,303 @@
+#include "platform/memory/MemoryPlatform.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "launcher/Stub32.h"
+#include "platform/Memory.h"
+
+namespace stub {
+
+namespace {
+
+size_t g_allocationLimit = 0;
+
+bool Contains(const std::vector<std::u16string>& list, const std::u16string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+}  // namespace
+
+// Host allocator: the C heap, with an optional ceiling for tests.
+void* AllocateBlock(size_t size) {
+  if (g_allocationLimit && size > g_allocationLimit) return nullptr;
+  return std::malloc(size ? size : 1);
+}
+void* ResizeBlock(void* block, size_t size) {
+  if (g_allocationLimit && size > g_allocationLimit) return nullptr;
+  return std::realloc(block, size ? size : 1);
+}
+void FreeBlock(void* block) { std::free(block); }
+
+void SetAllocationLimitForTesting(size_t bytes) { g_allocationLimit = bytes; }
+
+std::u16string ToU16(const Text& text) { return std::u16string(text.Data(), text.Length()); }
+Text FromU16(const std::u16string& text) { return Text(text.data(), text.size()); }
+
+std::string ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::u16string FromUtf8(const std::string& text) {
+  std::u16string out;
+  for (size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    uint32_t c;
+    size_t n;
+    if (b < 0x80) { c = b; n = 1; }
+    else if ((b >> 5) == 6) { c = b & 0x1F; n = 2; }
+    else if ((b >> 4) == 14) { c = b & 0x0F; n = 3; }
+    else { c = b & 0x07; n = 4; }
+    for (size_t k = 1; k < n && i + k < text.size(); ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    i += n;
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+void MemoryPlatform::SetRegistryText(const std::u16string& name, const std::u16string& text) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  bytes.push_back(0);
+  bytes.push_back(0);
+  registry[name] = bytes;
+}
+
+bool MemoryPlatform::CallMade(const std::string& call) const {
+  return std::find(calls.begin(), calls.end(), call) != calls.end();
+}
+
+Text MemoryPlatform::CommandLine() { return FromU16(commandLine); }
+Text MemoryPlatform::ModulePath() {
+  // GetModuleFileNameW into 261 characters truncates longer paths.
+  return FromU16(modulePath.substr(0, 260));
+}
+
+void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption) {
+  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError});
+  calls.push_back("ExitProcess 0");
+  throw ProcessEnded{0};
+}
+
+bool MemoryPlatform::OpenPackageFile(const Text& path) {
+  calls.push_back("OpenPackageFile " + ToUtf8(ToU16(path)));
+  if (packageOpenFails) return false;
+  packageOpen = true;
+  return true;
+}
+
+uint32_t MemoryPlatform::ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) {
+  calls.push_back("ReadPackageFile " + std::to_string(offset) + " " + std::to_string(count));
+  if (!packageOpen) return 0;
+  // SetFilePointer takes a signed 32-bit distance from the start: offsets of
+  // 2 GiB and more are negative and fail to position the file.
+  if (offset >= 0x80000000u) return 0;
+  if (offset >= packageBytes.size()) return 0;
+  const size_t available = packageBytes.size() - offset;
+  const uint32_t n = static_cast<uint32_t>(std::min<size_t>(available, count));
+  if (n) std::memcpy(buffer, packageBytes.data() + offset, n);
+  return n;
+}
+
+uint64_t MemoryPlatform::PackageFileSize() {
+  return reportedFileSize ? *reportedFileSize : packageBytes.size();
+}
+
+void MemoryPlatform::ClosePackageFile() {
+  calls.push_back("ClosePackageFile");
+  packageOpen = false;
+}
+
+LocalDate MemoryPlatform::LocalToday() {
+  calls.push_back("GetLocalTime");
+  return today;
+}
+
+bool MemoryPlatform::IsWow64() {
+  calls.push_back("IsWow64");
+  return wow64;
+}
+
+VersionFacts MemoryPlatform::GetVersion() {
+  calls.push_back("GetVersion");
+  return version;
+}
+
+ServicePackFacts MemoryPlatform::GetServicePack() {
+  calls.push_back("GetServicePack");
+  return servicePack;
+}
+
+bool MemoryPlatform::OpenCurrentVersionKey() {
+  calls.push_back("OpenKey");
+  keyOpen = keyOpens;
+  return keyOpens;
+}
+
+bool MemoryPlatform::QueryCurrentVersionValue(const char16_t* name,
+                                              uint8_t (&buffer)[kRegistryBufferSize],
+                                              uint32_t& size) {
+  const std::u16string key(name);
+  calls.push_back("QueryValue " + ToUtf8(key));
+  if (size != kRegistryBufferSize) calls.push_back("QueryValue size not reset");
+  auto it = registry.find(key);
+  if (it == registry.end() || it->second.size() > kRegistryBufferSize) return false;
+  if (!it->second.empty()) std::memcpy(buffer, it->second.data(), it->second.size());
+  size = static_cast<uint32_t>(it->second.size());
+  return true;
+}
+
+void MemoryPlatform::CloseCurrentVersionKey() {
+  calls.push_back("CloseKey");
+  keyOpen = false;
+}
+
+Text MemoryPlatform::TempPath() {
+  calls.push_back("GetTempPath");
+  return FromU16(tempPath.substr(0, 256));
+}
+
+bool MemoryPlatform::FileExists(const Text& path) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("FileExists " + ToUtf8(p));
+  return files.count(p) != 0 || Contains(folders, p);
+}
+
+CreateCopyResult MemoryPlatform::CreateCopy(const Text& path, const void* bytes, uint32_t size,
+                                            uint32_t& written) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("CreateCopy " + ToUtf8(p));
+  written = 0;
+  if (Contains(takenAtCreation, p)) {
+    files[p] = {'o', 't', 'h', 'e', 'r'};  // someone else's file, which must survive
+    return CreateCopyResult::kNameTaken;
+  }
+  if (files.count(p) || Contains(folders, p)) return CreateCopyResult::kNameTaken;
+  if (Contains(uncreatable, p)) return CreateCopyResult::kFailed;
+  written = shortWrite ? std::min(*shortWrite, size) : size;
+  const auto* b = static_cast<const uint8_t*>(bytes);
+  files[p] = std::vector<uint8_t>(b, b + written);
+  return CreateCopyResult::kWritten;
+}
+
+void MemoryPlatform::HoldCopy(const Text& path) {
+  calls.push_back("HoldCopy " + ToUtf8(ToU16(path)));
+  copyHeld = true;
+}
+
+void MemoryPlatform::ReleaseCopy() {
+  calls.push_back("ReleaseCopy");
+  copyHeld = false;
+}
+
+void MemoryPlatform::RemoveFile(const Text& path) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("RemoveFile " + ToUtf8(p));
+  removed.push_back(p);
+  files.erase(p);
+}
+
+bool MemoryPlatform::UniversalName(const Text& path, Text& universal) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("UniversalName " + ToUtf8(p));
+  auto it = universalNames.find(p);
+  if (it == universalNames.end()) return false;
+  universal = FromU16(it->second);
+  return true;
+}
+
+bool MemoryPlatform::IsAdministrator() {
+  calls.push_back("IsAdministrator");
+  return administrator;
+}
+
+bool MemoryPlatform::StartDirect(const Text& commandLine, const Text& currentDirectory,
+                                 ProcessHandle& process) {
+  calls.push_back("StartDirect");
+  if (startFails) return false;
+  RecordedStart s;
+  s.commandLine = ToU16(commandLine);
+  s.currentDirectory = ToU16(currentDirectory);
+  s.copyHeldDuringStart = copyHeld;
+  starts.push_back(s);
+  process = starts.size();
+  return true;
+}
+
+bool MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& parameters,
+                                ProcessHandle& process) {
+  calls.push_back("StartShell");
+  if (startFails) return false;
+  RecordedStart s;
+  s.shell = true;
+  s.verb = ToU16(verb);
+  s.file = ToU16(file);
+  s.parameters = ToU16(parameters);
+  s.copyHeldDuringStart = copyHeld;
+  starts.push_back(s);
+  process = starts.size();
+  return true;
+}
+
+void MemoryPlatform::WaitAndClose(ProcessHandle process) {
+  calls.push_back("WaitAndClose " + std::to_string(process));
+  ++waits;
+}
+
+namespace {
+MemoryPlatform* g_active = nullptr;
+void ExhaustedOnMemoryPlatform() {
+  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath());
+}
+}  // namespace
+
+int RunOnMemoryPlatform(MemoryPlatform& platform) {
+  MemoryPlatform* previous = g_active;
+  g_active = &platform;
+  SetMemoryExhaustedHandler(&ExhaustedOnMemoryPlatform);
+  int code = 0;
+  try {
+    RunLauncher(platform);
+  } catch (const ProcessEnded& ended) {
+    code = ended.exitCode;
+  }
+  g_active = previous;
+  return code;
+}
+
+}  // namespace stub

@@ -1,0 +1,133 @@
+// An in-memory Windows for tests, the fuzzer and pkgtool's simulation: the
+// package file is a byte buffer, the file system a map, system facts are
+// scripted, and error boxes, starts and every registry read are recorded.
+// ShowErrorAndExit throws ProcessEnded, which the caller catches; the core
+// itself never catches anything.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+
+namespace stub {
+
+// Thrown where the real launcher would end its process.
+struct ProcessEnded {
+  int exitCode = 0;
+};
+
+struct RecordedBox {
+  std::u16string text;
+  std::u16string caption;
+  uint32_t style = 0;  // always MB_ICONERROR (0x10) for the launcher's boxes
+};
+
+struct RecordedStart {
+  bool shell = false;
+  std::u16string commandLine;       // direct start
+  std::u16string currentDirectory;  // direct start
+  std::u16string verb;              // shell start
+  std::u16string file;              // shell start
+  std::u16string parameters;        // shell start
+  bool copyHeldDuringStart = false;  // HoldCopy was in force when the start was made
+};
+
+class MemoryPlatform final : public Platform {
+ public:
+  static constexpr uint32_t kMbIconError = 0x10;
+
+  // --- Scripted facts (set before running) ---------------------------------
+  std::u16string commandLine = u"\"C:\\Downloads\\Setup.exe\"";
+  std::u16string modulePath = u"C:\\Downloads\\Setup.exe";
+  std::vector<uint8_t> packageBytes;
+  bool packageOpenFails = false;
+  // When set, PackageFileSize reports this instead of the buffer's size.
+  std::optional<uint64_t> reportedFileSize;
+  LocalDate today{2026, 6, 1};
+  bool wow64 = false;
+  VersionFacts version{true, 10, 0, 2};
+  ServicePackFacts servicePack{true, 4};
+  bool keyOpens = true;
+  // Registry values of the current-version key, as raw bytes (UTF-16LE text
+  // usually, with its terminator). Absent names fail to read; values longer
+  // than 128 bytes fail as Windows does (ERROR_MORE_DATA).
+  std::map<std::u16string, std::vector<uint8_t>> registry;
+  std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
+  // Files and folders of the file system, by exact path.
+  std::map<std::u16string, std::vector<uint8_t>> files;
+  std::vector<std::u16string> folders;
+  // Paths where creation fails (no rights, missing folder...).
+  std::vector<std::u16string> uncreatable;
+  // Paths whose probe says free but whose creation finds the name taken (a
+  // file created by someone else between the probe and the creation).
+  std::vector<std::u16string> takenAtCreation;
+  // When set, the copy's write stores only this many bytes.
+  std::optional<uint32_t> shortWrite;
+  std::map<std::u16string, std::u16string> universalNames;
+  bool administrator = false;
+  bool startFails = false;
+
+  // --- Recorded effects ----------------------------------------------------
+  std::vector<RecordedBox> boxes;
+  std::vector<RecordedStart> starts;
+  std::vector<std::string> calls;  // operation log, e.g. "QueryValue CurrentBuild"
+  std::vector<std::u16string> removed;
+  bool packageOpen = false;
+  bool keyOpen = false;
+  bool copyHeld = false;
+  int waits = 0;
+
+  // Sets registry value `name` to UTF-16LE `text` with a terminator.
+  void SetRegistryText(const std::u16string& name, const std::u16string& text);
+  bool CallMade(const std::string& call) const;
+
+  // --- Platform ------------------------------------------------------------
+  Text CommandLine() override;
+  Text ModulePath() override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption) override;
+  bool OpenPackageFile(const Text& path) override;
+  uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
+  uint64_t PackageFileSize() override;
+  void ClosePackageFile() override;
+  LocalDate LocalToday() override;
+  bool IsWow64() override;
+  VersionFacts GetVersion() override;
+  ServicePackFacts GetServicePack() override;
+  bool OpenCurrentVersionKey() override;
+  bool QueryCurrentVersionValue(const char16_t* name, uint8_t (&buffer)[kRegistryBufferSize],
+                                uint32_t& size) override;
+  void CloseCurrentVersionKey() override;
+  Text TempPath() override;
+  bool FileExists(const Text& path) override;
+  CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
+                              uint32_t& written) override;
+  void HoldCopy(const Text& path) override;
+  void ReleaseCopy() override;
+  void RemoveFile(const Text& path) override;
+  bool UniversalName(const Text& path, Text& universal) override;
+  bool IsAdministrator() override;
+  bool StartDirect(const Text& commandLine, const Text& currentDirectory,
+                   ProcessHandle& process) override;
+  bool StartShell(const Text& verb, const Text& file, const Text& parameters,
+                  ProcessHandle& process) override;
+  void WaitAndClose(ProcessHandle process) override;
+};
+
+// Runs the whole main sequence on `platform`, catching the end of the
+// process. Returns the exit code (0 when the sequence returned normally).
+int RunOnMemoryPlatform(MemoryPlatform& platform);
+
+// Host allocator controls for tests: allocations larger than `bytes` fail
+// (0 lifts the limit). Lets tests reach the out-of-memory path safely.
+void SetAllocationLimitForTesting(size_t bytes);
+
+std::u16string ToU16(const Text& text);
+Text FromU16(const std::u16string& text);
+std::string ToUtf8(const std::u16string& text);
+std::u16string FromUtf8(const std::string& text);
+
+}  // namespace stub
