@@ -1,0 +1,174 @@
+#include "package/VerifyPackage.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "launcher/FatalMessages.h"
+#include "package/CRC32.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+constexpr uint32_t kStubSize = 512;
+constexpr uint32_t kSpanSize = 1000;
+
+// A fake launcher image followed by a checksummed span, with a locator that
+// describes it exactly as a package writer would.
+struct Fixture {
+  std::vector<uint8_t> bytes;
+  PackageLocator locator;
+
+  Fixture() : bytes(kStubSize + kSpanSize) {
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
+    for (uint32_t i = kLocatorOffset; i < kLocatorOffset + kLocatorSize; ++i) bytes[i] = 0;
+    locator.packageOffset = kStubSize;
+    locator.crcLength = kSpanSize;
+    locator.crc = Crc32(bytes.data() + kStubSize, kSpanSize);
+    locator.minSizeLow = static_cast<uint32_t>(bytes.size());
+  }
+  void StoreLocator() {
+    uint8_t raw[kLocatorSize];
+    EncodeLocator(locator, raw);
+    std::copy(raw, raw + kLocatorSize, bytes.begin() + kLocatorOffset);
+  }
+};
+
+enum class Outcome { kPasses, kDamaged, kTruncated };
+
+struct VerifyCase {
+  const char* name;
+  std::function<void(Fixture&)> change;  // applied before the locator is stored
+  std::function<void(std::vector<uint8_t>&)> damage;  // applied after
+  Outcome outcome;
+};
+
+class VerifyPackageTest : public testing::TestWithParam<VerifyCase> {};
+
+TEST_P(VerifyPackageTest, GivesTheExpectedVerdict) {
+  const VerifyCase& c = GetParam();
+  Fixture f;
+  if (c.change) c.change(f);
+  f.StoreLocator();
+  if (c.damage) c.damage(f.bytes);
+
+  MemoryPlatform platform;
+  platform.packageBytes = f.bytes;
+  ASSERT_TRUE(platform.OpenPackageFile(Text(u"C:\\Downloads\\Setup.exe")));
+  StubContext context{platform, ArgumentList(u"Setup.exe", Text(u"C:\\Downloads\\Setup.exe"))};
+  bool ended = false;
+  try {
+    const PackageLocator result = VerifyPackage(context);
+    EXPECT_EQ(result.packageOffset, f.locator.packageOffset);
+  } catch (const ProcessEnded& e) {
+    ended = true;
+    EXPECT_EQ(e.exitCode, 0);
+  }
+  switch (c.outcome) {
+    case Outcome::kPasses:
+      EXPECT_FALSE(ended);
+      EXPECT_TRUE(platform.boxes.empty());
+      break;
+    case Outcome::kDamaged:
+    case Outcome::kTruncated: {
+      ASSERT_TRUE(ended);
+      ASSERT_EQ(platform.boxes.size(), 1u);
+      const auto expected = c.outcome == Outcome::kDamaged ? FatalMessage::kDamaged
+                                                           : FatalMessage::kTruncated;
+      EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(expected)));
+      EXPECT_EQ(platform.boxes[0].caption, u"C:\\Downloads\\Setup.exe");
+      EXPECT_EQ(platform.boxes[0].style, MemoryPlatform::kMbIconError);
+      break;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locators, VerifyPackageTest,
+    testing::Values(
+        VerifyCase{"SoundPackage", nullptr, nullptr, Outcome::kPasses},
+        VerifyCase{"GrownFilePasses", nullptr,
+                   [](std::vector<uint8_t>& b) { b.resize(b.size() + 5000, 0xAB); },
+                   Outcome::kPasses},
+        VerifyCase{"FlipInsideSpan", nullptr,
+                   [](std::vector<uint8_t>& b) { b[kStubSize + 500] ^= 1; }, Outcome::kDamaged},
+        VerifyCase{"FlipAfterSpanPasses",
+                   [](Fixture& f) {
+                     f.locator.crcLength = kSpanSize - 10;
+                     f.locator.crc = Crc32(f.bytes.data() + kStubSize, kSpanSize - 10);
+                   },
+                   [](std::vector<uint8_t>& b) { b.back() ^= 0xFF; }, Outcome::kPasses},
+        VerifyCase{"NoPackage", [](Fixture& f) { f.locator = PackageLocator{}; }, nullptr,
+                   Outcome::kDamaged},
+        VerifyCase{"FileShorterThanLocator", nullptr,
+                   [](std::vector<uint8_t>& b) { b.resize(kLocatorOffset + 10); },
+                   Outcome::kDamaged},
+        // A cut beyond the span still counts as an incomplete download, and
+        // the size test runs before the checksum.
+        VerifyCase{"CutBehindSpan",
+                   [](Fixture& f) { f.locator.minSizeLow += 100; }, nullptr,
+                   Outcome::kTruncated},
+        VerifyCase{"CutInsideSpan", nullptr,
+                   [](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }, Outcome::kTruncated},
+        VerifyCase{"EmptySpanZeroCrc",
+                   [](Fixture& f) { f.locator.crcLength = 0; f.locator.crc = 0; }, nullptr,
+                   Outcome::kPasses},
+        VerifyCase{"EmptySpanOtherCrc",
+                   [](Fixture& f) { f.locator.crcLength = 0; f.locator.crc = 1; }, nullptr,
+                   Outcome::kDamaged},
+        VerifyCase{"DetachedMinimumAboveFile",
+                   [](Fixture& f) {
+                     f.locator.detachedMinSize = kStubSize + kSpanSize + 1;
+                     f.locator.minSizeLow = 0;
+                   },
+                   nullptr, Outcome::kTruncated},
+        VerifyCase{"DetachedMinimumOverridesLargerMinSize",
+                   [](Fixture& f) {
+                     f.locator.detachedMinSize = 100;
+                     f.locator.minSizeHigh = 7;
+                   },
+                   nullptr, Outcome::kPasses},
+        VerifyCase{"MinimumWithTopBitNeverTruncates",
+                   [](Fixture& f) { f.locator.minSizeHigh = 0x80000000u; }, nullptr,
+                   Outcome::kPasses},
+        VerifyCase{"MinimumHighWordTruncates",
+                   [](Fixture& f) { f.locator.minSizeHigh = 1; }, nullptr, Outcome::kTruncated},
+        // A span that would reach past the file must be refused, not allocated.
+        VerifyCase{"SpanBeyondFile",
+                   [](Fixture& f) { f.locator.crcLength = 0xFFFFFFF0u; }, nullptr,
+                   Outcome::kDamaged},
+        VerifyCase{"SpanEndWrapsIn32Bits",
+                   [](Fixture& f) {
+                     f.locator.packageOffset = 0xFFFFFF00u;
+                     f.locator.crcLength = 0x200;
+                   },
+                   nullptr, Outcome::kDamaged}),
+    [](const testing::TestParamInfo<VerifyCase>& info) { return info.param.name; });
+
+TEST(VerifyPackageTest, HugeSpanIsRefusedWithoutAllocatingIt) {
+  Fixture f;
+  f.locator.crcLength = 0x7FFFFFFF;
+  f.StoreLocator();
+  MemoryPlatform platform;
+  platform.packageBytes = f.bytes;
+  platform.OpenPackageFile(Text(u"p"));
+  StubContext context{platform, ArgumentList(u"p", Text(u"p"))};
+  SetAllocationLimitForTesting(1 << 20);
+  EXPECT_THROW(VerifyPackage(context), ProcessEnded);
+  SetAllocationLimitForTesting(0);
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
+}
+
+TEST(JudgeFileSizeTest, DetachedUsesOnlyTheLowWordOfTheFileSize) {
+  PackageLocator l;
+  l.detachedMinSize = 10;
+  EXPECT_EQ(JudgeFileSize(l, 0x100000005ull), SizeVerdict::kTruncated);
+  EXPECT_EQ(JudgeFileSize(l, 10), SizeVerdict::kLargeEnough);
+  EXPECT_EQ(JudgeFileSize(l, 9), SizeVerdict::kTruncated);
+}
+
+}  // namespace
+}  // namespace stub
