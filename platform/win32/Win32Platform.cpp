@@ -1,0 +1,336 @@
+#include "platform/win32/Win32Platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+#include <winnetwk.h>
+
+#include "platform/win32/EntryPoint.h"
+
+namespace stub {
+
+namespace {
+
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text is cast, not converted");
+#if defined(__i386__)
+// The sizes a 32-bit process hands to Windows.
+static_assert(sizeof(STARTUPINFOW) == 68);
+static_assert(sizeof(SHELLEXECUTEINFOW) == 60);
+#endif
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+const wchar_t* Wide(const Text& text) { return reinterpret_cast<const wchar_t*>(text.Data()); }
+const wchar_t* Wide(const char16_t* text) { return reinterpret_cast<const wchar_t*>(text); }
+const char16_t* Utf16(const wchar_t* text) { return reinterpret_cast<const char16_t*>(text); }
+
+HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
+
+// CreateFileW reports failure as INVALID_HANDLE_VALUE; the members keep null
+// for "none" so that a default-constructed platform holds nothing.
+void* Held(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : handle; }
+
+using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using GetUniversalNameFn = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+
+constexpr DWORD kUniversalNameBufferSize = 2000;
+constexpr DWORD kTempPathChars = 256;
+constexpr DWORD kModulePathChars = 261;
+
+}  // namespace
+
+// --- Process -----------------------------------------------------------------
+
+Text Win32Platform::CommandLine() { return Text(Utf16(GetCommandLineW())); }
+
+Text Win32Platform::ModulePath() {
+  // One spare, zeroed unit: a path that fills the buffer is not terminated
+  // on every Windows version.
+  wchar_t path[kModulePathChars + 1] = {};
+  GetModuleFileNameW(nullptr, path, kModulePathChars);
+  return Text(Utf16(path));
+}
+
+void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption) {
+  ShowBoxAndExit(text.Data(), caption.Data());
+}
+
+void Win32Platform::ShowBoxAndExit(const char16_t* text, const char16_t* caption) {
+  MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
+  ExitProcess(0);
+}
+
+// --- The package file --------------------------------------------------------
+
+bool Win32Platform::OpenPackageFile(const Text& path) {
+  ClosePackageFile();
+  packageFile_ = Held(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, 0, nullptr));
+  return packageFile_ != nullptr;
+}
+
+uint32_t Win32Platform::ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) {
+  if (!packageFile_) return 0;
+  // A signed 32-bit distance: offsets of 2 GiB and more fail here rather
+  // than read from wherever the file pointer happened to be.
+  const DWORD moved =
+      SetFilePointer(AsHandle(packageFile_), static_cast<LONG>(offset), nullptr, FILE_BEGIN);
+  if (moved == INVALID_SET_FILE_POINTER) return 0;
+  DWORD read = 0;
+  ReadFile(AsHandle(packageFile_), buffer, count, &read, nullptr);
+  return read;
+}
+
+uint64_t Win32Platform::PackageFileSize() {
+  DWORD high = 0;
+  const DWORD low = GetFileSize(AsHandle(packageFile_), &high);
+  return (static_cast<uint64_t>(high) << 32) | low;
+}
+
+void Win32Platform::ClosePackageFile() {
+  if (packageFile_) CloseHandle(AsHandle(packageFile_));
+  packageFile_ = nullptr;
+}
+
+// --- System facts ------------------------------------------------------------
+
+LocalDate Win32Platform::LocalToday() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  return LocalDate{now.wYear, now.wMonth, now.wDay};
+}
+
+bool Win32Platform::IsWow64() {
+  const auto isWow64Process =
+      FindEntryPoint<IsWow64ProcessFn>(GetModuleHandleW(L"kernel32"), "IsWow64Process");
+  BOOL wow64 = FALSE;
+  if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64)) return false;
+  return wow64 != FALSE;
+}
+
+VersionFacts Win32Platform::GetVersion() {
+  static_assert(sizeof(OSVERSIONINFOW) == 276, "the size Windows expects");
+  OSVERSIONINFOW info;
+  ZeroMemory(&info, sizeof(info));
+  info.dwOSVersionInfoSize = sizeof(info);
+  VersionFacts facts;
+  facts.ok = GetVersionExW(&info) != FALSE;
+  if (facts.ok) {
+    facts.major = info.dwMajorVersion;
+    facts.minor = info.dwMinorVersion;
+    facts.platformId = info.dwPlatformId;
+  }
+  return facts;
+}
+
+ServicePackFacts Win32Platform::GetServicePack() {
+  static_assert(sizeof(OSVERSIONINFOEXW) == 284, "the size Windows expects");
+  OSVERSIONINFOEXW info;
+  ZeroMemory(&info, sizeof(info));
+  info.dwOSVersionInfoSize = sizeof(info);
+  ServicePackFacts facts;
+  facts.ok = GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info)) != FALSE;
+  if (facts.ok) facts.servicePackMajor = info.wServicePackMajor;
+  return facts;
+}
+
+bool Win32Platform::OpenCurrentVersionKey() {
+  CloseCurrentVersionKey();
+  // No registry-view flag: a 32-bit launcher sees what 32-bit programs see.
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                    KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  currentVersionKey_ = key;
+  return true;
+}
+
+bool Win32Platform::QueryCurrentVersionValue(const char16_t* name,
+                                             uint8_t (&buffer)[kRegistryBufferSize],
+                                             uint32_t& size) {
+  if (!currentVersionKey_) return false;
+  DWORD type = 0;
+  DWORD stored = kRegistryBufferSize;
+  if (RegQueryValueExW(static_cast<HKEY>(currentVersionKey_), Wide(name), nullptr, &type, buffer,
+                       &stored) != ERROR_SUCCESS) {
+    return false;
+  }
+  size = stored <= kRegistryBufferSize ? stored : kRegistryBufferSize;
+  return true;
+}
+
+void Win32Platform::CloseCurrentVersionKey() {
+  if (currentVersionKey_) RegCloseKey(static_cast<HKEY>(currentVersionKey_));
+  currentVersionKey_ = nullptr;
+}
+
+// --- Temporary copy ----------------------------------------------------------
+
+Text Win32Platform::TempPath() {
+  // One unit more than Windows is told about, so the text always ends in a
+  // NUL even if the call filled every unit it was given.
+  wchar_t path[kTempPathChars + 1] = {};
+  GetTempPathW(kTempPathChars, path);
+  return Text(Utf16(path));
+}
+
+bool Win32Platform::FileExists(const Text& path) {
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(Wide(path), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
+CreateCopyResult Win32Platform::CreateCopy(const Text& path, const void* bytes, uint32_t size,
+                                           uint32_t& written) {
+  written = 0;
+  // CREATE_NEW: a file that appeared under this name since the probe is
+  // never replaced; the caller picks another name instead.
+  const HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateCopyResult::kNameTaken
+                                                                      : CreateCopyResult::kFailed;
+  }
+  DWORD stored = 0;
+  WriteFile(file, bytes, size, &stored, nullptr);
+  CloseHandle(file);
+  written = stored;
+  return CreateCopyResult::kWritten;
+}
+
+void Win32Platform::HoldCopy(const Text& path) {
+  ReleaseCopy();
+  heldCopy_ = Held(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+void Win32Platform::ReleaseCopy() {
+  if (heldCopy_) CloseHandle(AsHandle(heldCopy_));
+  heldCopy_ = nullptr;
+}
+
+void Win32Platform::RemoveFile(const Text& path) { DeleteFileW(Wide(path)); }
+
+// --- Launch ------------------------------------------------------------------
+
+bool Win32Platform::UniversalName(const Text& path, Text& universal) {
+  if (!universalNameLookedUp_) {
+    universalNameLookedUp_ = true;
+    // mpr.dll is loaded from the system folder by full path only: a copy of
+    // it planted next to the package (a downloads folder) must never load.
+    wchar_t library[MAX_PATH + 16] = {};
+    const UINT folderLength = GetSystemDirectoryW(library, MAX_PATH);
+    static const wchar_t kName[] = L"\\mpr.dll";
+    if (folderLength > 0 && folderLength < MAX_PATH) {
+      for (UINT i = 0; i < sizeof(kName) / sizeof(kName[0]); ++i) library[folderLength + i] = kName[i];
+      // The search flags exist where SetDefaultDllDirectories does; older
+      // systems reject them, and the full path already fixes the file.
+      const bool searchFlags = FindEntryPoint<SetDefaultDllDirectoriesFn>(
+                                   GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories") != nullptr;
+      const HMODULE mpr =
+          LoadLibraryExW(library, nullptr, searchFlags ? LOAD_LIBRARY_SEARCH_SYSTEM32 : 0);
+      getUniversalName_ =
+          reinterpret_cast<RawProc>(FindEntryPoint<GetUniversalNameFn>(mpr, "WNetGetUniversalNameW"));
+    }
+  }
+  if (!getUniversalName_) return false;
+
+  union {
+    UNIVERSAL_NAME_INFOW info;
+    uint8_t bytes[kUniversalNameBufferSize];
+  } buffer;
+  ZeroMemory(&buffer, sizeof(buffer));
+  DWORD size = kUniversalNameBufferSize;
+  const auto getUniversalName = reinterpret_cast<GetUniversalNameFn>(getUniversalName_);
+  if (getUniversalName(Wide(path), UNIVERSAL_NAME_INFO_LEVEL, &buffer, &size) != NO_ERROR) return false;
+
+  // The name must lie inside the buffer and end there; anything else is not
+  // trusted as a path.
+  const auto* begin = reinterpret_cast<const uint8_t*>(buffer.info.lpUniversalName);
+  const uint8_t* const end = buffer.bytes + sizeof(buffer.bytes);
+  if (begin < buffer.bytes || begin >= end) return false;
+  const auto* name = reinterpret_cast<const char16_t*>(begin);
+  const size_t room = static_cast<size_t>(end - begin) / sizeof(char16_t);
+  for (size_t length = 0; length < room; ++length) {
+    if (name[length] == 0) {
+      universal = Text(name, length);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool Win32Platform::IsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY ntAuthority = SECURITY_NT_AUTHORITY;
+  PSID administrators = nullptr;
+  if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
+                                DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators)) {
+    return false;
+  }
+  if (!membershipLookedUp_) {
+    membershipLookedUp_ = true;
+    checkTokenMembership_ = reinterpret_cast<RawProc>(FindEntryPoint<CheckTokenMembershipFn>(
+        GetModuleHandleW(L"advapi32.dll"), "CheckTokenMembership"));
+  }
+  bool member = false;
+  if (checkTokenMembership_) {
+    const auto check = reinterpret_cast<CheckTokenMembershipFn>(checkTokenMembership_);
+    BOOL enabled = FALSE;
+    member = check(nullptr, administrators, &enabled) && enabled;
+  }
+  FreeSid(administrators);
+  return member;
+}
+
+bool Win32Platform::StartDirect(const Text& commandLine, const Text& currentDirectory,
+                                ProcessHandle& process) {
+  // CreateProcessW may write into the command line.
+  Text writable = commandLine;
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof(startup));
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started;
+  ZeroMemory(&started, sizeof(started));
+  if (!CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(writable.MutableData()), nullptr, nullptr,
+                      FALSE, 0, nullptr,
+                      currentDirectory.Empty() ? nullptr : Wide(currentDirectory), &startup,
+                      &started)) {
+    return false;
+  }
+  CloseHandle(started.hThread);
+  process = reinterpret_cast<ProcessHandle>(started.hProcess);
+  return true;
+}
+
+bool Win32Platform::StartShell(const Text& verb, const Text& file, const Text& parameters,
+                               ProcessHandle& process) {
+  SHELLEXECUTEINFOW execute;
+  ZeroMemory(&execute, sizeof(execute));
+  execute.cbSize = sizeof(execute);
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+  execute.lpVerb = Wide(verb);
+  execute.lpFile = Wide(file);
+  execute.lpParameters = Wide(parameters);
+  execute.nShow = SW_SHOW;
+  if (!ShellExecuteExW(&execute)) return false;
+  process = reinterpret_cast<ProcessHandle>(execute.hProcess);
+  return true;
+}
+
+void Win32Platform::WaitAndClose(ProcessHandle process) {
+  // The shell may succeed without a process to hand back (the file was
+  // passed to a running program); then there is nothing to wait for.
+  if (!process) return;
+  const HANDLE handle = reinterpret_cast<HANDLE>(process);
+  WaitForSingleObject(handle, INFINITE);
+  CloseHandle(handle);
+}
+
+}  // namespace stub

@@ -1,0 +1,74 @@
+// The launcher's seam to the real Windows. Every operation is the one call
+// (or the short fixed series of calls) that Platform.h names, with no policy
+// of its own: the rules live in the core. Text crosses as UTF-16; wchar_t and
+// char16_t share their layout on Windows, so the conversion is a cast here and
+// nowhere else.
+//
+// Handles are held as opaque pointers so that this header stays free of
+// <windows.h>.
+#pragma once
+
+#include "platform/Platform.h"
+
+namespace stub {
+
+class Win32Platform final : public Platform {
+ public:
+  Win32Platform() = default;
+  Win32Platform(const Win32Platform&) = delete;
+  Win32Platform& operator=(const Win32Platform&) = delete;
+
+  Text CommandLine() override;
+  Text ModulePath() override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption) override;
+
+  bool OpenPackageFile(const Text& path) override;
+  uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
+  uint64_t PackageFileSize() override;
+  void ClosePackageFile() override;
+
+  LocalDate LocalToday() override;
+  bool IsWow64() override;
+  VersionFacts GetVersion() override;
+  ServicePackFacts GetServicePack() override;
+  bool OpenCurrentVersionKey() override;
+  bool QueryCurrentVersionValue(const char16_t* name, uint8_t (&buffer)[kRegistryBufferSize],
+                                uint32_t& size) override;
+  void CloseCurrentVersionKey() override;
+
+  Text TempPath() override;
+  bool FileExists(const Text& path) override;
+  CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
+                              uint32_t& written) override;
+  void HoldCopy(const Text& path) override;
+  void ReleaseCopy() override;
+  void RemoveFile(const Text& path) override;
+
+  bool UniversalName(const Text& path, Text& universal) override;
+  bool IsAdministrator() override;
+  bool StartDirect(const Text& commandLine, const Text& currentDirectory,
+                   ProcessHandle& process) override;
+  bool StartShell(const Text& verb, const Text& file, const Text& parameters,
+                  ProcessHandle& process) override;
+  void WaitAndClose(ProcessHandle process) override;
+
+  // The error box and the end of the process, without allocating: the
+  // out-of-memory path has nothing left to allocate with.
+  [[noreturn]] static void ShowBoxAndExit(const char16_t* text, const char16_t* caption);
+
+ private:
+  // An entry point found at run time, cast to its real type where it is called.
+  using RawProc = void (*)();
+
+  // Null whenever no handle is held (never INVALID_HANDLE_VALUE).
+  void* packageFile_ = nullptr;
+  void* currentVersionKey_ = nullptr;
+  void* heldCopy_ = nullptr;
+
+  bool membershipLookedUp_ = false;
+  RawProc checkTokenMembership_ = nullptr;
+  bool universalNameLookedUp_ = false;
+  RawProc getUniversalName_ = nullptr;
+};
+
+}  // namespace stub
