@@ -65,7 +65,8 @@ add_source_entries() {
         next
       }
       /^Enabled:[[:space:]]*(no|false)/ { enabled_no = 1 }
-      /^URIs:.*debian/ { debian = 1 }
+      /^URIs:.*debian\.org/ { debian = 1 }
+      /^Signed-By:.*debian-archive-keyring/ { debian = 1 }
       { stanza = stanza (stanza == "" ? "" : "\n") $0 }
       END { flush() }
     ' "$f" >>"$list.tmp"
@@ -73,7 +74,7 @@ add_source_entries() {
   # One-line format: every "deb URI suite comp..." line of the Debian archive.
   for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
     [[ -e "$f" ]] || continue
-    awk '/^[[:space:]]*deb[[:space:]].*debian/ { sub(/deb/, "deb-src"); print }' "$f" \
+    awk '/^[[:space:]]*deb[[:space:]].*debian\.org/ { sub(/deb/, "deb-src"); print }' "$f" \
       >>"$work/oneline.list"
   done
   if [[ -s "$work/oneline.list" ]]; then
