@@ -1,0 +1,116 @@
+#include "launch/LaunchPlan.h"
+
+#include "launch/TemporaryCopy.h"
+#include "launcher/FatalMessages.h"
+
+namespace stub {
+
+namespace {
+
+// Vista is the first version with user account control; before it there is
+// nothing to elevate to.
+constexpr uint32_t kFirstVersionWithElevation = 6;
+
+constexpr ElevationMode kElevateWhenSilent = 1;
+constexpr ElevationMode kNeverElevate = 2;
+
+bool HasSilentSwitch(const ArgumentList& arguments) {
+  for (int i = arguments.Count(); i >= 1; --i) {
+    const Text& argument = arguments.Argument(i);
+    if (SameTextAscii(argument, u"/silent") || SameTextAscii(argument, u"/s")) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Text ResolveUniversalPath(Platform& platform, const Text& path) {
+  // Only a drive letter can be a mapped share; a UNC path already is the
+  // network form and anything else has no drive to map.
+  if (path.Length() < 2 || path[1] != u':') return path;
+  Text universal;
+  // An empty answer would hand the setup program no package at all.
+  if (!platform.UniversalName(path, universal) || universal.Empty()) return path;
+  return universal;
+}
+
+Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments) {
+  Text text(u"\"");
+  text.Append(packagePath);
+  text.Append(u'"');
+  // The splitting already dropped every quote, so quoting on spaces alone is
+  // enough to give the setup program back the same arguments.
+  for (int i = 1; i <= arguments.Count(); ++i) {
+    const Text& argument = arguments.Argument(i);
+    text.Append(u' ');
+    if (argument.Find(u" ") != Text::npos) {
+      text.Append(u'"');
+      text.Append(argument);
+      text.Append(u'"');
+    } else {
+      text.Append(argument);
+    }
+  }
+  return text;
+}
+
+LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, Platform& platform,
+                            const ArgumentList& arguments, ElevationMode elevationMode,
+                            const Text& temporaryCopyPath, const Text& argumentsText,
+                            const Text& packageFolder) {
+  LaunchPlan plan;
+  // A failed version query reports 0 and so also starts directly.
+  if (majorVersion < kFirstVersionWithElevation || platform.IsAdministrator()) {
+    plan.mode = StartMode::kDirectStart;
+    plan.commandLine = Text(u"\"");
+    plan.commandLine.Append(temporaryCopyPath);
+    plan.commandLine.Append(u"\" ");
+    plan.commandLine.Append(argumentsText);
+    plan.currentDirectory = packageFolder;
+    return plan;
+  }
+
+  plan.mode = StartMode::kShellStart;
+  plan.verb = Text(u"open");
+  plan.file = temporaryCopyPath;
+  plan.parameters = argumentsText;
+  // An interactive setup elevates itself when it needs to, so it is told that
+  // it was not started elevated; only a silent one may be elevated up front.
+  if (!HasSilentSwitch(arguments) || elevationMode == kNeverElevate) {
+    plan.parameters.Append(u" /noadmin");
+  } else if (elevationMode == kElevateWhenSilent) {
+    plan.verb = Text(u"runas");
+  }
+  return plan;
+}
+
+void RunSetupProgram(const StubContext& context, const Text& temporaryCopyPath,
+                     uint32_t majorVersion, ElevationMode elevationMode, bool detached) {
+  Platform& platform = context.platform;
+  const ArgumentList& arguments = context.arguments;
+  const Text& packagePath = arguments.Argument(0);
+
+  const Text argumentsText =
+      BuildArgumentsText(ResolveUniversalPath(platform, packagePath), arguments);
+  // The working folder keeps the drive letter: a mapped drive is what the
+  // user's session knows the package by.
+  const LaunchPlan plan = ChooseLaunchPlan(majorVersion, platform, arguments, elevationMode,
+                                           temporaryCopyPath, argumentsText,
+                                           ExtractFolder(packagePath));
+
+  ProcessHandle process = 0;
+  const bool started =
+      plan.mode == StartMode::kDirectStart
+          ? platform.StartDirect(plan.commandLine, plan.currentDirectory, process)
+          : platform.StartShell(plan.verb, plan.file, plan.parameters, process);
+  // The loader has mapped the image by now (or never will); our hold would
+  // only stand in the way of the final delete.
+  platform.ReleaseCopy();
+  if (!started) ShowFatalMessage(context, FatalMessage::kCannotExecute);
+
+  if (detached) return;
+  platform.WaitAndClose(process);
+  platform.RemoveFile(temporaryCopyPath);
+}
+
+}  // namespace stub
