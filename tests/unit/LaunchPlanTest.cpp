@@ -1,0 +1,291 @@
+#include "launch/LaunchPlan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "launch/TemporaryCopy.h"
+#include "launcher/FatalMessages.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+const std::u16string kPackage = u"C:\\Downloads\\Setup.exe";
+const std::u16string kCopy = u"C:\\Temp\\Setup.exe";
+
+// ---------------------------------------------------------------------------
+struct ArgumentsTextCase {
+  const char* name;
+  std::u16string packagePath;
+  std::u16string arguments;  // after the program name, as typed
+  std::u16string expected;
+};
+
+class ArgumentsTextTest : public testing::TestWithParam<ArgumentsTextCase> {};
+
+TEST_P(ArgumentsTextTest, QuotesThePackageAndOnlyArgumentsWithSpaces) {
+  const ArgumentsTextCase& c = GetParam();
+  const std::u16string commandLine = u"Setup.exe " + c.arguments;
+  ArgumentList arguments(commandLine.c_str(), FromU16(kPackage));
+  EXPECT_EQ(ToU16(BuildArgumentsText(FromU16(c.packagePath), arguments)), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, ArgumentsTextTest,
+    testing::Values(
+        ArgumentsTextCase{"NoArguments", kPackage, u"", u"\"C:\\Downloads\\Setup.exe\""},
+        ArgumentsTextCase{"SwitchesAndQuotedFolder", kPackage, u"/s /temp \"D:\\My Temp\"",
+                          u"\"C:\\Downloads\\Setup.exe\" /s /temp \"D:\\My Temp\""},
+        ArgumentsTextCase{"TrailingBackslashKeptInsideQuotes", kPackage, u"\"D:\\My Temp\\\"",
+                          u"\"C:\\Downloads\\Setup.exe\" \"D:\\My Temp\\\""},
+        ArgumentsTextCase{"TrailingBackslashWithoutSpace", kPackage, u"D:\\A\\",
+                          u"\"C:\\Downloads\\Setup.exe\" D:\\A\\"},
+        ArgumentsTextCase{"TabIsNotQuoted", kPackage, u"\"a\tb\"",
+                          u"\"C:\\Downloads\\Setup.exe\" a\tb"},
+        ArgumentsTextCase{"OrderAndCaseKept", kPackage, u"/32 /TEMP D:\\A /S /Silent",
+                          u"\"C:\\Downloads\\Setup.exe\" /32 /TEMP D:\\A /S /Silent"},
+        ArgumentsTextCase{"PackagePathWithSpaces", u"C:\\My Files\\Setup.exe", u"/s",
+                          u"\"C:\\My Files\\Setup.exe\" /s"},
+        ArgumentsTextCase{"NetworkPackagePath", u"\\\\srv\\share\\Setup.exe", u"x y",
+                          u"\"\\\\srv\\share\\Setup.exe\" x y"}),
+    [](const testing::TestParamInfo<ArgumentsTextCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+struct UniversalCase {
+  const char* name;
+  std::u16string path;
+  std::u16string mappedTo;  // empty: the drive is not mapped
+  bool asked;
+  std::u16string expected;
+};
+
+class UniversalPathTest : public testing::TestWithParam<UniversalCase> {};
+
+TEST_P(UniversalPathTest, AsksOnlyForDriveLetterPaths) {
+  const UniversalCase& c = GetParam();
+  MemoryPlatform platform;
+  if (!c.mappedTo.empty()) platform.universalNames[c.path] = c.mappedTo;
+  EXPECT_EQ(ToU16(ResolveUniversalPath(platform, FromU16(c.path))), c.expected);
+  const bool asked = std::any_of(platform.calls.begin(), platform.calls.end(), [](const auto& s) {
+    return s.rfind("UniversalName", 0) == 0;
+  });
+  EXPECT_EQ(asked, c.asked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, UniversalPathTest,
+    testing::Values(
+        UniversalCase{"MappedDrive", u"Z:\\Pkg\\Setup.exe", u"\\\\srv\\share\\Pkg\\Setup.exe",
+                      true, u"\\\\srv\\share\\Pkg\\Setup.exe"},
+        UniversalCase{"LocalDrive", kPackage, u"", true, kPackage},
+        UniversalCase{"NetworkPath", u"\\\\srv\\share\\Setup.exe", u"\\\\other\\x", false,
+                      u"\\\\srv\\share\\Setup.exe"},
+        UniversalCase{"ColonElsewhere", u"ab:c", u"\\\\srv\\x", false, u"ab:c"},
+        UniversalCase{"OneCharacter", u"Z", u"", false, u"Z"},
+        UniversalCase{"Empty", u"", u"", false, u""}),
+    [](const testing::TestParamInfo<UniversalCase>& info) { return info.param.name; });
+
+TEST(UniversalPathTest, EmptyNetworkFormKeepsThePath) {
+  MemoryPlatform platform;
+  platform.universalNames[kPackage] = u"";
+  EXPECT_EQ(ToU16(ResolveUniversalPath(platform, FromU16(kPackage))), kPackage);
+}
+
+// ---------------------------------------------------------------------------
+enum class Expect { kDirect, kOpenNoAdmin, kOpen, kRunas };
+
+struct PlanCase {
+  const char* name;
+  uint32_t majorVersion;
+  bool administrator;
+  std::u16string arguments;
+  ElevationMode elevationMode;
+  Expect expected;
+  bool administratorAsked;
+};
+
+class LaunchPlanTest : public testing::TestWithParam<PlanCase> {};
+
+TEST_P(LaunchPlanTest, ChoosesStartModeVerbAndNoAdmin) {
+  const PlanCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.administrator = c.administrator;
+  const std::u16string commandLine = u"Setup.exe " + c.arguments;
+  ArgumentList arguments(commandLine.c_str(), FromU16(kPackage));
+  const Text argumentsText(u"\"pkg\" args");
+
+  const LaunchPlan plan = ChooseLaunchPlan(c.majorVersion, platform, arguments, c.elevationMode,
+                                           FromU16(kCopy), argumentsText, Text(u"C:\\Pkg\\"));
+
+  EXPECT_EQ(platform.CallMade("IsAdministrator"), c.administratorAsked);
+  if (c.expected == Expect::kDirect) {
+    ASSERT_EQ(plan.mode, StartMode::kDirectStart);
+    EXPECT_EQ(ToU16(plan.commandLine), u"\"" + kCopy + u"\" \"pkg\" args");
+    EXPECT_EQ(ToU16(plan.currentDirectory), u"C:\\Pkg\\");
+    return;
+  }
+  ASSERT_EQ(plan.mode, StartMode::kShellStart);
+  EXPECT_EQ(ToU16(plan.file), kCopy);
+  EXPECT_EQ(ToU16(plan.verb), c.expected == Expect::kRunas ? u"runas" : u"open");
+  EXPECT_EQ(ToU16(plan.parameters),
+            c.expected == Expect::kOpenNoAdmin ? u"\"pkg\" args /noadmin" : u"\"pkg\" args");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plans, LaunchPlanTest,
+    testing::Values(
+        PlanCase{"VersionQueryFailed", 0, false, u"", 1, Expect::kDirect, false},
+        PlanCase{"XpSilentElevating", 5, false, u"/s", 1, Expect::kDirect, false},
+        PlanCase{"XpAdministrator", 5, true, u"", 2, Expect::kDirect, false},
+        PlanCase{"VistaAdministrator", 6, true, u"/s", 1, Expect::kDirect, true},
+        PlanCase{"VistaUser", 6, false, u"", 0, Expect::kOpenNoAdmin, true},
+        PlanCase{"Win10Administrator", 10, true, u"", 0, Expect::kDirect, true},
+        PlanCase{"HugeVersionIsNotBelowSix", 0x80000000u, false, u"", 0, Expect::kOpenNoAdmin,
+                 true},
+        PlanCase{"Mode0NotSilent", 10, false, u"", 0, Expect::kOpenNoAdmin, true},
+        PlanCase{"Mode1NotSilent", 10, false, u"/temp D:\\A", 1, Expect::kOpenNoAdmin, true},
+        PlanCase{"Mode2NotSilent", 10, false, u"", 2, Expect::kOpenNoAdmin, true},
+        PlanCase{"Mode7NotSilent", 10, false, u"", 7, Expect::kOpenNoAdmin, true},
+        PlanCase{"Mode0Silent", 10, false, u"/silent", 0, Expect::kOpen, true},
+        PlanCase{"Mode1UpperS", 10, false, u"/S", 1, Expect::kRunas, true},
+        PlanCase{"Mode1SilentMixedCase", 10, false, u"/SiLeNt /32", 1, Expect::kRunas, true},
+        PlanCase{"Mode2Silent", 10, false, u"/s", 2, Expect::kOpenNoAdmin, true},
+        PlanCase{"Mode7Silent", 10, false, u"/silent", 7, Expect::kOpen, true},
+        PlanCase{"SilentAsTempFolder", 10, false, u"/temp /silent", 1, Expect::kRunas, true},
+        PlanCase{"SilentFirstOfSeveral", 10, false, u"/s /temp D:\\A", 1, Expect::kRunas, true},
+        PlanCase{"LookalikeSwitches", 10, false, u"/silently /sx s -s", 1, Expect::kOpenNoAdmin,
+                 true},
+        PlanCase{"DottedCapitalIIsNotSilent", 10, false, u"/S\u0130LENT", 1,
+                 Expect::kOpenNoAdmin, true}),
+    [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
+
+TEST(LaunchPlanScanTest, PackagePathIsNotScannedForSwitches) {
+  MemoryPlatform platform;
+  ArgumentList arguments(u"Setup.exe", Text(u"/s"));
+  const LaunchPlan plan =
+      ChooseLaunchPlan(10, platform, arguments, 1, FromU16(kCopy), Text(u"t"), Text(u""));
+  EXPECT_EQ(ToU16(plan.verb), u"open");
+  EXPECT_EQ(ToU16(plan.parameters), u"t /noadmin");
+}
+
+// ---------------------------------------------------------------------------
+// The whole launch step on the in-memory platform.
+struct RunCase {
+  const char* name;
+  std::u16string package;
+  std::u16string arguments;
+  uint32_t majorVersion;
+  bool detached;
+  bool startFails;
+  // Expected start: commandLine/currentDirectory for a direct start,
+  // parameters for a shell start.
+  bool shell;
+  std::u16string commandOrParameters;
+  std::u16string currentDirectory;
+  bool universalAsked;
+};
+
+class RunSetupProgramTest : public testing::TestWithParam<RunCase> {};
+
+TEST_P(RunSetupProgramTest, StartsHoldsWaitsAndCleansUp) {
+  const RunCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.startFails = c.startFails;
+  platform.universalNames[u"Z:\\Pkg\\Setup.exe"] = u"\\\\srv\\share\\Pkg\\Setup.exe";
+  platform.files[kCopy] = {'M', 'Z'};
+  platform.HoldCopy(FromU16(kCopy));
+  const std::u16string commandLine = u"Setup.exe " + c.arguments;
+  StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
+
+  bool ended = false;
+  try {
+    RunSetupProgram(context, FromU16(kCopy), c.majorVersion, 0, c.detached);
+  } catch (const ProcessEnded&) {
+    ended = true;
+  }
+
+  EXPECT_EQ(ended, c.startFails);
+  EXPECT_FALSE(platform.copyHeld);
+  EXPECT_TRUE(platform.CallMade("ReleaseCopy"));
+  const bool universalAsked = std::any_of(platform.calls.begin(), platform.calls.end(),
+                                          [](const auto& s) { return s.rfind("UniversalName", 0) == 0; });
+  EXPECT_EQ(universalAsked, c.universalAsked);
+
+  if (c.startFails) {
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kCannotExecute)));
+    EXPECT_EQ(platform.boxes[0].caption, c.package);
+    EXPECT_TRUE(platform.starts.empty());
+  } else {
+    EXPECT_TRUE(platform.boxes.empty());
+    ASSERT_EQ(platform.starts.size(), 1u);
+    const RecordedStart& s = platform.starts[0];
+    EXPECT_TRUE(s.copyHeldDuringStart);
+    EXPECT_EQ(s.shell, c.shell);
+    if (c.shell) {
+      EXPECT_EQ(s.file, kCopy);
+      EXPECT_EQ(s.verb, u"open");
+      EXPECT_EQ(s.parameters, c.commandOrParameters);
+    } else {
+      EXPECT_EQ(s.commandLine, c.commandOrParameters);
+      EXPECT_EQ(s.currentDirectory, c.currentDirectory);
+    }
+  }
+
+  const bool cleanedUp = !c.startFails && !c.detached;
+  EXPECT_EQ(platform.waits, cleanedUp ? 1 : 0);
+  EXPECT_EQ(platform.CallMade("WaitAndClose 1"), cleanedUp);
+  EXPECT_EQ(platform.files.count(kCopy), cleanedUp ? 0u : 1u);
+  EXPECT_EQ(platform.removed.size(), cleanedUp ? 1u : 0u);
+  if (cleanedUp) {
+    // The hold is gone before the wait, and the delete comes after it.
+    const auto at = [&](const std::string& call) {
+      return std::find(platform.calls.begin(), platform.calls.end(), call) - platform.calls.begin();
+    };
+    EXPECT_LT(at("ReleaseCopy"), at("WaitAndClose 1"));
+    EXPECT_LT(at("WaitAndClose 1"), at("RemoveFile " + ToUtf8(kCopy)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, RunSetupProgramTest,
+    testing::Values(
+        RunCase{"DirectStart", kPackage, u"/s \"D:\\My Temp\"", 5, false, false, false,
+                u"\"C:\\Temp\\Setup.exe\" \"C:\\Downloads\\Setup.exe\" /s \"D:\\My Temp\"",
+                u"C:\\Downloads\\", true},
+        RunCase{"ShellStart", kPackage, u"", 10, false, false, true,
+                u"\"C:\\Downloads\\Setup.exe\" /noadmin", u"", true},
+        RunCase{"MappedDriveKeepsDriveForFolder", u"Z:\\Pkg\\Setup.exe", u"/32", 0, false, false,
+                false, u"\"C:\\Temp\\Setup.exe\" \"\\\\srv\\share\\Pkg\\Setup.exe\" /32",
+                u"Z:\\Pkg\\", true},
+        RunCase{"NetworkPackageNotResolved", u"\\\\srv\\share\\Setup.exe", u"", 10, false, false,
+                true, u"\"\\\\srv\\share\\Setup.exe\" /noadmin", u"", false},
+        RunCase{"DetachedNeitherWaitsNorDeletes", kPackage, u"", 10, true, false, true,
+                u"\"C:\\Downloads\\Setup.exe\" /noadmin", u"", true},
+        RunCase{"FailedStartLeavesTheCopy", kPackage, u"", 10, false, true, true, u"", u"", true},
+        RunCase{"FailedDirectStartLeavesTheCopy", kPackage, u"", 5, true, true, false, u"", u"",
+                true}),
+    [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
+
+TEST(RunSetupProgramTest, CopyMadeByTheCopyStepIsHeldUntilTheStartReturns) {
+  MemoryPlatform platform;
+  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  TStream output;
+  const uint8_t program[] = {'M', 'Z', 1, 2};
+  output.Write(program, sizeof program);
+
+  const Text copy = CreateTemporaryCopy(context, output, sizeof program);
+  EXPECT_TRUE(platform.copyHeld);
+  RunSetupProgram(context, copy, 10, 0, false);
+
+  ASSERT_EQ(platform.starts.size(), 1u);
+  EXPECT_TRUE(platform.starts[0].copyHeldDuringStart);
+  EXPECT_FALSE(platform.copyHeld);
+  EXPECT_EQ(platform.files.count(ToU16(copy)), 0u);
+}
+
+}  // namespace
+}  // namespace stub

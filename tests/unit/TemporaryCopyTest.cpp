@@ -1,0 +1,242 @@
+#include "launch/TemporaryCopy.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "launcher/FatalMessages.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+const std::u16string kPackage = u"C:\\Downloads\\Setup.exe";
+const std::u16string kTemp = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
+const std::vector<uint8_t> kProgram = {'M', 'Z', 0x90, 0x00, 0x03, 0x00, 0xFF};
+
+std::u16string CannotCreateCopyText() {
+  return FatalMessageText(FatalMessage::kCannotCreateCopy);
+}
+
+// ---------------------------------------------------------------------------
+struct SplitPathCase {
+  const char* name;
+  std::u16string path;
+  std::u16string folder;
+  std::u16string fileName;
+};
+
+class SplitPathTest : public testing::TestWithParam<SplitPathCase> {};
+
+TEST_P(SplitPathTest, SplitsAtTheLastBackslashOnly) {
+  const SplitPathCase& c = GetParam();
+  EXPECT_EQ(ToU16(ExtractFolder(FromU16(c.path))), c.folder);
+  EXPECT_EQ(ToU16(ExtractName(FromU16(c.path))), c.fileName);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, SplitPathTest,
+    testing::Values(
+        SplitPathCase{"FullPath", u"C:\\Downloads\\Setup.exe", u"C:\\Downloads\\", u"Setup.exe"},
+        SplitPathCase{"NameOnly", u"Setup.exe", u"", u"Setup.exe"},
+        SplitPathCase{"TrailingBackslash", u"D:\\Work\\", u"D:\\Work\\", u""},
+        SplitPathCase{"ForwardSlashIsOrdinary", u"C:/Downloads/Setup.exe", u"",
+                      u"C:/Downloads/Setup.exe"},
+        SplitPathCase{"MixedSlashes", u"C:\\a/b\\c/d.exe", u"C:\\a/b\\", u"c/d.exe"},
+        SplitPathCase{"NetworkPath", u"\\\\srv\\share\\Setup.exe", u"\\\\srv\\share\\",
+                      u"Setup.exe"},
+        SplitPathCase{"BackslashAlone", u"\\", u"\\", u""},
+        SplitPathCase{"Empty", u"", u"", u""}),
+    [](const testing::TestParamInfo<SplitPathCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// Folder and name choice, run through the whole copy so that the file really
+// lands where the rules say.
+struct PlacementCase {
+  const char* name;
+  std::u16string arguments;  // after the program name
+  std::u16string expected;
+  bool tempPathAsked = true;
+  std::u16string tempPath = kTemp;
+  std::u16string package = kPackage;
+  std::vector<std::u16string> existingFiles = {};
+  std::vector<std::u16string> existingFolders = {};
+};
+
+class PlacementTest : public testing::TestWithParam<PlacementCase> {};
+
+TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
+  const PlacementCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.tempPath = c.tempPath;
+  for (const auto& f : c.existingFiles) platform.files[f] = {'o', 'l', 'd'};
+  platform.folders = c.existingFolders;
+  const std::u16string commandLine = u"\"" + c.package + u"\" " + c.arguments;
+  StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
+  TStream output;
+  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+
+  const Text path =
+      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+
+  EXPECT_EQ(ToU16(path), c.expected);
+  EXPECT_EQ(platform.files[c.expected], kProgram);
+  EXPECT_EQ(platform.CallMade("GetTempPath"), c.tempPathAsked);
+  EXPECT_TRUE(platform.CallMade("HoldCopy " + ToUtf8(c.expected)));
+  EXPECT_TRUE(platform.copyHeld);
+  EXPECT_TRUE(platform.boxes.empty());
+  EXPECT_TRUE(platform.removed.empty());
+  for (const auto& f : c.existingFiles) EXPECT_EQ(platform.files[f], (std::vector<uint8_t>{'o', 'l', 'd'}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, PlacementTest,
+    testing::Values(
+        PlacementCase{"NoArguments", u"", kTemp + u"Setup.exe"},
+        PlacementCase{"TempAloneBesideThePackage", u"/TEMP", u"C:\\Downloads\\Setup2.exe", false,
+                      kTemp, kPackage, {kPackage}},
+        PlacementCase{"TempWithFolder", u"/temp D:\\Work", u"D:\\Work\\Setup.exe"},
+        PlacementCase{"TempWithFolderAndBackslash", u"/temp D:\\Work\\", u"D:\\Work\\Setup.exe"},
+        PlacementCase{"LastTempWithFolderWins", u"/temp D:\\A /temp D:\\B",
+                      u"D:\\B\\Setup.exe"},
+        PlacementCase{"TrailingTempBeatsEarlierFolder", u"/temp D:\\A /Temp",
+                      u"C:\\Downloads\\Setup2.exe", false, kTemp, kPackage, {kPackage}},
+        PlacementCase{"SwitchTakenAsFolder", u"/temp /s", u"/s\\Setup.exe"},
+        PlacementCase{"RelativeFolderUnchanged", u"/temp Rel", u"Rel\\Setup.exe"},
+        PlacementCase{"TempFolderThenMoreArguments", u"/TeMp D:\\A /s", u"D:\\A\\Setup.exe"},
+        PlacementCase{"FolderWithoutTempIsIgnored", u"D:\\A", kTemp + u"Setup.exe"},
+        PlacementCase{"EmptyTempPathMeansDriveC", u"", u"C:\\Setup.exe", true, u""},
+        PlacementCase{"TempPathGetsBackslash", u"", u"C:\\Tmp\\Setup.exe", true, u"C:\\Tmp"},
+        PlacementCase{"SecondNumberTaken", u"", kTemp + u"Setup3.exe", true, kTemp, kPackage,
+                      {kTemp + u"Setup.exe", kTemp + u"Setup2.exe"}},
+        PlacementCase{"NumbersPastNine", u"", kTemp + u"Setup11.exe", true, kTemp, kPackage,
+                      {kTemp + u"Setup.exe", kTemp + u"Setup2.exe", kTemp + u"Setup3.exe",
+                       kTemp + u"Setup4.exe", kTemp + u"Setup5.exe", kTemp + u"Setup6.exe",
+                       kTemp + u"Setup7.exe", kTemp + u"Setup8.exe", kTemp + u"Setup9.exe",
+                       kTemp + u"Setup10.exe"}},
+        PlacementCase{"FolderOfThatNameCountsAsTaken", u"", kTemp + u"Setup2.exe", true, kTemp,
+                      kPackage, {}, {kTemp + u"Setup.exe"}},
+        PlacementCase{"NameWithoutExtension", u"", kTemp + u"Ins2tall", true, kTemp,
+                      u"C:\\Downloads\\Install", {kTemp + u"Install"}},
+        PlacementCase{"PathShorterThanFourCharacters", u"/temp", u"2\\a", false, kTemp, u"\\a",
+                      {u"\\a"}}),
+    [](const testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+struct CopyFailureCase {
+  const char* name;
+  std::vector<std::u16string> uncreatable;
+  std::optional<uint32_t> shortWrite;
+  bool removesTheFile;
+};
+
+class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {};
+
+TEST_P(CopyFailureTest, ShowsCannotCreateCopyAndLeavesNoFile) {
+  const CopyFailureCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.uncreatable = c.uncreatable;
+  platform.shortWrite = c.shortWrite;
+  StubContext context{platform, ArgumentList(u"Setup.exe /temp D:\\A", FromU16(kPackage))};
+  TStream output;
+  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+
+  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size())),
+               ProcessEnded);
+
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
+  EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
+  EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), c.removesTheFile);
+  EXPECT_FALSE(platform.copyHeld);
+  EXPECT_FALSE(platform.CallMade("CreateCopy D:\\A\\Setup2.exe"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, CopyFailureTest,
+    testing::Values(CopyFailureCase{"Uncreatable", {u"D:\\A\\Setup.exe"}, std::nullopt, false},
+                    CopyFailureCase{"ShortWrite", {}, 3u, true},
+                    CopyFailureCase{"NothingWritten", {}, 0u, true}),
+    [](const testing::TestParamInfo<CopyFailureCase>& info) { return info.param.name; });
+
+TEST(CreateTemporaryCopyTest, StreamShorterThanTheSizeIsRefusedBeforeAnyFileIsMade) {
+  MemoryPlatform platform;
+  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  TStream output;
+  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+
+  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()) + 1),
+               ProcessEnded);
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
+  EXPECT_TRUE(platform.files.empty());
+}
+
+// ---------------------------------------------------------------------------
+// A name that someone else creates between our probe and our creation.
+struct RaceCase {
+  const char* name;
+  std::vector<std::u16string> takenAtCreation;
+  std::vector<std::u16string> existing;
+  std::u16string expected;
+};
+
+class CreationRaceTest : public testing::TestWithParam<RaceCase> {};
+
+TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
+  const RaceCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.takenAtCreation = c.takenAtCreation;
+  for (const auto& f : c.existing) platform.files[f] = {'o', 'l', 'd'};
+  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  TStream output;
+  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+
+  const Text path =
+      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+
+  EXPECT_EQ(ToU16(path), c.expected);
+  EXPECT_EQ(platform.files[c.expected], kProgram);
+  for (const auto& taken : c.takenAtCreation) {
+    EXPECT_EQ(platform.files[taken], (std::vector<uint8_t>{'o', 't', 'h', 'e', 'r'}));
+  }
+  EXPECT_TRUE(platform.removed.empty());
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Races, CreationRaceTest,
+    testing::Values(RaceCase{"PlainName", {kTemp + u"Setup.exe"}, {}, kTemp + u"Setup2.exe"},
+                    RaceCase{"TwoInARow", {kTemp + u"Setup.exe", kTemp + u"Setup2.exe"}, {},
+                             kTemp + u"Setup3.exe"},
+                    RaceCase{"NumberedNameThenProbedTaken",
+                             {kTemp + u"Setup2.exe"},
+                             {kTemp + u"Setup.exe", kTemp + u"Setup3.exe"},
+                             kTemp + u"Setup4.exe"}),
+    [](const testing::TestParamInfo<RaceCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) {
+  MemoryPlatform platform;
+  ArgumentList arguments(u"Setup.exe", FromU16(kPackage));
+  const std::u16string last = u"D:\\A\\Setup4294967295.exe";
+
+  uint32_t chosen = 0;
+  EXPECT_EQ(ToU16(ChooseTemporaryPath(arguments, platform, Text(u"D:\\A\\"), 0xFFFFFFFFu, chosen)),
+            last);
+  EXPECT_EQ(chosen, 0xFFFFFFFFu);
+
+  platform.files[last] = {};
+  EXPECT_THROW(ChooseTemporaryPath(arguments, platform, Text(u"D:\\A\\"), 0xFFFFFFFFu),
+               ProcessEnded);
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
+  EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_FALSE(platform.CallMade("FileExists D:\\A\\Setup0.exe"));
+}
+
+}  // namespace
+}  // namespace stub
