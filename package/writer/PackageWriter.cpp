@@ -222,9 +222,9 @@ std::vector<uint8_t> DecompressRawLzma1(const uint8_t* packed, size_t packedSize
 BuiltPackage BuildPackage(const PackageSpec& spec) {
   if (auto problem = StubProblem(spec.stub)) throw WriterError("stub: " + *problem);
   if (!spec.x86 && !spec.x64) throw WriterError("a package needs at least one setup program");
-  if (!spec.x86 && spec.barFrom64Bit) {
-    throw WriterError(
-        "a package with only the 64-bit setup program cannot be barred from 64-bit Windows");
+  if (spec.x64 && spec.barFrom64Bit) {
+    // The bar lives in payload64.offset, where a 64-bit program's offset goes.
+    throw WriterError("a package with a 64-bit setup program cannot be barred from 64-bit Windows");
   }
   CheckPayloadSize(spec.x86, "32-bit");
   CheckPayloadSize(spec.x64, "64-bit");

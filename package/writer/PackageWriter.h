@@ -34,7 +34,7 @@ struct PackageSpec {
   std::vector<uint8_t> stub;
   std::optional<std::vector<uint8_t>> x86;
   std::optional<std::vector<uint8_t>> x64;
-  // A 32-bit-only package that must not run on 64-bit Windows.
+  // A 32-bit-only package that must not run on 64-bit Windows (no x64 allowed).
   bool barFrom64Bit = false;
   WindowsVersionSet allowedWindows = AllWindows();
   uint16_t win10Min = 0, win10Max = 9999;
@@ -74,7 +74,8 @@ struct BuiltPackage {
 
 // Throws WriterError on a stub that cannot carry a package, a payload or a
 // package beyond the launcher's limits, an overlong message, LZMA settings
-// the encoder refuses, or a 64-bit-only package barred from 64-bit Windows.
+// the encoder refuses, or a package with a 64-bit setup program that is also
+// barred from 64-bit Windows.
 BuiltPackage BuildPackage(const PackageSpec& spec);
 
 // Writes `locator` at offset 128 of `package.bytes` and keeps it in `package`.

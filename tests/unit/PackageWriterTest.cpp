@@ -278,6 +278,12 @@ INSTANTIATE_TEST_SUITE_P(
                       s.barFrom64Bit = true;
                     },
                     "barred"},
+        RefusalCase{"BothBarredFrom64Bit",
+                    [](PackageSpec& s) {
+                      s.x64 = SampleProgram(10, 1);
+                      s.barFrom64Bit = true;
+                    },
+                    "barred"},
         RefusalCase{"MessageTooLong",
                     [](PackageSpec& s) { s.unsupportedWindowsMessage.assign(65536, u'x'); },
                     "65535"},

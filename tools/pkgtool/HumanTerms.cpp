@@ -1,0 +1,316 @@
+#include "tools/pkgtool/HumanTerms.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace pkgtool {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  const auto last = text.find_last_not_of(" \t");
+  return text.substr(first, last - first + 1);
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// Digits only, at most `maxDigits` of them, so the value cannot overflow.
+bool ParseNumber(const std::string& text, size_t maxDigits, uint64_t& value) {
+  if (!AllDigits(text) || text.size() > maxDigits) return false;
+  value = std::stoull(text);
+  return true;
+}
+
+const char* FamilyName(Family family) { return family == Family::kWin10 ? "10" : "11"; }
+
+}  // namespace
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+const std::vector<WindowsName>& WindowsNames() {
+  static const std::vector<WindowsName> names = {
+      {"95", stub::kWin95, "Windows 95"},       {"98", stub::kWin98, "Windows 98"},
+      {"me", stub::kWinMe, "Windows ME"},       {"nt4", stub::kWinNt4, "Windows NT 4"},
+      {"2000", stub::kWin2000, "Windows 2000"}, {"xp", stub::kWinXp, "Windows XP"},
+      {"vista", stub::kWinVista, "Windows Vista"}, {"7", stub::kWin7, "Windows 7"},
+      {"8", stub::kWin8, "Windows 8"},          {"8.1", stub::kWin81, "Windows 8.1"},
+      {"10", stub::kWin10, "Windows 10"},       {"11", stub::kWin11, "Windows 11"},
+      {"other", stub::kWinOther, "other Windows versions"},
+  };
+  return names;
+}
+
+stub::WindowsVersionSet ParseWindowsList(const std::vector<std::string>& items) {
+  stub::WindowsVersionSet set;
+  bool any = false;
+  for (const std::string& item : items) {
+    size_t start = 0;
+    while (start <= item.size()) {
+      size_t comma = item.find(',', start);
+      if (comma == std::string::npos) comma = item.size();
+      const std::string name = Lower(Trim(item.substr(start, comma - start)));
+      start = comma + 1;
+      if (name.empty()) continue;
+      any = true;
+      if (name == "all") {
+        for (const auto& n : WindowsNames()) set.Add(n.element);
+        continue;
+      }
+      auto it = std::find_if(WindowsNames().begin(), WindowsNames().end(),
+                             [&](const WindowsName& n) { return name == n.name; });
+      if (it == WindowsNames().end()) {
+        throw ToolError("--windows: unknown Windows name '" + name +
+                        "' (known: 95, 98, me, nt4, 2000, xp, vista, 7, 8, 8.1, 10, 11, other, "
+                        "all)");
+      }
+      set.Add(it->element);
+    }
+  }
+  if (!any) throw ToolError("--windows: no Windows version named");
+  return set;
+}
+
+std::vector<std::string> WindowsListNames(const stub::WindowsVersionSet& set) {
+  std::vector<std::string> names;
+  for (unsigned e = 0; e < 64; ++e) {
+    if (!set.Contains(e)) continue;
+    auto it = std::find_if(WindowsNames().begin(), WindowsNames().end(),
+                           [&](const WindowsName& n) { return n.element == e; });
+    names.push_back(it != WindowsNames().end() ? it->name : "element " + std::to_string(e));
+  }
+  return names;
+}
+
+const std::vector<Release>& Releases(Family family) {
+  static const std::vector<Release> win10 = {
+      {"1507", 1507, 10240, "Original Release"},
+      {"1511", 1511, 10586, "November Update"},
+      {"1607", 1607, 14393, "Anniversary Update"},
+      {"1703", 1703, 15063, "Creators Update"},
+      {"1709", 1709, 16299, "Fall Creators Update"},
+      {"1803", 1803, 17134, "April 2018 Update"},
+      {"1809", 1809, 17763, "October 2018 Update"},
+      {"1903", 1903, 18362, "May 2019 Update"},
+      {"1909", 1909, 18363, "November 2019 Update"},
+      {"2004", 2004, 19041, "May 2020 Update"},
+      {"20H2", 2009, 19042, "October 2020 Update"},
+      {"21H1", 2105, 19043, "May 2021 Update"},
+      {"21H2", 2111, 19044, "November 2021 Update"},
+      {"22H2", 2210, 19045, "2022 Update"},
+  };
+  static const std::vector<Release> win11 = {
+      {"21H2", 2110, 22000, "Original Release"},
+      {"22H2", 2209, 22621, "2022 Update"},
+      {"23H2", 2310, 22631, "2023 Update"},
+      {"24H2", 2410, 26100, "2024 Update"},
+      {"25H2", 2510, 26200, "2025 Update"},
+  };
+  return family == Family::kWin10 ? win10 : win11;
+}
+
+uint16_t ParseReleaseCode(Family family, const std::string& raw) {
+  const std::string text = Trim(raw);
+  const std::string option = family == Family::kWin10 ? "--win10" : "--win11";
+  for (const Release& r : Releases(family)) {
+    if (Lower(text) == Lower(r.name)) return r.code;
+  }
+  uint64_t value = 0;
+  if (ParseNumber(text, 5, value)) {
+    if (value > kOpenEnded) {
+      throw ToolError(option + ": " + text +
+                      " is not a release code (YYMM, at most 9999); build numbers are not "
+                      "accepted here");
+    }
+    return static_cast<uint16_t>(value);
+  }
+  std::string known;
+  for (const Release& r : Releases(family)) known += (known.empty() ? "" : ", ") + std::string(r.name);
+  throw ToolError(option + ": unknown Windows " + FamilyName(family) + " release '" + text +
+                  "' (names: " + known + "; or a release code YYMM)");
+}
+
+std::pair<uint16_t, uint16_t> ParseReleaseRange(Family family, const std::string& raw) {
+  const std::string text = Trim(raw);
+  const std::string option = family == Family::kWin10 ? "--win10" : "--win11";
+  if (Lower(text) == "any") return {0, kOpenEnded};
+  const auto dots = text.find("..");
+  if (dots == std::string::npos) {
+    throw ToolError(option + ": '" + text +
+                    "' is not a range; write MIN..MAX, MIN.. or ..MAX (e.g. 1809..22H2)");
+  }
+  const std::string low = Trim(text.substr(0, dots));
+  const std::string high = Trim(text.substr(dots + 2));
+  const uint16_t min = low.empty() ? 0 : ParseReleaseCode(family, low);
+  const uint16_t max = high.empty() ? kOpenEnded : ParseReleaseCode(family, high);
+  if (min > max) {
+    throw ToolError(option + ": the minimum " + std::to_string(min) + " is above the maximum " +
+                    std::to_string(max));
+  }
+  return {min, max};
+}
+
+std::string DescribeReleaseCode(Family family, uint16_t code) {
+  if (code >= kOpenEnded) return std::to_string(code) + " (open-ended: later releases too)";
+  for (const Release& r : Releases(family)) {
+    if (r.code != code) continue;
+    if (std::to_string(code) == r.name) return std::string(r.name) + " (" + r.label + ")";
+    return std::to_string(code) + " = " + r.name + " (" + r.label + ")";
+  }
+  return std::to_string(code);
+}
+
+bool IsCalendarDate(unsigned year, unsigned month, unsigned day) {
+  static const unsigned days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1) return false;
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  return day <= days[month - 1] + (month == 2 && leap ? 1u : 0u);
+}
+
+std::string FormatDate(unsigned year, unsigned month, unsigned day) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04u-%02u-%02u", year, month, day);
+  return buffer;
+}
+
+stub::LocalDate ParseDate(const std::string& raw) {
+  const std::string text = Trim(raw);
+  uint64_t y = 0, m = 0, d = 0;
+  const bool shaped = text.size() == 10 && text[4] == '-' && text[7] == '-' &&
+                      ParseNumber(text.substr(0, 4), 4, y) && ParseNumber(text.substr(5, 2), 2, m) &&
+                      ParseNumber(text.substr(8, 2), 2, d);
+  if (!shaped) throw ToolError("'" + text + "' is not a date of the form YYYY-MM-DD");
+  if (!IsCalendarDate(static_cast<unsigned>(y), static_cast<unsigned>(m), static_cast<unsigned>(d))) {
+    throw ToolError("'" + text + "' is not a day of the calendar");
+  }
+  return {static_cast<uint16_t>(y), static_cast<uint16_t>(m), static_cast<uint16_t>(d)};
+}
+
+uint64_t ParseSize(const std::string& raw) {
+  const std::string text = Trim(raw);
+  size_t digits = 0;
+  while (digits < text.size() && std::isdigit(static_cast<unsigned char>(text[digits]))) ++digits;
+  uint64_t value = 0;
+  if (!ParseNumber(text.substr(0, digits), 12, value)) {
+    throw ToolError("'" + text + "' is not a size (bytes, or a number with K, M or G)");
+  }
+  const std::string unit = Lower(Trim(text.substr(digits)));
+  uint64_t scale = 0;
+  if (unit.empty() || unit == "b") scale = 1;
+  else if (unit == "k" || unit == "kib" || unit == "kb") scale = 1ull << 10;
+  else if (unit == "m" || unit == "mib" || unit == "mb") scale = 1ull << 20;
+  else if (unit == "g" || unit == "gib" || unit == "gb") scale = 1ull << 30;
+  if (scale == 0) throw ToolError("'" + text + "': unknown unit '" + unit + "' (use K, M or G)");
+  return value * scale;  // at most 12 digits times 2^30: no overflow
+}
+
+std::string FormatSize(uint64_t bytes) {
+  if (bytes && bytes % (1ull << 30) == 0) return std::to_string(bytes >> 30) + " GiB";
+  if (bytes && bytes % (1ull << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+  if (bytes && bytes % (1ull << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+  return std::to_string(bytes) + " bytes";
+}
+
+const std::vector<ElevationName>& ElevationNames() {
+  static const std::vector<ElevationName> names = {
+      {"standard", 0,
+       "interactive runs get \"open\" + /noadmin; silent runs (/s, /silent) get \"open\" and "
+       "no /noadmin, so the setup program asks for rights itself"},
+      {"silent-runas", 1,
+       "interactive runs get \"open\" + /noadmin; silent runs are started elevated with "
+       "\"runas\" and no /noadmin"},
+      {"always-noadmin", 2, "every run gets \"open\" + /noadmin, silent or not"},
+  };
+  return names;
+}
+
+uint8_t ParseElevation(const std::string& raw) {
+  const std::string text = Lower(Trim(raw));
+  for (const ElevationName& e : ElevationNames()) {
+    if (text == e.name || text == std::to_string(e.value)) return e.value;
+  }
+  throw ToolError("--elevation: unknown mode '" + text +
+                  "' (standard or 0, silent-runas or 1, always-noadmin or 2)");
+}
+
+std::string DescribeElevation(uint8_t value) {
+  for (const ElevationName& e : ElevationNames()) {
+    if (e.value == value) return std::string(e.name) + ": " + e.meaning;
+  }
+  return "unknown value, acts as standard: " + std::string(ElevationNames()[0].meaning);
+}
+
+std::u16string Utf8ToUtf16(const std::string& text, const std::string& what) {
+  std::u16string out;
+  size_t i = 0;
+  auto bad = [&]() {
+    return ToolError(what + ": not valid UTF-8 (byte " + std::to_string(i) + ")");
+  };
+  while (i < text.size()) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    uint32_t c;
+    size_t n;
+    uint32_t min;
+    if (b < 0x80) { c = b; n = 1; min = 0; }
+    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 2; min = 0x80; }
+    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; min = 0x800; }
+    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; min = 0x10000; }
+    else throw bad();
+    if (i + n > text.size()) throw bad();
+    for (size_t k = 1; k < n; ++k) {
+      const auto t = static_cast<unsigned char>(text[i + k]);
+      if ((t & 0xC0) != 0x80) throw bad();
+      c = (c << 6) | (t & 0x3F);
+    }
+    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) throw bad();
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+    i += n;
+  }
+  return out;
+}
+
+std::string Utf16ToUtf8(const std::u16string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t c = text[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+        text[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace pkgtool

@@ -1,0 +1,75 @@
+// What the launcher does with a package on a stated computer, found by
+// running the launcher's own main sequence on the in-memory platform.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/StubTypes.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace pkgtool {
+
+// The facts one Windows installation reports to the launcher.
+struct WindowsScenario {
+  std::string key;    // "11 24H2", "2000 sp3", "xp"
+  std::string label;  // "Windows 11 24H2 (10.0 build 26100)"
+  stub::VersionFacts version;
+  stub::ServicePackFacts servicePack{true, 0};
+  bool hasRegistry = false;  // the current-version key exists (Windows 10 and 11)
+  std::string currentBuild, displayVersion, releaseId;  // empty: value absent
+  bool has64BitEdition = true;
+};
+
+// "95", "98", "me", "nt4", "2000 [sp0..sp4]", "xp", "vista", "7", "8",
+// "8.1", "10 [RELEASE|BUILD]", "11 [RELEASE|BUILD [DISPLAYVERSION]]".
+// "10" and "11" alone mean their latest release. ToolError when unknown.
+WindowsScenario ParseWindowsScenario(const std::string& text);
+
+// Every version and release the launcher tells apart, oldest first.
+std::vector<WindowsScenario> KnownScenarios();
+
+struct SimulationInput {
+  std::vector<uint8_t> package;
+  WindowsScenario windows;
+  bool x64 = true;
+  stub::LocalDate today{2026, 6, 1};
+  bool administrator = false;
+  std::u16string packagePath = u"C:\\Downloads\\Setup.exe";
+  std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
+  std::vector<std::u16string> arguments;
+};
+
+enum class Ending { kStarted, kRefused, kEndedWithoutStart };
+
+struct SimulationResult {
+  Ending ending = Ending::kEndedWithoutStart;
+  // Refusals and failures.
+  std::u16string box;
+  std::u16string caption;
+  std::string refusal;       // "expired", "wrong width", "unsupported Windows", "damaged", ...
+  std::u16string windowsName;  // the name an unsupported-Windows refusal fills in
+  // Starts.
+  std::string program;  // "x86", "x64", "x86 = x64" (identical programs), "unknown"
+  std::u16string copyPath;
+  uint64_t copySize = 0;
+  stub::RecordedStart start;
+  std::u16string appended;  // what the launcher added to the arguments (" /noadmin")
+  bool waited = false;
+  bool copyDeleted = false;
+  std::u16string commandLine;  // what the launcher was started with
+  std::vector<std::string> calls;
+};
+
+SimulationResult Simulate(const SimulationInput& input);
+
+// The launcher's command line for `path` and `arguments`: the quoted path,
+// then each argument, quoted when it holds a space or a tab.
+std::u16string LauncherCommandLine(const std::u16string& path,
+                                   const std::vector<std::u16string>& arguments);
+
+// "x64, shell open /noadmin", "x86, direct", "refused: expired", ...
+std::string ShortOutcome(const SimulationResult& result);
+
+}  // namespace pkgtool
