@@ -140,6 +140,15 @@ int RunBuild(const BuildOptions& o) {
     throw ToolError(stubPath + ": not a launcher stub: " + *problem);
   }
   if (o.x86.empty() && o.x64.empty()) throw ToolError("give --x86 FILE, --x64 FILE or both");
+  // Stub and trailing data go in uncompressed: when they alone pass the
+  // launcher's 2 GiB, nothing needs to be read or compressed to know it.
+  if (!o.trailingData.empty()) {
+    const uint64_t fixed = spec.stub.size() + stub::kHeaderSize + RegularFileSize(o.trailingData);
+    if (fixed > stub::writer::kMaxPackageSize) {
+      throw ToolError(o.output + ": the package would be at least " + std::to_string(fixed) +
+                      " bytes; the launcher reads packages below 2 GiB");
+    }
+  }
   auto readProgram = [](const std::string& path) {
     std::vector<uint8_t> bytes = ReadWholeFile(path, stub::kMaxPayloadSize, "the setup program");
     if (bytes.empty()) throw ToolError(path + ": the setup program is empty");
@@ -349,7 +358,7 @@ void PrintResult(const json& j) {
                       (j["arch"] == "x64" ? "64-bit" : "32-bit") + ", " +
                       (j["administrator"].get<bool>() ? "elevated" : "not elevated") + ", " +
                       j["date"].get<std::string>());
-  line("Command line", j["commandLine"].get<std::string>());
+  line("Started as", j["commandLine"].get<std::string>());
   const std::string outcome = j["outcome"];
   if (outcome == "refused") {
     line("Outcome", "refused (" + j["refusal"].get<std::string>() + ")");
@@ -557,7 +566,7 @@ int Main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
+    std::cerr << "pkgtool: " << e.what() << '\n';
     return kExitError;
   }
 
