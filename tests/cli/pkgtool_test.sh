@@ -267,6 +267,28 @@ checks=$((checks + 1))
 grep -qF '"summary": "refused: Windows 10 1909 (November 2019 Update)"' matrix.json ||
   fail "matrix --json lacks the 1909 refusal"
 
+# --- progress: only on a terminal, and never with --quiet --------------------
+if command -v script > /dev/null; then
+  head -c $((5 << 20)) /dev/urandom > big.bin
+  # name | extra options | whether progress shows
+  while IFS='|' read -r name options shows; do
+    [[ -z "$name" ]] && continue
+    checks=$((checks + 1))
+    script -qec "'$PKGTOOL' build -o big.exe --stub stub.exe --x86 big.bin --level 0 $options" /dev/null > tty.txt
+    if [[ $shows == yes ]]; then
+      grep -q "compressing: 100%" tty.txt || fail "$name: no progress on a terminal"
+    else
+      grep -q "compressing" tty.txt && fail "$name: progress shown"
+    fi
+  done <<'EOF2'
+terminal||yes
+quiet|--quiet|no
+EOF2
+  checks=$((checks + 1))
+  "$PKGTOOL" build -o big.exe --stub stub.exe --x86 big.bin --level 0 2> stderr.txt > /dev/null
+  [[ -s stderr.txt ]] && fail "progress shown without a terminal: $(cat stderr.txt)"
+fi
+
 # --- help tells what the commands are ---------------------------------------
 checks=$((checks + 1))
 "$PKGTOOL" --help > help.txt || fail "--help exits nonzero"

@@ -166,7 +166,9 @@ std::string RenderPackageText(const json& d) {
   }
   const json& h = d["header"];
   if (h.is_null()) {
-    line("Header", "unreadable: no header at the package offset");
+    line("Header", !l.is_null() && l["packageOffset"].get<uint64_t>() == 0
+                       ? "none: the file carries no package"
+                       : "unreadable: the package offset lies beyond the file");
   } else {
     const json& z = h["lzma"];
     char props[96];
