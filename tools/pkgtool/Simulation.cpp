@@ -228,16 +228,18 @@ void ClassifyRefusal(const SimulationInput& input, SimulationResult& result) {
 std::string NameProgram(const SimulationInput& input, const std::vector<uint8_t>& copy) {
   stub::PackageHeader header;
   if (!HeaderOf(input.package, header)) return "unknown";
-  auto matches = [&](const stub::PayloadDescriptor& d, bool present) {
+  auto matches = [&](const stub::PayloadDescriptor& d, bool present,
+                     const std::optional<std::vector<uint8_t>>& known) {
     if (!present || d.unpackedSize != copy.size()) return false;
+    if (known) return *known == copy;
     const uint64_t end = static_cast<uint64_t>(d.offset) + d.packedSize;
     if (end > input.package.size()) return false;
     return stub::writer::DecompressRawLzma1(input.package.data() + d.offset, d.packedSize,
                                             header.lzmaProperties, header.lzmaDictionarySize,
                                             d.unpackedSize) == copy;
   };
-  const bool is32 = matches(header.payload32, HasX86(header));
-  const bool is64 = matches(header.payload64, HasX64(header));
+  const bool is32 = matches(header.payload32, HasX86(header), input.x86Program);
+  const bool is64 = matches(header.payload64, HasX64(header), input.x64Program);
   if (is32 && is64) return "x86 = x64";
   if (is32) return "x86";
   if (is64) return "x64";

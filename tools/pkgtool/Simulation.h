@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,9 @@ struct SimulationInput {
   std::u16string packagePath = u"C:\\Downloads\\Setup.exe";
   std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
   std::vector<std::u16string> arguments;
+  // The unpacked setup programs, when already known: saves decoding them
+  // again to tell which one the launcher wrote.
+  std::optional<std::vector<uint8_t>> x86Program, x64Program;
 };
 
 enum class Ending { kStarted, kRefused, kEndedWithoutStart };
