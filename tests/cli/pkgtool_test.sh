@@ -35,6 +35,7 @@ echo "just some text, not an executable" > notstub.bin
 truncate -s $((0x7FFE0001)) huge-program.bin          # sparse: one byte over the limit
 truncate -s $((0x7FFFFFFF - 300)) huge-trailing.bin   # sparse: fits alone, not with the stub
 : > empty.bin
+head -c 65536 /dev/zero | tr '\0' 'x' > long-message.txt
 "$PKGTOOL" build -q -o used-stub.exe --stub stub.exe --x86 prog32.bin || fail "build used-stub.exe"
 
 # --- refusals: one line naming the problem, exit 2, nothing left behind ----
@@ -76,6 +77,7 @@ dictionary-unit|build -o out.exe --stub stub.exe --x86 prog32.bin --dict 4X|unkn
 lc-plus-lp|build -o out.exe --stub stub.exe --x86 prog32.bin --lc 3 --lp 2|must not exceed 4
 level-out-of-range|build -o out.exe --stub stub.exe --x86 prog32.bin --level 10|--level
 message-not-utf8|build -o out.exe --stub stub.exe --x86 prog32.bin --expired-message-file bad-utf8.txt|bad-utf8.txt: not valid UTF-8
+message-too-long|build -o out.exe --stub stub.exe --x86 prog32.bin --unsupported-message-file long-message.txt|long-message.txt: the message has 65536 UTF-16 units
 message-text-and-file|build -o out.exe --stub stub.exe --x86 prog32.bin --expired-message a --expired-message-file unsupported.txt|excludes
 unknown-option|build -o out.exe --stub stub.exe --x86 prog32.bin --colour red|--colour
 inspect-missing|inspect nowhere.exe|nowhere.exe: No such file

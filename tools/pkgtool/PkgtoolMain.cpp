@@ -93,6 +93,14 @@ struct BuildOptions {
   MessageOption expired, wrongWidth, unsupported;
 };
 
+std::u16string CheckedLength(std::u16string text, const std::string& source) {
+  if (text.size() > stub::writer::kMaxMessageUnits) {
+    throw ToolError(source + ": the message has " + std::to_string(text.size()) +
+                    " UTF-16 units; a package holds at most 65535");
+  }
+  return text;
+}
+
 std::u16string MessageText(const MessageOption& m, const std::string& option,
                            const char* defaultText) {
   if (*m.fileOption) {
@@ -101,9 +109,9 @@ std::u16string MessageText(const MessageOption& m, const std::string& option,
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     // Editors end files with a line break; a message box should not.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return Utf8ToUtf16(text, m.file);
+    return CheckedLength(Utf8ToUtf16(text, m.file), m.file);
   }
-  if (*m.textOption) return Utf8ToUtf16(m.text, option);
+  if (*m.textOption) return CheckedLength(Utf8ToUtf16(m.text, option), option);
   return Utf8ToUtf16(defaultText, option);
 }
 
