@@ -145,7 +145,9 @@ std::string RenderPackageText(const json& d) {
   std::ostringstream out;
   auto line = [&](const std::string& label, const std::string& value) {
     out << label;
-    for (size_t i = label.size(); i < 22; ++i) out << ' ';
+    if (!value.empty()) {
+      for (size_t i = label.size(); i < 22; ++i) out << ' ';
+    }
     out << value << '\n';
   };
   line("Package", d["file"].get<std::string>() + " (" + std::to_string(d["size"].get<uint64_t>()) +
