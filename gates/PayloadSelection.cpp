@@ -1,0 +1,30 @@
+#include "gates/PayloadSelection.h"
+
+#include "package/PackageMessage.h"
+
+namespace stub {
+
+PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arguments,
+                            Platform& platform) {
+  if (header.payload32.offset == 0) {
+    return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::kRefused;
+  }
+  if (header.payload64.offset == kBarredFrom64Bit) {
+    return platform.IsWow64() ? PayloadChoice::kRefused : PayloadChoice::k32Bit;
+  }
+  if (header.payload64.offset == 0) return PayloadChoice::k32Bit;
+  for (int i = arguments.Count(); i >= 1; --i) {
+    if (arguments.Argument(i) == u"/32") return PayloadChoice::k32Bit;
+  }
+  return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::k32Bit;
+}
+
+PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header) {
+  const PayloadChoice choice = ChoosePayload(header, context.arguments, context.platform);
+  if (choice == PayloadChoice::kRefused) {
+    ShowPackageMessage(context, header.wrongWidthMessage, nullptr);
+  }
+  return choice == PayloadChoice::k32Bit ? header.payload32 : header.payload64;
+}
+
+}  // namespace stub

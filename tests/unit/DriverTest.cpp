@@ -1,0 +1,188 @@
+// The whole main sequence on the in-memory platform: what a user of the
+// package sees, from the first read of the file to the start of the setup
+// program.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "launcher/FatalMessages.h"
+#include "package/writer/PackageWriter.h"
+#include "platform/Memory.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+using writer::BuildPackage;
+using writer::PackageSpec;
+
+const std::u16string kPackagePath = u"C:\\Downloads\\Setup.exe";
+const std::u16string kTemp = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
+
+std::vector<uint8_t> Program(char tag, size_t size = 5000) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(tag + (i % 13) * (i % 7));
+  return bytes;
+}
+
+PackageSpec SoundSpec() {
+  PackageSpec spec;
+  spec.stub = writer::MinimalStubImage();
+  spec.x86 = Program('a');
+  spec.x64 = Program('b');
+  spec.expiredMessage = u"This package has expired.";
+  spec.wrongWidthMessage = u"Not for this processor.";
+  spec.unsupportedWindowsMessage = u"Not for %USER%.";
+  return spec;
+}
+
+struct LauncherRun {
+  MemoryPlatform platform;
+  int exitCode = -1;
+
+  explicit LauncherRun(const PackageSpec& spec, const std::u16string& arguments = u"") {
+    platform.packageBytes = BuildPackage(spec).bytes;
+    platform.modulePath = kPackagePath;
+    platform.commandLine = u"\"" + kPackagePath + u"\"" + (arguments.empty() ? u"" : u" " + arguments);
+    platform.files[kPackagePath] = platform.packageBytes;
+    platform.version = {true, 10, 0, 2};
+    platform.SetRegistryText(u"CurrentBuild", u"26100");
+    platform.SetRegistryText(u"DisplayVersion", u"24H2");
+  }
+  void Go() { exitCode = RunOnMemoryPlatform(platform); }
+  size_t IndexOf(const std::string& prefix) const {
+    for (size_t i = 0; i < platform.calls.size(); ++i) {
+      if (platform.calls[i].rfind(prefix, 0) == 0) return i;
+    }
+    return SIZE_MAX;
+  }
+};
+
+TEST(DriverTest, SoundPackageStartsTheSetupProgramWaitsAndDeletesTheCopy) {
+  LauncherRun run(SoundSpec(), u"/S \"D:\\My Folder\"");
+  run.platform.wow64 = true;
+  run.Go();
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_TRUE(run.platform.boxes.empty());
+  ASSERT_EQ(run.platform.starts.size(), 1u);
+  const RecordedStart& start = run.platform.starts[0];
+  // Not elevated on Windows 11: a shell start; "/S" is a silent switch and
+  // the elevation mode is 0, so "open" without " /noadmin".
+  EXPECT_TRUE(start.shell);
+  EXPECT_EQ(start.verb, u"open");
+  EXPECT_EQ(start.file, kTemp + u"Setup.exe");
+  EXPECT_EQ(start.parameters, u"\"" + kPackagePath + u"\" /S \"D:\\My Folder\"");
+  EXPECT_EQ(run.platform.waits, 1);
+  // The copy was the 64-bit program, and it is gone afterwards.
+  EXPECT_EQ(run.platform.files.count(kTemp + u"Setup.exe"), 0u);
+  EXPECT_TRUE(std::find(run.platform.removed.begin(), run.platform.removed.end(),
+                        kTemp + u"Setup.exe") != run.platform.removed.end());
+}
+
+TEST(DriverTest, CopyHoldsTheSelectedProgramAndThePackageIsClosedBeforeTheStart) {
+  PackageSpec spec = SoundSpec();
+  spec.detached = true;  // keeps the copy so its bytes can be checked
+  LauncherRun run(spec, u"/32");
+  run.platform.wow64 = true;
+  run.platform.administrator = true;
+  run.Go();
+  ASSERT_EQ(run.platform.starts.size(), 1u);
+  EXPECT_FALSE(run.platform.starts[0].shell);
+  EXPECT_EQ(run.platform.files.at(kTemp + u"Setup.exe"), Program('a'));
+  EXPECT_EQ(run.platform.waits, 0);
+  EXPECT_TRUE(run.platform.removed.empty());
+  EXPECT_LT(run.IndexOf("ClosePackageFile"), run.IndexOf("StartDirect"));
+  EXPECT_LT(run.IndexOf("CreateCopy"), run.IndexOf("ClosePackageFile"));
+  EXPECT_TRUE(run.platform.starts[0].copyHeldDuringStart);
+  EXPECT_FALSE(run.platform.copyHeld);
+}
+
+TEST(DriverTest, GatesRunInOrderAndTheFirstRefusalWins) {
+  PackageSpec spec = SoundSpec();
+  spec.expiryYear = 2020;
+  spec.expiryMonth = 1;
+  spec.expiryDay = 1;
+  spec.x64.reset();
+  spec.barFrom64Bit = true;  // would also be refused on 64-bit Windows
+  spec.allowedWindows = WindowsVersionSet{};
+  LauncherRun run(spec);
+  run.platform.wow64 = true;
+  run.Go();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, u"This package has expired.");
+  EXPECT_EQ(run.platform.boxes[0].caption, kPackagePath);
+  EXPECT_FALSE(run.platform.CallMade("IsWow64"));
+  EXPECT_FALSE(run.platform.CallMade("GetVersion"));
+}
+
+TEST(DriverTest, UnsupportedWindowsNamesTheVersionFound) {
+  PackageSpec spec = SoundSpec();
+  spec.allowedWindows = WindowsVersionSet{};
+  spec.allowedWindows.Add(kWin10);
+  LauncherRun run(spec);
+  run.Go();
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, u"Not for Windows 11.");
+  EXPECT_TRUE(run.platform.starts.empty());
+}
+
+struct FatalCase {
+  const char* name;
+  void (*damage)(std::vector<uint8_t>& bytes);
+  FatalMessage expected;
+};
+
+class DriverFatalTest : public testing::TestWithParam<FatalCase> {};
+
+TEST_P(DriverFatalTest, ShowsOneBoxAndEndsWithCodeZero) {
+  LauncherRun run(SoundSpec());
+  GetParam().damage(run.platform.packageBytes);
+  run.Go();
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, std::u16string(FatalMessageText(GetParam().expected)));
+  EXPECT_EQ(run.platform.boxes[0].caption, kPackagePath);
+  EXPECT_EQ(run.platform.boxes[0].style, MemoryPlatform::kMbIconError);
+  EXPECT_TRUE(run.platform.starts.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, DriverFatalTest,
+    testing::Values(
+        FatalCase{"BareStub",
+                  [](std::vector<uint8_t>& b) { b = writer::MinimalStubImage(); },
+                  FatalMessage::kDamaged},
+        FatalCase{"Truncated", [](std::vector<uint8_t>& b) { b.resize(b.size() - 3); },
+                  FatalMessage::kTruncated},
+        FatalCase{"FlippedPayloadByte",
+                  [](std::vector<uint8_t>& b) { b[512 + 74 + 20] ^= 0x40; },
+                  FatalMessage::kDamaged}),
+    [](const testing::TestParamInfo<FatalCase>& info) { return info.param.name; });
+
+TEST(DriverTest, UnopenablePackageIsDamaged) {
+  LauncherRun run(SoundSpec());
+  run.platform.packageOpenFails = true;
+  run.Go();
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
+}
+
+TEST(DriverTest, ExhaustedMemoryShowsOurOwnBox) {
+  PackageSpec spec = SoundSpec();
+  spec.x64 = Program('c', 3 << 20);
+  LauncherRun run(spec);
+  run.platform.wow64 = true;
+  SetAllocationLimitForTesting(1 << 20);
+  run.Go();
+  SetAllocationLimitForTesting(0);
+  EXPECT_EQ(run.exitCode, 0);
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, std::u16string(kMsgOutOfMemory));
+  EXPECT_TRUE(run.platform.starts.empty());
+}
+
+}  // namespace
+}  // namespace stub
