@@ -78,7 +78,9 @@ TEST_P(DateTest, AcceptsOnlyCalendarDays) {
   stub::LocalDate date;
   const auto error = ErrorOf([&] { date = ParseDate(c.text); });
   EXPECT_EQ(!error.has_value(), c.valid) << c.text << ": " << error.value_or("accepted");
-  if (c.valid) EXPECT_EQ(FormatDate(date.year, date.month, date.day), c.text);
+  if (c.valid) {
+    EXPECT_EQ(FormatDate(date.year, date.month, date.day), c.text);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
