@@ -32,8 +32,9 @@ json Payload(const stub::PayloadDescriptor& d) {
 
 json Message(const std::vector<uint8_t>& bytes, const stub::MessageDescriptor& d) {
   json m = {{"offset", d.offset}, {"length", d.length}};
+  // An empty text needs no bytes, wherever it points: the launcher reads none.
   const uint64_t end = static_cast<uint64_t>(d.offset) + 2ull * d.length;
-  if (end > bytes.size()) {
+  if (d.length != 0 && end > bytes.size()) {
     m["text"] = nullptr;
     return m;
   }

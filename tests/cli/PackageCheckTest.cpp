@@ -1,0 +1,141 @@
+// verify's verdicts on packages the writer seals but the launcher must refuse.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "launcher/FatalMessages.h"
+#include "package/writer/PackageWriter.h"
+#include "tools/pkgtool/LauncherChecks.h"
+#include "tools/pkgtool/PackageReport.h"
+
+namespace pkgtool {
+namespace {
+
+using stub::writer::PackageSpec;
+
+std::vector<uint8_t> Program(size_t size, uint8_t seed) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i % 50 < 30) ? i % 7 : i * seed);
+  return bytes;
+}
+
+struct CheckCase {
+  const char* name;
+  std::function<void(PackageSpec&)> change;
+  const char* failedCheck;  // "" when sound
+  bool launcherText;        // the verdict is the damaged-package box
+};
+
+class PackageCheckTest : public testing::TestWithParam<CheckCase> {};
+
+TEST_P(PackageCheckTest, StopsAtTheFirstFailingCheck) {
+  const CheckCase& c = GetParam();
+  PackageSpec spec;
+  spec.stub = stub::writer::MinimalStubImage();
+  spec.x86 = Program(20000, 3);
+  spec.x64 = Program(30000, 5);
+  spec.expiredMessage = u"expired";
+  spec.wrongWidthMessage = u"wrong width";
+  spec.unsupportedWindowsMessage = u"not on %USER%";
+  c.change(spec);
+  const auto bytes = stub::writer::BuildPackage(spec).bytes;
+
+  const PackageCheck check = CheckPackage(bytes);
+  EXPECT_EQ(check.sound, std::string(c.failedCheck).empty());
+  EXPECT_EQ(check.failedCheck, c.failedCheck);
+  if (check.sound) {
+    EXPECT_EQ(check.x86, spec.x86);
+    EXPECT_EQ(check.x64, spec.x64);
+  } else {
+    EXPECT_FALSE(check.x86.has_value());
+    EXPECT_FALSE(check.x64.has_value());
+    if (c.launcherText) {
+      EXPECT_EQ(check.verdict, stub::FatalMessageText(stub::FatalMessage::kDamaged));
+    } else {
+      EXPECT_FALSE(check.verdict.empty());
+    }
+  }
+  const auto description = DescribePackage("p.exe", bytes, check);
+  EXPECT_EQ(description["integrity"]["sound"].get<bool>(), check.sound);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, PackageCheckTest,
+    testing::Values(
+        CheckCase{"Sound", [](PackageSpec&) {}, "", false},
+        CheckCase{"SoundBarred",
+                  [](PackageSpec& s) {
+                    s.x64.reset();
+                    s.barFrom64Bit = true;
+                  },
+                  "", false},
+        CheckCase{"SoundX64Only", [](PackageSpec& s) { s.x86.reset(); }, "", false},
+        CheckCase{"BrokenSeal",
+                  [](PackageSpec& s) { s.adjustLocator = [](stub::PackageLocator& l) { l.crc ^= 4; }; },
+                  "file size and checksum", true},
+        CheckCase{"HeaderBeyondTheFile",
+                  [](PackageSpec& s) {
+                    s.adjustLocator = [](stub::PackageLocator& l) {
+                      l.packageOffset = l.minSizeLow - 10;
+                      l.crcLength = 0;
+                      l.crc = 0;
+                    };
+                  },
+                  "package header", true},
+        CheckCase{"MessageBeyondTheFile",
+                  [](PackageSpec& s) {
+                    s.adjustHeader = [](stub::PackageHeader& h) { h.wrongWidthMessage.offset += 100000; };
+                  },
+                  "wrong-width message", true},
+        CheckCase{"NoSetupProgram",
+                  [](PackageSpec& s) {
+                    s.adjustHeader = [](stub::PackageHeader& h) {
+                      h.payload32.offset = 0;
+                      h.payload64.offset = 0;
+                    };
+                  },
+                  "setup programs", false},
+        CheckCase{"X86LongerThanItsData",
+                  [](PackageSpec& s) {
+                    s.adjustHeader = [](stub::PackageHeader& h) { h.payload32.unpackedSize += 1; };
+                  },
+                  "x86 setup program", true},
+        CheckCase{"X64PackedBeyondTheFile",
+                  [](PackageSpec& s) {
+                    s.adjustHeader = [](stub::PackageHeader& h) { h.payload64.packedSize += 100000; };
+                  },
+                  "x64 setup program", true},
+        CheckCase{"PropertiesOutOfRange",
+                  [](PackageSpec& s) {
+                    s.adjustHeader = [](stub::PackageHeader& h) { h.lzmaProperties = 225; };
+                  },
+                  "x86 setup program", true}),
+    [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
+
+TEST(PackageReportTest, UnreadableMessagesAndBarsAreShownAsSuch) {
+  PackageSpec spec;
+  spec.stub = stub::writer::MinimalStubImage();
+  spec.x86 = Program(1000, 1);
+  spec.barFrom64Bit = true;
+  spec.expiredMessage = u"gone \u00e4";
+  spec.unsupportedWindowsMessage = u"no";
+  spec.wrongWidthMessage.clear();
+  spec.adjustHeader = [](stub::PackageHeader& h) {
+    h.unsupportedWindowsMessage.offset = 0xFFFFFF00u;
+    h.wrongWidthMessage.offset = 0xFFFFFF00u;  // empty: nothing to read, so nothing missing
+  };
+  const auto bytes = stub::writer::BuildPackage(spec).bytes;
+  const auto d = DescribePackage("p.exe", bytes, CheckPackage(bytes));
+  EXPECT_EQ(d["header"]["messages"]["expired"]["text"], "gone \xC3\xA4");
+  EXPECT_TRUE(d["header"]["messages"]["unsupportedWindows"]["text"].is_null());
+  EXPECT_EQ(d["header"]["messages"]["wrongWidth"]["text"], "");
+  EXPECT_EQ(d["header"]["x64"], "barred from 64-bit Windows");
+  EXPECT_EQ(d["header"]["x86"]["unpackedSize"], 1000);
+  EXPECT_FALSE(d["integrity"]["sound"].get<bool>());
+  EXPECT_EQ(d["integrity"]["failedCheck"], "unsupported-Windows message");
+}
+
+}  // namespace
+}  // namespace pkgtool
