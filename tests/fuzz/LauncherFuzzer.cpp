@@ -1,0 +1,226 @@
+// Runs the launcher's whole main sequence on the in-memory platform, with the
+// fuzz input as the launcher's file and a 16-byte prefix as the computer it
+// runs on. Whatever the bytes, a run must end in exactly one of the launcher's
+// own outcomes: one error box (a fixed message, the out-of-memory box, or a
+// text stored in the package), or one started setup program. Anything else,
+// and every sanitizer report, is a crash.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "launcher/FatalMessages.h"
+#include "package/StubTypes.h"
+#include "platform/Memory.h"
+#include "platform/memory/MemoryPlatform.h"
+#include "tests/fuzz/FuzzScenario.h"
+
+namespace stub::fuzz {
+namespace {
+
+// Large enough for any payload the seeds carry, small enough that a header
+// asking for gigabytes meets the out-of-memory box instead of the machine's
+// limit.
+constexpr size_t kAllocationLimit = size_t{256} << 20;
+
+[[noreturn]] void Fail(const MemoryPlatform& platform, const std::string& what) {
+  std::fprintf(stderr, "\n*** launcher outcome violated: %s\n", what.c_str());
+  for (const RecordedBox& box : platform.boxes) {
+    std::fprintf(stderr, "box: %s\n", ToUtf8(box.text).c_str());
+  }
+  std::fprintf(stderr, "starts: %zu, waits: %d\n", platform.starts.size(), platform.waits);
+  for (const std::string& call : platform.calls) std::fprintf(stderr, "  %s\n", call.c_str());
+  std::abort();
+}
+
+// What the launcher's file says about itself, read independently of the core.
+struct PackageView {
+  bool hasLocator = false;
+  PackageLocator locator;
+  bool hasHeader = false;
+  PackageHeader header;
+  std::vector<std::u16string> messages;  // the stored texts that can be read whole
+};
+
+PackageView ReadView(const std::vector<uint8_t>& file) {
+  PackageView view;
+  if (file.size() < kLocatorOffset + kLocatorSize) return view;
+  uint8_t raw[kLocatorSize];
+  std::copy(file.begin() + kLocatorOffset, file.begin() + kLocatorOffset + kLocatorSize, raw);
+  view.locator = DecodeLocator(raw);
+  view.hasLocator = true;
+  const uint64_t at = view.locator.packageOffset;
+  if (at + kHeaderSize > file.size()) return view;
+  uint8_t head[kHeaderSize];
+  std::copy(file.begin() + at, file.begin() + at + kHeaderSize, head);
+  view.header = DecodeHeader(head);
+  view.hasHeader = true;
+  for (const MessageDescriptor& d : {view.header.expiredMessage, view.header.wrongWidthMessage,
+                                     view.header.unsupportedWindowsMessage}) {
+    if (d.length == 0) {
+      view.messages.emplace_back();
+      continue;
+    }
+    const uint64_t end = uint64_t{d.offset} + 2u * d.length;
+    if (end > file.size()) continue;
+    std::u16string text;
+    for (uint64_t i = d.offset; i < end; i += 2) {
+      text += static_cast<char16_t>(file[i] | (file[i + 1] << 8));
+    }
+    view.messages.push_back(text);
+  }
+  return view;
+}
+
+// `shown` is `stored` with each "%USER%" / "%user%" replaced by one and the
+// same name: every stretch between placeholders must appear in order, the
+// first at the start and the last at the end.
+bool FilledFrom(const std::u16string& stored, const std::u16string& shown) {
+  if (shown == stored) return true;
+  std::vector<std::u16string> pieces;
+  size_t from = 0;
+  for (;;) {
+    const size_t upper = stored.find(u"%USER%", from);
+    const size_t lower = stored.find(u"%user%", from);
+    const size_t at = std::min(upper, lower);
+    if (at == std::u16string::npos) break;
+    pieces.push_back(stored.substr(from, at - from));
+    from = at + 6;
+  }
+  if (pieces.empty()) return false;
+  pieces.push_back(stored.substr(from));
+  if (shown.compare(0, pieces.front().size(), pieces.front()) != 0) return false;
+  size_t pos = pieces.front().size();
+  for (size_t i = 1; i + 1 < pieces.size(); ++i) {
+    const size_t found = shown.find(pieces[i], pos);
+    if (found == std::u16string::npos) return false;
+    pos = found + pieces[i].size();
+  }
+  const std::u16string& last = pieces.back();
+  return shown.size() >= pos + last.size() &&
+         shown.compare(shown.size() - last.size(), last.size(), last) == 0;
+}
+
+bool IsFixedMessage(const std::u16string& text) {
+  for (FatalMessage m : {FatalMessage::kDamaged, FatalMessage::kTruncated,
+                         FatalMessage::kCannotCreateCopy, FatalMessage::kCannotExecute}) {
+    if (text == FatalMessageText(m)) return true;
+  }
+  return text == kMsgOutOfMemory;
+}
+
+size_t IndexOfCall(const MemoryPlatform& platform, const std::string& prefix) {
+  for (size_t i = 0; i < platform.calls.size(); ++i) {
+    if (platform.calls[i].rfind(prefix, 0) == 0) return i;
+  }
+  return std::string::npos;
+}
+
+void CheckBox(const MemoryPlatform& platform, const PackageView& view,
+              const std::u16string& caption) {
+  const RecordedBox& box = platform.boxes.front();
+  if (box.caption != caption) Fail(platform, "box caption is not the launcher's path");
+  if (box.style != MemoryPlatform::kMbIconError) Fail(platform, "box style is not MB_ICONERROR");
+  if (platform.calls.empty() || platform.calls.back() != "ExitProcess 0") {
+    Fail(platform, "the process did not end right after the box");
+  }
+  if (IsFixedMessage(box.text)) return;
+  for (const std::u16string& stored : view.messages) {
+    if (FilledFrom(stored, box.text)) return;
+  }
+  Fail(platform, "box text is neither a fixed message nor one the package stores");
+}
+
+void CheckLaunch(const MemoryPlatform& platform, const PackageView& view) {
+  const RecordedStart& start = platform.starts.front();
+  // The copy is the last file the launcher created.
+  std::string created;
+  for (const std::string& call : platform.calls) {
+    if (call.rfind("CreateCopy ", 0) == 0) created = call.substr(11);
+  }
+  if (created.empty()) Fail(platform, "a start without a temporary copy");
+  const std::u16string copy = FromUtf8(created);
+  if (start.shell ? start.file != copy
+                  : start.commandLine.compare(0, copy.size() + 2, u"\"" + copy + u"\"") != 0) {
+    Fail(platform, "the started program is not the copy that was written");
+  }
+  if (!start.copyHeldDuringStart) Fail(platform, "the copy was not held while it was started");
+  const size_t closed = IndexOfCall(platform, "ClosePackageFile");
+  const size_t started = std::min(IndexOfCall(platform, "StartDirect"),
+                                  IndexOfCall(platform, "StartShell"));
+  if (closed == std::string::npos || closed > started) {
+    Fail(platform, "the package file was still open when the setup program started");
+  }
+  if (platform.keyOpen) Fail(platform, "the registry key was left open");
+  if (platform.copyHeld) Fail(platform, "the copy is still held after the start");
+
+  const bool detached = view.hasLocator && view.locator.detachedMinSize != 0;
+  if (detached) {
+    if (platform.waits != 0) Fail(platform, "a detached package waited");
+    const auto it = platform.files.find(copy);
+    if (it == platform.files.end()) Fail(platform, "a detached package lost its copy");
+    if (!view.hasHeader || (it->second.size() != view.header.payload32.unpackedSize &&
+                            it->second.size() != view.header.payload64.unpackedSize)) {
+      Fail(platform, "the copy's size is neither payload's unpacked size");
+    }
+  } else {
+    if (platform.waits != 1) Fail(platform, "the launcher did not wait exactly once");
+    if (platform.files.count(copy)) Fail(platform, "the copy was not deleted after the wait");
+  }
+}
+
+}  // namespace
+}  // namespace stub::fuzz
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  stub::SetAllocationLimitForTesting(stub::fuzz::kAllocationLimit);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace stub;
+  using namespace stub::fuzz;
+  const size_t prefix = size < kFactsSize ? size : kFactsSize;
+  const Facts facts = DecodeFacts(data, prefix);
+
+  MemoryPlatform platform;
+  ApplyFacts(facts, data + prefix, size - prefix, platform);
+  const std::vector<Preexisting> before = PreexistingFiles(platform);
+  const PackageView view = ReadView(platform.packageBytes);
+  const std::u16string caption = platform.modulePath.substr(0, 260);
+
+  if (RunOnMemoryPlatform(platform) != 0) Fail(platform, "exit code is not 0");
+
+  const size_t boxes = platform.boxes.size();
+  const size_t starts = platform.starts.size();
+  // LAUNCHER_FUZZ_SHOW=1: one line per input, to see where seeds end up.
+  static const bool show = std::getenv("LAUNCHER_FUZZ_SHOW") != nullptr;
+  if (show) {
+    std::fprintf(stderr, "outcome: %s\n",
+                 boxes ? ("box \"" + ToUtf8(platform.boxes[0].text).substr(0, 60) + "\"").c_str()
+                       : starts ? (platform.starts[0].shell ? "shell start " +
+                                                                  ToUtf8(platform.starts[0].verb)
+                                                            : std::string("direct start"))
+                                      .c_str()
+                                : "nothing");
+  }
+  if (boxes == 1 && starts == 0) {
+    CheckBox(platform, view, caption);
+  } else if (boxes == 0 && starts == 1) {
+    CheckLaunch(platform, view);
+  } else {
+    Fail(platform, "expected exactly one box or one start, got " + std::to_string(boxes) +
+                       " boxes and " + std::to_string(starts) + " starts");
+  }
+
+  // Nothing that was on disk before may be replaced or deleted, the package
+  // itself included.
+  for (const Preexisting& file : before) {
+    const auto it = platform.files.find(file.path);
+    if (it == platform.files.end() || it->second != file.bytes) {
+      Fail(platform, "an existing file was replaced or deleted: " + ToUtf8(file.path));
+    }
+  }
+  return 0;
+}
