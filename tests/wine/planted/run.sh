@@ -1,0 +1,138 @@
+#!/usr/bin/env bash
+# Planted-DLL test: DLLs of our own, named like system DLLs that are not always
+# taken from the system folder, lie beside a package in its downloads folder,
+# with Wine told to prefer native DLLs. The package is run to the start of its
+# setup program; none of the planted DLLs may be loaded on the way.
+#
+# First a control program that loads mpr.dll by plain name runs in the same
+# folder and must load the planted one: that shows the test can see planting.
+#
+#   tests/wine/planted/run.sh [STUB.exe]
+#
+# The stub defaults to dist/Stub32.exe, or to build/win64/Stub64.exe on a
+# kernel that runs 32-bit programs only through an emulator; the planted DLLs,
+# the control and the setup program are built for the stub's own machine type.
+#
+# Environment:
+#   PLANTED_PREFIX_TEMPLATE  a pristine Wine prefix, made once and copied for
+#                            every run (default build/wine-planted-prefix-<arch>)
+#   KEEP=1                   keep the work folder
+# Exits 0 when the control was caught and the launcher loaded nothing planted;
+# prints what happened either way.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+root=$(cd "$here/../../.." && pwd)
+
+fail() {
+  echo "planted: FAIL: $*" >&2
+  exit 1
+}
+
+native_32bit() { [[ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]]; }
+
+stub=${1:-${STUB:-}}
+if [[ -z $stub ]]; then
+  if native_32bit; then stub=$root/dist/Stub32.exe; else stub=$root/build/win64/Stub64.exe; fi
+fi
+[[ -f $stub ]] || fail "no launcher stub at $stub (make dist, or make stub64 on a 64-bit-only kernel)"
+stub=$(cd "$(dirname "$stub")" && pwd)/$(basename "$stub")
+
+# The machine type in the stub's PE header decides everything else.
+pe=$(od -An -t u4 -j 60 -N 4 "$stub" | tr -d ' ')
+machine=$(od -An -t x2 -j $((pe + 4)) -N 2 "$stub" | tr -d ' ')
+case $machine in
+  014c) arch=i686; wine=wine; wineserver=wineserver ;;
+  8664) arch=x86_64; wine=/usr/lib/wine/wine64; wineserver=/usr/lib/wine/wineserver64 ;;
+  *) fail "$stub is not an x86 or x64 Windows program (machine $machine)" ;;
+esac
+[[ -x $wine ]] || wine=wine
+[[ -x $wineserver ]] || wineserver=wineserver
+echo "planted: stub $stub ($arch)"
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/planted.XXXXXX")
+export WINEPREFIX=$work/prefix WINEDEBUG=-all
+cleanup() {
+  "$wineserver" -k >/dev/null 2>&1 || true
+  if [[ ${KEEP:-0} == 1 ]]; then echo "planted: kept $work"; else rm -rf "$work"; fi
+}
+trap cleanup EXIT
+
+# --- the pieces ---------------------------------------------------------------
+planted_names=(mpr uxtheme dwmapi userenv)
+cc=$arch-w64-mingw32-gcc
+$cc -O2 -Wall -shared -o "$work/PlantedDll.dll" "$here/PlantedDll.c"
+$cc -O2 -Wall -mwindows -municode -o "$work/LoadsByPlainName.exe" "$here/LoadsByPlainName.c"
+$cc -O2 -Wall -mwindows -municode -o "$work/PlantedSetup.exe" "$here/PlantedSetup.c"
+g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.cpp" \
+  "$root"/package/writer/*.cpp "$root/package/StubTypes.cpp" "$root/package/CRC32.cpp" \
+  -llzma -pthread
+
+# --- a fresh prefix -----------------------------------------------------------
+# Making a prefix takes minutes (a quarter of an hour where 32-bit code is
+# emulated), so a pristine one is made once and each run gets its own copy.
+template=${PLANTED_PREFIX_TEMPLATE:-$root/build/wine-planted-prefix-$arch}
+if [[ ! -f $template/system.reg ]]; then
+  echo "planted: making the prefix template $template (once; this takes a while)"
+  mkdir -p "$(dirname "$template")"
+  rm -rf "$template.new"
+  # Without mono and gecko: nothing here needs them, and their installers
+  # would ask.
+  WINEPREFIX=$template.new WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" \
+    timeout 1800 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot could not make a prefix"
+  WINEPREFIX=$template.new "$wineserver" -w
+  mv "$template.new" "$template"
+fi
+cp -a "$template" "$WINEPREFIX"
+
+downloads=$WINEPREFIX/drive_c/Downloads
+mkdir -p "$downloads"
+for name in "${planted_names[@]}"; do
+  cp "$work/PlantedDll.dll" "$downloads/$name.dll"
+done
+overrides="mscoree,mshtml=;$(IFS=,; echo "${planted_names[*]}")=n,b"
+
+markers() { find "$downloads" -name '*.loaded' -printf '%f\n' | sort | tr '\n' ' '; }
+
+# Started from the downloads folder, so that the current folder is the
+# package's too, as after a double-click there.
+run_in_downloads() {  # <windows path of the program> <log>
+  local status=0
+  (cd "$downloads" && WINEDLLOVERRIDES="$overrides" WINEDEBUG=+loaddll \
+    timeout 300 "$wine" "$1" >"$2" 2>&1) || status=$?
+  "$wineserver" -w
+  return $status
+}
+
+# --- control: a program that does load by plain name is caught ------------------
+cp "$work/LoadsByPlainName.exe" "$downloads/"
+run_in_downloads 'C:\Downloads\LoadsByPlainName.exe' "$work/control.log" || true
+caught=$(markers)
+echo "planted: the control loaded: ${caught:-nothing}"
+[[ $caught == *mpr.dll.loaded* ]] \
+  || fail "the control program did not load the planted mpr.dll; this test cannot see planting"
+rm -f "$downloads"/*.loaded "$downloads/LoadsByPlainName.exe"
+
+# --- the launcher ---------------------------------------------------------------
+"$work/make_planted_package" "$stub" "$work/PlantedSetup.exe" "$downloads/Setup.exe"
+run_in_downloads 'C:\Downloads\Setup.exe' "$work/launcher.log" || true
+
+# The setup program proves the launcher went all the way: the package path on
+# a drive letter (the mpr.dll lookup), the unpacking, the copy and the start.
+if [[ ! -f $downloads/Setup.exe.started ]]; then
+  grep -E 'err:|Loaded' "$work/launcher.log" | tail -n 30 >&2 || true
+  fail "the setup program was not started, so the run proves nothing"
+fi
+echo "planted: the setup program was started"
+grep -q -i 'Loaded L"C:\\\\windows\\\\system32\\\\mpr.dll"' "$work/launcher.log" \
+  && echo "planted: mpr.dll came from the system folder"
+
+loaded=$(markers)
+from_downloads=$(grep -i 'Loaded L"C:\\\\Downloads\\\\' "$work/launcher.log" \
+  | grep -iv 'Downloads\\\\Setup.exe"' || true)
+if [[ -n $loaded || -n $from_downloads ]]; then
+  echo "planted: markers: ${loaded:-none}" >&2
+  [[ -z $from_downloads ]] || echo "$from_downloads" >&2
+  fail "the launcher loaded a DLL planted beside the package"
+fi
+echo "planted: PASS: nothing planted was loaded (${planted_names[*]})"
