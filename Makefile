@@ -19,7 +19,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 
   libbenchmark-dev libcli11-dev nlohmann-json3-dev dpkg-dev xz-utils clang \
   libclang-rt-14-dev osslsigncode hyperfine ca-certificates
 
-.PHONY: deps dist host win32 stub64 test demo clean distclean
+.PHONY: deps dist host win32 stub64 setupprog wine-test test demo clean distclean
 
 # apt runs only when a package is missing, so a ready machine pays one
 # dpkg-query per package.
@@ -74,9 +74,19 @@ test: dist
 	  ctest --test-dir $(PEFIX_BUILD) --output-on-failure -j$(JOBS); \
 	fi
 	ctest --test-dir $(HOST_BUILD) --output-on-failure -j$(JOBS)
+	$(MAKE) --no-print-directory wine-test
 
-demo: dist
-	@echo "dist/Stub32.exe: $$(stat -c %s dist/Stub32.exe) bytes"
+# End to end under Wine. This machine's kernel runs 64-bit code only, so the
+# runs use the 64-bit build of the same launcher sources.
+SETUPPROG_DIR := build/setupprog
+setupprog: deps
+	bash tests/setupprog/build.sh $(SETUPPROG_DIR)
+
+wine-test: stub64 setupprog
+	bash tests/wine/e2e.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
+
+demo: dist stub64 setupprog
+	@bash tools/demo.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
 
 # Keeps the liblzma builds: they come from the Debian source package and
 # take a while. distclean removes them too.

@@ -126,7 +126,9 @@ TEST_P(LzmaOutcomeTest, OnlyTheExactSizeIsAccepted) {
   const Outcome o = Unpack(packed, properties, dictionary, unpackedSize, c.edit);
   SetAllocationLimitForTesting(0);
   EXPECT_EQ(o.ok, c.accepted);
-  if (!c.accepted) EXPECT_EQ(o.box, kDamaged);
+  if (!c.accepted) {
+    EXPECT_EQ(o.box, kDamaged);
+  }
   if (c.accepted) {
     EXPECT_EQ(o.output.size(), unpackedSize);
     EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), program.begin()));
