@@ -1,0 +1,154 @@
+#include "gates/PayloadSelection.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+constexpr uint32_t kAbsent = 0;
+constexpr uint32_t kPresent32 = 5000;
+constexpr uint32_t kPresent64 = 90000;
+
+PackageHeader WithPayloads(uint32_t offset32, uint32_t offset64) {
+  PackageHeader header;
+  header.payload32 = {offset32, 1111, 2222};
+  header.payload64 = {offset64, 3333, 4444};
+  return header;
+}
+
+// ---------------------------------------------------------------------------
+// The decision.
+
+struct ChoiceCase {
+  const char* label;
+  uint32_t offset32;
+  uint32_t offset64;
+  std::u16string arguments;  // after the program name on the command line
+  bool wow64;
+  PayloadChoice choice;
+  bool asksWow64;
+  std::u16string modulePath = u"C:\\Setup.exe";
+};
+
+class ChoosePayloadTest : public testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(ChoosePayloadTest, ChoosesByWidthAndSwitch) {
+  const ChoiceCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.wow64 = c.wow64;
+  const std::u16string line = u"Setup.exe " + c.arguments;
+  const ArgumentList arguments(line.c_str(), FromU16(c.modulePath));
+  EXPECT_EQ(ChoosePayload(WithPayloads(c.offset32, c.offset64), arguments, platform), c.choice);
+  EXPECT_EQ(platform.CallMade("IsWow64"), c.asksWow64);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ChoosePayloadTest,
+    testing::Values(
+        // 64-bit program only: whatever the second offset says, and "/32" is no help.
+        ChoiceCase{"Only64On32", kAbsent, kPresent64, u"", false, PayloadChoice::kRefused, true},
+        ChoiceCase{"Only64On32With32", kAbsent, kPresent64, u"/32", false,
+                   PayloadChoice::kRefused, true},
+        ChoiceCase{"Only64On64", kAbsent, kPresent64, u"/32", true, PayloadChoice::k64Bit, true},
+        ChoiceCase{"Missing32TakesPrecedenceOverBarred", kAbsent, kBarredFrom64Bit, u"", false,
+                   PayloadChoice::kRefused, true},
+        // 32-bit program barred from 64-bit Windows.
+        ChoiceCase{"BarredOn32", kPresent32, kBarredFrom64Bit, u"", false, PayloadChoice::k32Bit,
+                   true},
+        ChoiceCase{"BarredOn64", kPresent32, kBarredFrom64Bit, u"", true, PayloadChoice::kRefused,
+                   true},
+        ChoiceCase{"BarredOn64EvenWith32", kPresent32, kBarredFrom64Bit, u"/32", true,
+                   PayloadChoice::kRefused, true},
+        // 32-bit program only: runs everywhere without asking.
+        ChoiceCase{"Only32On32", kPresent32, kAbsent, u"", false, PayloadChoice::k32Bit, false},
+        ChoiceCase{"Only32On64NeverAsks", kPresent32, kAbsent, u"", true, PayloadChoice::k32Bit,
+                   false},
+        // Both programs.
+        ChoiceCase{"BothOn64", kPresent32, kPresent64, u"", true, PayloadChoice::k64Bit, true},
+        ChoiceCase{"BothOn32", kPresent32, kPresent64, u"", false, PayloadChoice::k32Bit, true},
+        ChoiceCase{"BothOn32With32", kPresent32, kPresent64, u"/32", false, PayloadChoice::k32Bit,
+                   false},
+        ChoiceCase{"BothOn64With32Last", kPresent32, kPresent64, u"/s /temp D:\\A /32", true,
+                   PayloadChoice::k32Bit, false},
+        ChoiceCase{"BothOn64With32First", kPresent32, kPresent64, u"/32 /s /temp D:\\A", true,
+                   PayloadChoice::k32Bit, false},
+        ChoiceCase{"BothOn64With32Quoted", kPresent32, kPresent64, u"\"/32\"", true,
+                   PayloadChoice::k32Bit, false},
+        // The switch is exact: no near misses, no trailing blank, no other spelling.
+        ChoiceCase{"BothOn64With32xAndDash", kPresent32, kPresent64, u"/32x -32", true,
+                   PayloadChoice::k64Bit, true},
+        ChoiceCase{"BothOn64With32AndBlankInQuotes", kPresent32, kPresent64, u"\"/32 \"", true,
+                   PayloadChoice::k64Bit, true},
+        ChoiceCase{"BothOn64WithBackslash32", kPresent32, kPresent64, u"\\32 //32 /3", true,
+                   PayloadChoice::k64Bit, true},
+        // Argument 0 is the launcher's own path, never a switch.
+        ChoiceCase{"BothOn64ModulePathIsNotScanned", kPresent32, kPresent64, u"", true,
+                   PayloadChoice::k64Bit, true, u"/32"}),
+    [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.label; });
+
+// ---------------------------------------------------------------------------
+// The gate as the launcher runs it: the descriptor handed on, or the box.
+
+constexpr uint32_t kMessageOffset = 64;
+const std::u16string kWrongWidthText = u"Not for this Windows (%USER%).";
+
+struct SelectCase {
+  const char* label;
+  uint32_t offset32;
+  uint32_t offset64;
+  bool wow64;
+  std::u16string arguments;
+  bool refused;
+  bool selects64;
+};
+
+class SelectPayloadTest : public testing::TestWithParam<SelectCase> {};
+
+TEST_P(SelectPayloadTest, HandsOnTheWholeDescriptorOrShowsTheWrongWidthText) {
+  const SelectCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.wow64 = c.wow64;
+  platform.packageBytes.assign(kMessageOffset, 0);
+  for (char16_t unit : kWrongWidthText) {
+    platform.packageBytes.push_back(static_cast<uint8_t>(unit));
+    platform.packageBytes.push_back(static_cast<uint8_t>(unit >> 8));
+  }
+  ASSERT_TRUE(platform.OpenPackageFile(Text(u"x")));
+  const std::u16string line = u"Setup.exe " + c.arguments;
+  StubContext context{platform, ArgumentList(line.c_str(), FromU16(platform.modulePath))};
+  PackageHeader header = WithPayloads(c.offset32, c.offset64);
+  header.wrongWidthMessage = {kMessageOffset, static_cast<uint16_t>(kWrongWidthText.size())};
+
+  if (c.refused) {
+    EXPECT_THROW(SelectPayload(context, header), ProcessEnded);
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, kWrongWidthText);  // no substitution
+    EXPECT_EQ(platform.boxes[0].caption, platform.modulePath);
+    return;
+  }
+  const PayloadDescriptor chosen = SelectPayload(context, header);
+  const PayloadDescriptor& expected = c.selects64 ? header.payload64 : header.payload32;
+  EXPECT_EQ(chosen.offset, expected.offset);
+  EXPECT_EQ(chosen.packedSize, expected.packedSize);
+  EXPECT_EQ(chosen.unpackedSize, expected.unpackedSize);
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, SelectPayloadTest,
+    testing::Values(SelectCase{"BothOn64", kPresent32, kPresent64, true, u"", false, true},
+                    SelectCase{"BothOn64With32", kPresent32, kPresent64, true, u"/32", false,
+                               false},
+                    SelectCase{"Only32On64", kPresent32, kAbsent, true, u"", false, false},
+                    SelectCase{"Only64On64", kAbsent, kPresent64, true, u"", false, true},
+                    SelectCase{"Only64On32", kAbsent, kPresent64, false, u"", true, false},
+                    SelectCase{"BarredOn64With32", kPresent32, kBarredFrom64Bit, true, u"/32",
+                               true, false}),
+    [](const testing::TestParamInfo<SelectCase>& info) { return info.param.label; });
+
+}  // namespace
+}  // namespace stub
