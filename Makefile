@@ -13,13 +13,14 @@ WIN32_BUILD := build/win32
 WIN64_BUILD := build/win64
 PEFIX_BUILD := build/pefix
 HOST_BUILD_TYPE ?= RelWithDebInfo
+FUZZ_SECONDS ?= 600
 
 DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 \
   cmake g++ make pkg-config liblzma-dev zlib1g-dev libgtest-dev libgmock-dev \
   libbenchmark-dev libcli11-dev nlohmann-json3-dev dpkg-dev xz-utils clang \
   libclang-rt-14-dev osslsigncode hyperfine ca-certificates
 
-.PHONY: deps dist host win32 stub64 setupprog wine-test test demo clean distclean
+.PHONY: deps dist host win32 stub64 setupprog wine-test test fuzz demo clean distclean
 
 # apt runs only when a package is missing, so a ready machine pays one
 # dpkg-query per package.
@@ -74,7 +75,12 @@ test: dist
 	  ctest --test-dir $(PEFIX_BUILD) --output-on-failure -j$(JOBS); \
 	fi
 	ctest --test-dir $(HOST_BUILD) --output-on-failure -j$(JOBS)
+	bash tools/asan-tests.sh
+	bash tools/fuzz.sh short
 	$(MAKE) --no-print-directory wine-test
+
+fuzz: deps
+	bash tools/fuzz.sh long $(FUZZ_SECONDS)
 
 # End to end under Wine. This machine's kernel runs 64-bit code only, so the
 # runs use the 64-bit build of the same launcher sources.
@@ -84,6 +90,7 @@ setupprog: deps
 
 wine-test: stub64 setupprog
 	bash tests/wine/e2e.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
+	bash tests/wine/planted/run.sh $(WIN64_BUILD)/Stub64.exe
 
 demo: dist stub64 setupprog
 	@bash tools/demo.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
@@ -91,7 +98,7 @@ demo: dist stub64 setupprog
 # Keeps the liblzma builds: they come from the Debian source package and
 # take a while. distclean removes them too.
 clean:
-	rm -rf $(HOST_BUILD) $(PEFIX_BUILD) dist
+	rm -rf $(HOST_BUILD) $(PEFIX_BUILD) build/asan build/fuzz $(SETUPPROG_DIR) dist
 	@for d in $(WIN32_BUILD) $(WIN64_BUILD); do \
 	  [[ -d $$d ]] && find $$d -mindepth 1 -maxdepth 1 ! -name 'liblzma-*' -exec rm -rf {} +; \
 	done; true
