@@ -1,0 +1,258 @@
+// The real stub under Wine writing the temporary copy, starting the setup
+// program with the package's path and the user's arguments, waiting for it
+// and cleaning up.
+#include "tests/wine/WineTestSupport.h"
+
+namespace winetest {
+namespace {
+
+// --- Where the copy goes and what the setup program receives -----------------
+
+struct CopyCase {
+  const char* name;
+  std::vector<std::string> arguments;
+  std::vector<std::string> folders;  // made before the run
+  // Files (or, ending in a backslash, folders) already there. In these and in
+  // `copy`, "%TEMP%" stands for the temporary folder.
+  std::vector<std::string> taken;
+  std::string copy;
+  std::string argumentsText;         // what follows the quoted copy path
+};
+
+std::string Expand(const std::string& pattern, const std::string& temp) {
+  std::string out = pattern;
+  const size_t at = out.find("%TEMP%");
+  if (at != std::string::npos) out.replace(at, 6, temp);
+  return out;
+}
+
+class CopyWineTest : public WineTest, public ::testing::WithParamInterface<CopyCase> {};
+
+TEST_P(CopyWineTest, WritesStartsAndDeletesTheCopy) {
+  const CopyCase& c = GetParam();
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(RunnableSpec()));
+  for (const auto& folder : c.folders) wine.MakeFolder(folder);
+  const std::vector<uint8_t> occupant = {'t', 'a', 'k', 'e', 'n'};
+  const std::string temp = WineTempFolder();
+  std::vector<std::string> taken;
+  for (const auto& pattern : c.taken) {
+    taken.push_back(Expand(pattern, temp));
+    if (taken.back().back() == '\\') {
+      wine.MakeFolder(taken.back());
+    } else {
+      wine.WriteFile(taken.back(), occupant);
+    }
+  }
+  RunOptions options;
+  options.arguments = c.arguments;
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneFinishedStart(run);
+  if (run.setupAtExit.empty()) return;
+  const SetupStart& setup = run.setupAtExit[0];
+  EXPECT_EQ(setup.tempPath, temp);
+  const std::string copy = Expand(c.copy, temp);
+  EXPECT_EQ(setup.module, copy);
+  EXPECT_EQ(setup.commandLine, "\"" + copy + "\" " + c.argumentsText);
+  // The working folder is the package's, wherever the copy went.
+  EXPECT_EQ(setup.currentDirectory, "C:\\Downloads");
+  EXPECT_FALSE(wine.Exists(copy)) << "the copy was not deleted";
+  for (const auto& path : taken) {
+    if (path.back() != '\\') {
+      EXPECT_EQ(wine.ReadFile(path), occupant) << path << " was touched";
+    } else {
+      EXPECT_TRUE(wine.Exists(path)) << path << " was removed";
+    }
+  }
+  EXPECT_TRUE(wine.Exists(kPackagePath));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, CopyWineTest,
+    ::testing::Values(
+        CopyCase{"NoArguments", {}, {}, {}, "%TEMP%Setup.exe", "\"C:\\Downloads\\Setup.exe\""},
+        CopyCase{"PlainArgumentsPassedOn",
+                 {"/S", "/32", "name=value", "two words"},
+                 {},
+                 {},
+                 "%TEMP%Setup.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /S /32 name=value \"two words\""},
+        CopyCase{"TempAloneUsesThePackageFolder",
+                 {"/TEMP"},
+                 {},
+                 {},
+                 "C:\\Downloads\\Setup2.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /TEMP"},
+        CopyCase{"TempWithFolder",
+                 {"/temp", "C:\\Work"},
+                 {"C:\\Work"},
+                 {},
+                 "C:\\Work\\Setup.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
+        CopyCase{"TempFolderEndingInBackslash",
+                 {"/Temp", "C:\\Work\\"},
+                 {"C:\\Work"},
+                 {},
+                 "C:\\Work\\Setup.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /Temp C:\\Work\\"},
+        CopyCase{"TempFolderWithSpaces",
+                 {"/temp", "C:\\My Temp Files"},
+                 {"C:\\My Temp Files"},
+                 {},
+                 "C:\\My Temp Files\\Setup.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /temp \"C:\\My Temp Files\""},
+        CopyCase{"LastTempWithFolderWins",
+                 {"/temp", "C:\\A", "/temp", "C:\\B"},
+                 {"C:\\A", "C:\\B"},
+                 {},
+                 "C:\\B\\Setup.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp C:\\B"},
+        CopyCase{"TempLastBeatsEarlierFolder",
+                 {"/temp", "C:\\A", "/temp"},
+                 {"C:\\A"},
+                 {},
+                 "C:\\Downloads\\Setup2.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp"},
+        CopyCase{"TakenNamesAreNumberedAndLeftAlone",
+                 {"/temp", "C:\\Work"},
+                 {"C:\\Work"},
+                 {"C:\\Work\\Setup.exe", "C:\\Work\\Setup2.exe", "C:\\Work\\Setup3.exe\\"},
+                 "C:\\Work\\Setup4.exe",
+                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
+        CopyCase{"TakenNameInTheTemporaryFolder",
+                 {},
+                 {},
+                 {"%TEMP%Setup.exe"},
+                 "%TEMP%Setup2.exe",
+                 "\"C:\\Downloads\\Setup.exe\""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Failures to copy or to start ------------------------------------------
+
+struct FailureCase {
+  const char* name;
+  bool payloadIsAProgram;
+  std::vector<std::string> arguments;
+  stub::FatalMessage message;
+  std::string copyLeft;  // the copy that stays behind, if any
+};
+
+class LaunchFailureWineTest : public WineTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(LaunchFailureWineTest, ShowsTheMessageAndLeavesOnlyACompleteCopy) {
+  const FailureCase& c = GetParam();
+  auto spec = RunnableSpec();
+  const std::string text = "This is a text file, not a program.\r\n";
+  const std::vector<uint8_t> notAProgram(text.begin(), text.end());
+  if (!c.payloadIsAProgram) {
+    spec.x86 = notAProgram;
+    spec.x64.reset();
+  }
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(spec));
+  wine.MakeFolder("C:\\Work");
+  RunOptions options;
+  options.arguments = c.arguments;
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneErrorBox(run, Fatal(c.message));
+  // A copy that cannot be made is never started; one that cannot run was
+  // tried once.
+  EXPECT_EQ(run.starts.size(), c.copyLeft.empty() ? 0u : 1u);
+  if (!c.copyLeft.empty()) {
+    EXPECT_EQ(wine.ReadFile(c.copyLeft), notAProgram) << "the copy that could not be run is gone or incomplete";
+  }
+  EXPECT_TRUE(wine.Exists(kPackagePath));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, LaunchFailureWineTest,
+    ::testing::Values(FailureCase{"MissingFolder", true, {"/temp", "C:\\Missing\\Deeper"},
+                                  stub::FatalMessage::kCannotCreateCopy, ""},
+                      FailureCase{"FolderIsAFile", true, {"/temp", "C:\\Downloads\\Setup.exe"},
+                                  stub::FatalMessage::kCannotCreateCopy, ""},
+                      FailureCase{"PayloadIsNotAProgram", false, {"/temp", "C:\\Work"},
+                                  stub::FatalMessage::kCannotExecute, "C:\\Work\\Setup.exe"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Waiting and the setup program's exit code -----------------------------------
+
+TEST_F(WineTest, SetupProgramsExitCodeIsNotPassedOn) {
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(RunnableSpec()));
+  RunOptions options;
+  options.environment["SETUPPROG_EXIT"] = "3";
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneFinishedStart(run);
+  EXPECT_EQ(run.exitCode, 0);
+}
+
+TEST_F(WineTest, DetachedPackageNeitherWaitsNorDeletes) {
+  auto spec = RunnableSpec();
+  spec.detached = true;
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(spec));
+  RunOptions options;
+  options.arguments = {"/temp", "C:\\Work"};
+  options.environment["SETUPPROG_SLEEP_MS"] = "3000";
+  wine.MakeFolder("C:\\Work");
+  const RunResult run = wine.Run(kPackagePath, options);
+  ASSERT_TRUE(run.problem.empty()) << run.problem;
+  EXPECT_TRUE(run.boxes.empty());
+  EXPECT_EQ(run.exitCode, 0);
+  for (const auto& start : run.setupAtExit) {
+    EXPECT_FALSE(start.finished) << "the launcher waited for its setup program";
+  }
+  ASSERT_EQ(run.setupAfterAll.size(), 1u);
+  EXPECT_TRUE(run.setupAfterAll[0].finished);
+  EXPECT_EQ(run.setupAfterAll[0].module, "C:\\Work\\Setup.exe");
+  EXPECT_TRUE(wine.Exists("C:\\Work\\Setup.exe")) << "a detached launcher deleted the copy";
+}
+
+// --- Direct or shell start -------------------------------------------------------
+
+struct StartCase {
+  const char* name;
+  std::string windowsVersion;
+  uint8_t elevationMode;
+  std::vector<std::string> arguments;
+};
+
+class StartModeWineTest : public WineTest, public ::testing::WithParamInterface<StartCase> {};
+
+// Windows before Vista always gets a direct start. Wine gives every program
+// administrator rights, and an elevated launcher starts directly on every
+// Windows too: whatever the package's elevation mode and the silent switch
+// say, the copy is started by CreateProcessW, in the package's folder, and
+// never with " /noadmin".
+TEST_P(StartModeWineTest, StartsDirectlyWithoutNoAdmin) {
+  const StartCase& c = GetParam();
+  auto spec = RunnableSpec();
+  spec.elevationMode = c.elevationMode;
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(spec));
+  RunOptions options;
+  options.windowsVersion = c.windowsVersion;
+  options.arguments = c.arguments;
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneFinishedStart(run);
+  ASSERT_EQ(run.starts.size(), 1u);
+  EXPECT_EQ(run.starts[0].function, "CreateProcessW");
+  EXPECT_TRUE(run.starts[0].succeeded);
+  EXPECT_FALSE(run.starts[0].applicationName.has_value());
+  EXPECT_EQ(run.starts[0].currentDirectory, u"C:\\Downloads\\");
+  if (run.setupAtExit.empty()) return;
+  const std::string& commandLine = run.setupAtExit[0].commandLine;
+  EXPECT_EQ(ToUtf8(run.starts[0].commandLine), commandLine);
+  EXPECT_EQ(commandLine.find("/noadmin"), std::string::npos) << commandLine;
+}
+
+INSTANTIATE_TEST_SUITE_P(Starts, StartModeWineTest,
+                         ::testing::Values(StartCase{"XpInteractive", "winxp64", 0, {}},
+                                           StartCase{"XpSilentRunas", "winxp64", 1, {"/s"}},
+                                           StartCase{"Win10Interactive", "win10", 0, {}},
+                                           StartCase{"Win10SilentRunas", "win10", 1, {"/SILENT"}},
+                                           StartCase{"Win7AlwaysNoAdmin", "win7", 2, {"/s"}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace winetest

@@ -1,0 +1,123 @@
+// The real stub under Wine finding and checking its package: damaged,
+// truncated and missing packages show their one error box; sound ones start
+// the setup program.
+#include <functional>
+
+#include "tests/wine/WineTestSupport.h"
+
+namespace winetest {
+namespace {
+
+using stub::FatalMessage;
+
+// Bytes of a sound package, changed the way a bad download or a careless
+// copy changes them.
+struct BrokenPackageCase {
+  const char* name;
+  std::function<std::vector<uint8_t>(const stub::writer::BuiltPackage&)> make;
+  FatalMessage message;
+};
+
+std::vector<uint8_t> FlipInsideChecksumSpan(const stub::writer::BuiltPackage& built) {
+  auto bytes = built.bytes;
+  // The middle of the span lies in the packed setup program.
+  bytes[built.locator.packageOffset + built.locator.crcLength / 2] ^= 0x01;
+  return bytes;
+}
+
+std::vector<uint8_t> FlipLastByteOfSpan(const stub::writer::BuiltPackage& built) {
+  auto bytes = built.bytes;
+  bytes[built.locator.packageOffset + built.locator.crcLength - 1] ^= 0x80;
+  return bytes;
+}
+
+std::vector<uint8_t> CutLastByte(const stub::writer::BuiltPackage& built) {
+  return std::vector<uint8_t>(built.bytes.begin(), built.bytes.end() - 1);
+}
+
+std::vector<uint8_t> CutInsideHeader(const stub::writer::BuiltPackage& built) {
+  return std::vector<uint8_t>(built.bytes.begin(), built.bytes.begin() + built.locator.packageOffset + 10);
+}
+
+std::vector<uint8_t> StubAlone(const stub::writer::BuiltPackage&) { return Harness::Get().Stub(); }
+
+std::vector<uint8_t> LocatorZeroed(const stub::writer::BuiltPackage& built) {
+  auto bytes = built.bytes;
+  std::fill(bytes.begin() + stub::kLocatorOffset, bytes.begin() + stub::kLocatorOffset + stub::kLocatorSize, 0);
+  return bytes;
+}
+
+class BrokenPackageWineTest : public WineTest, public ::testing::WithParamInterface<BrokenPackageCase> {};
+
+TEST_P(BrokenPackageWineTest, ShowsOneErrorBoxAndEndsWithZero) {
+  const auto built = stub::writer::BuildPackage(RunnableSpec());
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, GetParam().make(built));
+  const RunResult run = wine.Run(kPackagePath, {});
+  ExpectOneErrorBox(run, Fatal(GetParam().message));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, BrokenPackageWineTest,
+    ::testing::Values(BrokenPackageCase{"FlippedByteInSpan", FlipInsideChecksumSpan, FatalMessage::kDamaged},
+                      BrokenPackageCase{"FlippedLastByteOfSpan", FlipLastByteOfSpan, FatalMessage::kDamaged},
+                      BrokenPackageCase{"LastByteCut", CutLastByte, FatalMessage::kTruncated},
+                      BrokenPackageCase{"CutInsideHeader", CutInsideHeader, FatalMessage::kTruncated},
+                      BrokenPackageCase{"BareStub", StubAlone, FatalMessage::kDamaged},
+                      BrokenPackageCase{"LocatorZeroed", LocatorZeroed, FatalMessage::kDamaged}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Packages that differ from the written one only where the launcher does not
+// look: they still run.
+struct SoundPackageCase {
+  const char* name;
+  std::function<std::vector<uint8_t>(const stub::writer::BuiltPackage&)> make;
+};
+
+std::vector<uint8_t> AsWritten(const stub::writer::BuiltPackage& built) { return built.bytes; }
+
+std::vector<uint8_t> BytesAppended(const stub::writer::BuiltPackage& built) {
+  auto bytes = built.bytes;
+  bytes.insert(bytes.end(), 4096, 0xA5);
+  return bytes;
+}
+
+std::vector<uint8_t> FlipAfterSpan(const stub::writer::BuiltPackage& built) {
+  // The setup program's trailing data lies behind the span.
+  auto bytes = built.bytes;
+  bytes[built.locator.packageOffset + built.locator.crcLength] ^= 0xFF;
+  return bytes;
+}
+
+class SoundPackageWineTest : public WineTest, public ::testing::WithParamInterface<SoundPackageCase> {};
+
+TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
+  auto spec = RunnableSpec();
+  spec.trailingData = std::vector<uint8_t>(64, 0x5A);
+  const auto built = stub::writer::BuildPackage(spec);
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, GetParam().make(built));
+  RunOptions options;
+  options.arguments = {"/x", "two words"};
+  // A launcher that does not wait would end before the setup program does.
+  options.environment["SETUPPROG_SLEEP_MS"] = "1500";
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneFinishedStart(run);
+  if (run.setupAtExit.empty()) return;
+  const SetupStart& setup = run.setupAtExit[0];
+  EXPECT_EQ(setup.arch, ExpectedArch(Width::k64));
+  const std::string copy = setup.tempPath + kPackageName;
+  EXPECT_EQ(setup.module, copy);
+  EXPECT_EQ(setup.commandLine, "\"" + copy + "\" \"" + kPackagePath + "\" /x \"two words\"");
+  EXPECT_FALSE(wine.Exists(copy)) << "the temporary copy outlived the setup program";
+  EXPECT_TRUE(wine.Exists(kPackagePath));
+}
+
+INSTANTIATE_TEST_SUITE_P(Packages, SoundPackageWineTest,
+                         ::testing::Values(SoundPackageCase{"AsWritten", AsWritten},
+                                           SoundPackageCase{"BytesAppended", BytesAppended},
+                                           SoundPackageCase{"FlippedByteAfterSpan", FlipAfterSpan}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace winetest

@@ -1,0 +1,154 @@
+// Runs the real stub under Wine. One initialised prefix per Windows width is
+// made per test run (wineboot is the slow part) and shared between test
+// processes; every case runs in its own copy of it, with its own wine server,
+// and watches the launcher through Wine's relay trace and the test setup
+// program's report.
+//
+// Environment:
+//   STUB32_EXE, STUB64_EXE   the stubs to test (defaults from CMake)
+//   WINE_TESTS_WORKDIR       where prefixes and case folders go
+//   WINE_TESTS_KEEP=1        keep every case folder, not only failed ones
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/wine/RelayLog.h"
+#include "tests/wine/SetupReport.h"
+
+namespace winetest {
+
+namespace fs = std::filesystem;
+
+// The processor width of the Windows a prefix imitates (WINEARCH).
+enum class Width { k32, k64 };
+const char* WidthName(Width width);
+
+class Harness {
+ public:
+  static Harness& Get();
+
+  // Why the stub cannot be run under Wine here; empty when it can.
+  const std::string& Unavailable() const { return unavailable_; }
+
+  const fs::path& StubPath() const { return stubPath_; }
+  const std::vector<uint8_t>& Stub() const { return stub_; }
+  bool StubIs64Bit() const { return stubIs64_; }
+  // A 32-bit Windows program can run here (Wine's 32-bit loader works).
+  bool Runs32BitPrograms() const { return !loader32_.empty(); }
+  // Prefixes of this width can be made and the stub runs in them.
+  bool Supports(Width width) const;
+  // Why Supports(width) is false.
+  std::string WhyNot(Width width) const;
+
+  const std::vector<uint8_t>& SetupProgram(Width width) const;
+
+  const std::string& Loader(Width width) const;
+  const std::string& Server() const { return server_; }
+  const fs::path& WorkDir() const { return workDir_; }
+
+  // The initialised prefix of this width, made on first use (by whichever
+  // test process gets there first). Empty with `error` set on failure.
+  fs::path Template(Width width, std::string* error);
+  // Makes every template this machine supports; for the test run's set-up.
+  bool PrepareTemplates(std::string* error);
+  void RemoveTemplates();
+
+ private:
+  Harness();
+  std::string unavailable_;
+  fs::path stubPath_;
+  std::vector<uint8_t> stub_;
+  bool stubIs64_ = false;
+  std::string loader64_, loader32_, server_;
+  std::vector<uint8_t> setupX86_, setupX64_;
+  fs::path workDir_;
+};
+
+// A value under HKLM\Software\Microsoft\Windows NT\CurrentVersion, written in
+// both registry views. An empty optional deletes the value.
+struct CurrentVersionValue {
+  std::string name;
+  std::optional<std::string> text;
+};
+
+struct RunOptions {
+  std::vector<std::string> arguments;
+  // What `winecfg -v` is given: "win10", "win81", "win7", "winxp64", ...
+  std::string windowsVersion = "win10";
+  std::vector<CurrentVersionValue> currentVersion;
+  // Extra environment for the launcher and its setup program
+  // (SETUPPROG_EXIT, SETUPPROG_SLEEP_MS).
+  std::map<std::string, std::string> environment;
+  int timeoutSeconds = 120;
+};
+
+struct RunResult {
+  int exitCode = -1;
+  bool timedOut = false;
+  std::vector<MessageBoxCall> boxes;
+  std::vector<StartCall> starts;
+  // The setup program's report at the moment the launcher had ended, and once
+  // every program in the prefix had ended.
+  std::vector<SetupStart> setupAtExit;
+  std::vector<SetupStart> setupAfterAll;
+  fs::path relayLog;
+  std::string problem;  // the harness could not run the case
+};
+
+class WineCase {
+ public:
+  WineCase(Width width, const std::string& name);
+  ~WineCase();
+  WineCase(const WineCase&) = delete;
+  WineCase& operator=(const WineCase&) = delete;
+
+  // Empty when the case prefix is ready.
+  const std::string& Problem() const { return problem_; }
+  Width GetWidth() const { return width_; }
+
+  // Where a Windows path (C:\... or Z:\...) lies on this machine. Existing
+  // folders are matched without regard to case, as Wine does.
+  fs::path HostPath(const std::string& windowsPath) const;
+  void WriteFile(const std::string& windowsPath, const std::vector<uint8_t>& bytes) const;
+  void MakeFolder(const std::string& windowsPath) const;
+  bool Exists(const std::string& windowsPath) const;
+  std::vector<uint8_t> ReadFile(const std::string& windowsPath) const;
+
+  // Starts the program at `windowsPath` (the package) with the options and
+  // waits for it.
+  RunResult Run(const std::string& windowsPath, const RunOptions& options);
+
+  // Keep the case folder even when the test passes.
+  void Keep() { keep_ = true; }
+
+ private:
+  std::map<std::string, std::string> BaseEnvironment() const;
+  bool RunWine(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env,
+               const fs::path& out, const fs::path& err, int timeoutSeconds, int* exitCode,
+               bool* timedOut) const;
+  void StopServer() const;
+
+  Width width_;
+  fs::path folder_;
+  fs::path prefix_;
+  std::string problem_;
+  bool keep_ = false;
+  int runs_ = 0;
+};
+
+// The temporary folder Wine gives its user (C:\users\NAME\Temp\), NAME
+// being the login name of whoever runs the tests.
+std::string WineTempFolder();
+
+// Where the setup program writes its report inside every case prefix.
+constexpr const char* kReportWindowsPath = "C:\\setupprog-report.txt";
+
+std::string ToUtf8(const std::u16string& text);
+std::u16string ToUtf16(const std::string& text);
+
+}  // namespace winetest
