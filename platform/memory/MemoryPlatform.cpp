@@ -43,6 +43,8 @@ std::string ToUtf8(const std::u16string& text) {
         text[i + 1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
     }
     if (c < 0x80) {
       out += static_cast<char>(c);
