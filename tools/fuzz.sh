@@ -54,7 +54,12 @@ common=(-rss_limit_mb=2048 -timeout=10 -detect_leaks=0 -print_final_stats=1
 report() {
   local log=$1 status=$2
   local runs
-  runs=$(grep -ho 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{s += $2} END {print s + 0}')
+  # A single process prints its final stats; fork mode only its progress
+  # lines ("#N: cov: ...").
+  runs=$(grep -ho 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{s += $2} END {print s + 0}' || true)
+  if [[ ${runs:-0} == 0 ]]; then
+    runs=$(grep -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#' || true)
+  fi
   echo "fuzz: $runs executions"
   if [[ $status -ne 0 ]]; then
     echo "fuzz: FAILED (exit $status); crashing inputs:" >&2
