@@ -1,34 +1,111 @@
 #!/usr/bin/env bash
-# Builds a sample package around the stand-in setup program and launches it
-# under Wine, then shows what the setup program received.
+# The launcher at work: builds a sample package around the stand-in setup
+# programs (x86 and x64), starts it under Wine in a fresh prefix with a couple
+# of arguments, and shows what the setup program received.
 #
-# This machine's kernel runs 64-bit code only, so the launch uses the 64-bit
-# build of the same launcher sources; dist/Stub32.exe is the one that ships.
+#   tools/demo.sh [STUB64] [PKGTOOL] [SETUPPROG_DIR]
+#
+# The package is built around dist/Stub32.exe, the launcher that ships. Where
+# Wine cannot run 32-bit programs (a kernel without 32-bit support), the launch
+# uses the same package built around the test-only 64-bit stub (STUB64,
+# default build/win64/Stub64.exe) instead, with the x64 setup program in its
+# only slot, since that stub takes every Windows for 32-bit.
 set -euo pipefail
-stub=${1:?stub}
-pkgtool=${2:?pkgtool}
-progs=${3:?setup program folder}
-wine=/usr/lib/wine/wine64
 
-work=$(mktemp -d /tmp/stub-demo.XXXXXX)
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=d" WINEDEBUG=-all
-trap '/usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-mkdir -p "$work/Downloads"
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+stub32=${STUB32_EXE:-$root/dist/Stub32.exe}
+stub64=${1:-$root/build/win64/Stub64.exe}
+pkgtool=${2:-$root/dist/pkgtool}
+progs=${3:-$root/build/setupprog}
+[[ -f $progs/SetupProg-x64.exe ]] || progs=$root/build/host/tests/wine/setupprog
+x86=$progs/SetupProg-x86.exe
+x64=$progs/SetupProg-x64.exe
 
-echo "== Building a sample package"
-"$pkgtool" build -o "$work/Downloads/SampleSetup.exe" --stub "$stub" \
-  --x86 "$progs/SetupProg-x86tag.exe" --x64 "$progs/SetupProg-x64.exe" \
-  --windows 7,8,8.1,10,11 --unsupported-message "This program does not run on %USER%."
-"$pkgtool" inspect "$work/Downloads/SampleSetup.exe" | sed -n '1,40p'
+fail() { echo "demo: $*" >&2; exit 1; }
+[[ -f $stub32 ]] || fail "no $stub32 (run make dist)"
+[[ -f $x86 && -f $x64 ]] || fail "no stand-in setup programs in $progs (run make setupprog)"
+
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wine32=/usr/lib/wine/wine
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+[[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"
+
+# Writes a package: build OUT STUB X86|- X64|-
+writer() {
+  local out=$1 stub=$2 a=$3 b=$4
+  if [[ -x $pkgtool ]]; then
+    local args=(build -q -o "$out" --stub "$stub")
+    [[ $a == - ]] || args+=(--x86 "$a")
+    [[ $b == - ]] || args+=(--x64 "$b")
+    "$pkgtool" "${args[@]}" --unsupported-message "This sample package does not run on %USER%."
+  else
+    local sample=$root/build/host/tests/wine/samplepackage
+    [[ -x $sample ]] || fail "neither $pkgtool nor $sample (run make dist)"
+    "$sample" "$out" "$stub" "$a" "$b" >/dev/null
+  fi
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/stub-demo.XXXXXX")
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINELOADER=$wine64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+cleanup() { "$wineserver" -k >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+mkdir -p "$work/out"
+sample=$work/out/SampleSetup.exe
+writer "$sample" "$stub32" "$x86" "$x64"
+echo "Sample package SampleSetup.exe: $(stat -c %s "$sample") bytes"
+echo "  launcher $(basename "$stub32")         $(stat -c %s "$stub32") bytes"
+echo "  x86 setup program           $(stat -c %s "$x86") bytes"
+echo "  x64 setup program           $(stat -c %s "$x64") bytes"
+
+launch=$sample
+if ! "$wine32" --version >/dev/null 2>&1; then
+  [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here and there is no $stub64 (run make stub64)"
+  launch=$work/out/SampleSetup64.exe
+  writer "$launch" "$stub64" "$x64" -
+  echo
+  echo "Wine cannot run 32-bit programs on this machine: launching the same package"
+  echo "built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
+fi
 
 echo
-echo "== Launching it under Wine: SampleSetup.exe /silent \"C:\\My Folder\""
-$wine wineboot -i >/dev/null 2>&1
-(cd "$work/Downloads" && SETUPPROG_REPORT='Z:'"${work//\//\\}"'\report.txt' \
-  $wine SampleSetup.exe /silent "C:\\My Folder" >/dev/null 2>&1)
-/usr/lib/wine/wineserver64 -w
+echo "Preparing a fresh Wine prefix (this takes a little while)..."
+"$wine64" wineboot -i >/dev/null 2>&1
+"$wine64" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+  /d 'user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW' /f >/dev/null 2>&1
+mkdir -p "$WINEPREFIX/drive_c/Downloads" "$WINEPREFIX/drive_c/My Folder"
+cp "$launch" "$WINEPREFIX/drive_c/Downloads/SampleSetup.exe"
+
 echo
-echo "== What the setup program received"
-grep -v -x -E 'start|end' "$work/report.txt" | sed 's/^/  /'
-echo
-echo "dist/Stub32.exe, the shipped launcher: $(stat -c %s dist/Stub32.exe) bytes"
+echo "Running: C:\\Downloads\\SampleSetup.exe /silent /temp \"C:\\My Folder\""
+set +e
+SETUPPROG_REPORT='C:\setupprog-report.txt' WINEDEBUG=-all,+relay \
+  "$wine64" 'C:\Downloads\SampleSetup.exe' /silent /temp 'C:\My Folder' >/dev/null 2>"$work/relay.log"
+code=$?
+set -e
+"$wineserver" -w
+
+echo "Launcher exit code: $code"
+boxes=$(grep -a 'Call user32.MessageBoxW' "$work/relay.log" | sed -e 's/^[^"]*L"//' -e 's/",.*//' || true)
+[[ -z $boxes ]] || echo "Error box: $boxes"
+start=$(grep -a -o -E 'Call (KERNEL32|kernelbase)\.CreateProcessW|Call shell32\.ShellExecuteExW' "$work/relay.log" | head -n 1 || true)
+case $start in
+  *CreateProcessW) echo "Started directly (CreateProcessW): Wine runs programs with administrator rights" ;;
+  *ShellExecuteExW) echo "Started through the shell (ShellExecuteExW)" ;;
+esac
+report=$WINEPREFIX/drive_c/setupprog-report.txt
+if [[ -f $report ]]; then
+  echo
+  echo "What the setup program received:"
+  grep -v -x -E 'start|end' "$report" | sed 's/^/  /'
+  if [[ -e "$WINEPREFIX/drive_c/My Folder/SampleSetup.exe" ]]; then
+    echo "The temporary copy C:\My Folder\SampleSetup.exe is still there."
+  else
+    echo "The temporary copy C:\My Folder\SampleSetup.exe was deleted after the setup program ended."
+  fi
+else
+  echo "The setup program did not run."
+  exit 1
+fi

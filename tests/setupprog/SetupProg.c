@@ -18,11 +18,7 @@
  */
 #include <windows.h>
 
-/* SETUPPROG_TAG lets a 64-bit build stand in for the x86 program on hosts
- * that run 64-bit code only. */
-#if defined(SETUPPROG_TAG)
-#define SETUP_ARCH SETUPPROG_TAG
-#elif defined(_WIN64)
+#if defined(_WIN64)
 #define SETUP_ARCH "x64"
 #else
 #define SETUP_ARCH "x86"

@@ -1,7 +1,10 @@
 // The real stub under Wine finding and checking its package: damaged,
 // truncated and missing packages show their one error box; sound ones start
 // the setup program.
+#include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
 
 #include "tests/wine/WineTestSupport.h"
 
@@ -89,14 +92,45 @@ std::vector<uint8_t> FlipAfterSpan(const stub::writer::BuiltPackage& built) {
   return bytes;
 }
 
+// Authenticode signing appends the signature behind everything else and
+// touches only the PE header, which lies outside the checked span. Empty when
+// the signing tools are missing.
+std::vector<uint8_t> Signed(const stub::writer::BuiltPackage& built) {
+  if (std::system("command -v osslsigncode >/dev/null 2>&1 && command -v openssl >/dev/null 2>&1") != 0) {
+    return {};
+  }
+  char pattern[] = "/tmp/wine-sign.XXXXXX";
+  if (!mkdtemp(pattern)) return {};
+  const fs::path dir = pattern;
+  {
+    std::ofstream out(dir / "in.exe", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(built.bytes.data()), static_cast<std::streamsize>(built.bytes.size()));
+  }
+  const std::string d = dir.string();
+  const std::string command =
+      "cd '" + d + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+      "-subj '/CN=Throwaway test signer' >/dev/null 2>&1 && osslsigncode sign -certs cert.pem -key key.pem "
+      "-in in.exe -out out.exe >/dev/null 2>&1";
+  std::vector<uint8_t> bytes;
+  if (std::system(command.c_str()) == 0) {
+    std::ifstream in(dir / "out.exe", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  return bytes;
+}
+
 class SoundPackageWineTest : public WineTest, public ::testing::WithParamInterface<SoundPackageCase> {};
 
 TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
   auto spec = RunnableSpec();
   spec.trailingData = std::vector<uint8_t>(64, 0x5A);
   const auto built = stub::writer::BuildPackage(spec);
+  const auto bytes = GetParam().make(built);
+  if (bytes.empty()) GTEST_SKIP() << "osslsigncode or openssl is missing";
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, GetParam().make(built));
+  wine.WriteFile(kPackagePath, bytes);
   RunOptions options;
   options.arguments = {"/x", "two words"};
   // A launcher that does not wait would end before the setup program does.
@@ -116,7 +150,8 @@ TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
 INSTANTIATE_TEST_SUITE_P(Packages, SoundPackageWineTest,
                          ::testing::Values(SoundPackageCase{"AsWritten", AsWritten},
                                            SoundPackageCase{"BytesAppended", BytesAppended},
-                                           SoundPackageCase{"FlippedByteAfterSpan", FlipAfterSpan}),
+                                           SoundPackageCase{"FlippedByteAfterSpan", FlipAfterSpan},
+                                           SoundPackageCase{"Signed", Signed}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
