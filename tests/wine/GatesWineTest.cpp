@@ -2,14 +2,10 @@
 // processor width, Windows version and Windows 10/11 release, as Wine
 // imitates them (winecfg -v and the registry values Windows keeps its build
 // and release in).
-#include <set>
-
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
 namespace {
-
-using stub::WindowsElement;
 
 // --- Expiry -----------------------------------------------------------------
 
@@ -30,8 +26,7 @@ TEST_P(ExpiryWineTest, RefusesAnExpiredPackageWithItsOwnText) {
   spec.expiryDay = c.day;
   // Windows 7 is not allowed, so a launcher that checked the version before
   // the date would show the version text instead.
-  spec.allowedWindows = stub::writer::AllWindows();
-  spec.allowedWindows.bytes[WindowsElement::kWin7 / 8] &= static_cast<uint8_t>(~(1u << (WindowsElement::kWin7 % 8)));
+  spec.allowedWindows = AllWindowsBut({stub::kWin7});
   WineCase wine(Width::k64, CaseName());
   wine.WriteFile(kPackagePath, Build(spec));
   RunOptions options;
@@ -67,14 +62,21 @@ class WidthWineTest : public WineTest, public ::testing::WithParamInterface<Widt
 
 TEST_P(WidthWineTest, SelectsTheProgramForTheWindowsWidth) {
   const WidthCase& c = GetParam();
-  WINE_REQUIRE_WIDTH(c.windows);
-  if (Harness::Get().StubIs64Bit()) {
-    // IsWow64Process says "no" to every 64-bit process, so that build of
-    // the stub takes every Windows for 32-bit.
-    GTEST_SKIP() << "the width choice needs the 32-bit stub; testing the 64-bit build here";
+  const Harness& harness = Harness::Get();
+  Width prefix = c.windows;
+  if (harness.StubIs64Bit()) {
+    // IsWow64Process answers "no" for every 64-bit process, so the 64-bit
+    // test build of the launcher takes any Windows for 32-bit Windows.
+    if (c.windows == Width::k64) {
+      GTEST_SKIP() << "telling 64-bit Windows needs the 32-bit stub; testing the 64-bit build here";
+    }
+    prefix = Width::k64;
+  }
+  WINE_REQUIRE_WIDTH(prefix);
+  if (c.startedArch == "x86" && !harness.Runs32BitPrograms()) {
+    GTEST_SKIP() << "the x86 setup program cannot run here";
   }
   auto spec = RunnableSpec();
-  const Harness& harness = Harness::Get();
   spec.x86.reset();
   spec.x64.reset();
   if (c.programs == Programs::kBoth || c.programs == Programs::kX64Only) {
@@ -82,7 +84,7 @@ TEST_P(WidthWineTest, SelectsTheProgramForTheWindowsWidth) {
   }
   if (c.programs != Programs::kX64Only) spec.x86 = harness.SetupProgram(Width::k32);
   spec.barFrom64Bit = c.programs == Programs::kX86BarredFrom64;
-  WineCase wine(c.windows, CaseName());
+  WineCase wine(prefix, CaseName());
   wine.WriteFile(kPackagePath, Build(spec));
   RunOptions options;
   options.arguments = c.arguments;
@@ -112,12 +114,20 @@ INSTANTIATE_TEST_SUITE_P(
 
 // --- Windows version and release --------------------------------------------
 
+// The package's release bounds: Windows 10 minimum and maximum, then
+// Windows 11's.
+struct Releases {
+  uint16_t win10Min, win10Max, win11Min, win11Max;
+};
+constexpr Releases kAnyRelease = {0, 9999, 0, 9999};
+
 struct VersionCase {
   const char* name;
+  Width width;
   std::string windowsVersion;                 // winecfg -v
   std::vector<CurrentVersionValue> registry;  // build and release values
-  std::set<unsigned> notAllowed;              // elements taken out of the set
-  uint16_t win10Min = 0, win10Max = 9999, win11Min = 0, win11Max = 9999;
+  std::vector<unsigned> notAllowed;           // elements taken out of the set
+  Releases releases;
   std::u16string refusedAs;  // empty: the setup program starts
 };
 
@@ -135,16 +145,14 @@ class WindowsVersionWineTest : public WineTest, public ::testing::WithParamInter
 
 TEST_P(WindowsVersionWineTest, RefusesWhatThePackageDoesNotAllow) {
   const VersionCase& c = GetParam();
+  WINE_REQUIRE_WIDTH(c.width);
   auto spec = RunnableSpec();
-  spec.allowedWindows = stub::writer::AllWindows();
-  for (unsigned element : c.notAllowed) {
-    spec.allowedWindows.bytes[element / 8] &= static_cast<uint8_t>(~(1u << (element % 8)));
-  }
-  spec.win10Min = c.win10Min;
-  spec.win10Max = c.win10Max;
-  spec.win11Min = c.win11Min;
-  spec.win11Max = c.win11Max;
-  WineCase wine(Width::k64, CaseName());
+  spec.allowedWindows = AllWindowsBut(c.notAllowed);
+  spec.win10Min = c.releases.win10Min;
+  spec.win10Max = c.releases.win10Max;
+  spec.win11Min = c.releases.win11Min;
+  spec.win11Max = c.releases.win11Max;
+  WineCase wine(c.width, CaseName());
   wine.WriteFile(kPackagePath, Build(spec));
   RunOptions options;
   options.windowsVersion = c.windowsVersion;
@@ -157,43 +165,62 @@ TEST_P(WindowsVersionWineTest, RefusesWhatThePackageDoesNotAllow) {
   }
 }
 
-const std::set<unsigned> kAllBut7 = {WindowsElement::kWin7};
+constexpr Width k32 = Width::k32;
+constexpr Width k64 = Width::k64;
+using stub::kWin10;
+using stub::kWin11;
+using stub::kWin7;
+using stub::kWin8;
+using stub::kWin81;
+using stub::kWinVista;
+using stub::kWinXp;
 
+// Windows 10 and 11 as their registry tells them apart: build, display
+// version, release id.
+const auto k1809 = Build10("17763", "", "1809");
+const auto k1809NoReleaseId = Build10("17763", "", "");
+const auto k22H2 = Build10("19045", "22H2", "2009");
+const auto kUnlisted10 = Build10("19046", "23H1", "2009");
+const auto k11_23H2 = Build10("22631", "23H2", "");
+const auto k11_24H2 = Build10("26100", "24H2", "");
+const auto kUnlisted11 = Build10("26300", "26H1", "");
+
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Versions, WindowsVersionWineTest,
     ::testing::Values(
-        VersionCase{"XpRefused", "winxp64", {}, {WindowsElement::kWinXp}, 0, 9999, 0, 9999, u"Windows XP"},
-        VersionCase{"VistaRefused", "vista", {}, {WindowsElement::kWinVista}, 0, 9999, 0, 9999, u"Windows Vista"},
-        VersionCase{"Win7Refused", "win7", {}, kAllBut7, 0, 9999, 0, 9999, u"Windows 7"},
-        VersionCase{"Win7AllowedAmongOthersRefused", "win7", {},
-                    {WindowsElement::kWinXp, WindowsElement::kWinVista, WindowsElement::kWin8,
-                     WindowsElement::kWin81, WindowsElement::kWin10, WindowsElement::kWin11}, 0, 9999, 0, 9999, u""},
-        VersionCase{"Win8Refused", "win8", {}, {WindowsElement::kWin8}, 0, 9999, 0, 9999, u"Windows 8"},
+        VersionCase{"XpRefused", k64, "winxp64", {}, {kWinXp}, kAnyRelease, u"Windows XP"},
+        VersionCase{"VistaRefused", k64, "vista", {}, {kWinVista}, kAnyRelease, u"Windows Vista"},
+        VersionCase{"Win7Refused", k64, "win7", {}, {kWin7}, kAnyRelease, u"Windows 7"},
+        VersionCase{"Win7AloneAllowed", k64, "win7", {},
+                    {kWinXp, kWinVista, kWin8, kWin81, kWin10, kWin11}, kAnyRelease, u""},
+        VersionCase{"Win8Refused", k64, "win8", {}, {kWin8}, kAnyRelease, u"Windows 8"},
         // Without the manifest's word, Windows 8.1 would say it is Windows 8.
-        VersionCase{"Win81Refused", "win81", {}, {WindowsElement::kWin81}, 0, 9999, 0, 9999, u"Windows 8.1"},
-        VersionCase{"Win81RunsWhereWin8IsRefused", "win81", {}, {WindowsElement::kWin8}, 0, 9999, 0, 9999, u""},
-        VersionCase{"Win10Refused", "win10", Build10("19045", "22H2", "2009"), {WindowsElement::kWin10}, 0,
-                    9999, 0, 9999, u"Windows 10"},
-        VersionCase{"Win10ReleaseIdBelowBounds", "win10", Build10("17763", "", "1809"), {}, 1903, 9999, 0, 9999,
+        VersionCase{"Win81Refused", k64, "win81", {}, {kWin81}, kAnyRelease, u"Windows 8.1"},
+        VersionCase{"Win81RunsWhereWin8IsRefused", k64, "win81", {}, {kWin8}, kAnyRelease, u""},
+        VersionCase{"Win10Refused", k64, "win10", k22H2, {kWin10}, kAnyRelease, u"Windows 10"},
+        VersionCase{"Win10ReleaseIdBelowBounds", k64, "win10", k1809, {}, {1903, 9999, 0, 9999},
                     u"Windows 10 1809 (October 2018 Update)"},
-        VersionCase{"Win10ReleaseIdWithinBounds", "win10", Build10("17763", "", "1809"), {}, 1809, 1809, 0, 9999,
-                    u""},
-        VersionCase{"Win10WithoutReleaseIdRuns", "win10", Build10("17763", "", ""), {}, 1903, 9999, 0, 9999, u""},
-        VersionCase{"Win10BuildAboveBounds", "win10", Build10("19045", "22H2", "2009"), {}, 1507, 2111, 0, 9999,
+        VersionCase{"Win10ReleaseIdWithinBounds", k64, "win10", k1809, {}, {1809, 1809, 0, 9999}, u""},
+        VersionCase{"Win10WithoutReleaseIdRuns", k64, "win10", k1809NoReleaseId, {}, {1903, 9999, 0, 9999}, u""},
+        VersionCase{"Win10BuildAboveBounds", k64, "win10", k22H2, {}, {1507, 2111, 0, 9999},
                     u"Windows 10 22H2 (2022 Update)"},
-        VersionCase{"Win10BuildWithinBounds", "win10", Build10("19045", "22H2", "2009"), {}, 2210, 2210, 0, 9999,
-                    u""},
-        VersionCase{"Win10UnlistedBuild", "win10", Build10("19046", "23H1", "2009"), {}, 0, 2210, 0, 9999,
-                    u"Windows 10 23H1"},
-        VersionCase{"Win11Refused", "win10", Build10("22631", "23H2", ""), {WindowsElement::kWin11}, 0, 9999, 0,
-                    9999, u"Windows 11"},
-        VersionCase{"Win11ReleaseAboveBounds", "win10", Build10("22631", "23H2", ""), {}, 0, 9999, 2110, 2209,
+        VersionCase{"Win10BuildWithinBounds", k64, "win10", k22H2, {}, {2210, 2210, 0, 9999}, u""},
+        VersionCase{"Win10UnlistedBuild", k64, "win10", kUnlisted10, {}, {0, 2210, 0, 9999}, u"Windows 10 23H1"},
+        VersionCase{"Win11Refused", k64, "win10", k11_23H2, {kWin11}, kAnyRelease, u"Windows 11"},
+        VersionCase{"Win11ReleaseAboveBounds", k64, "win10", k11_23H2, {}, {0, 9999, 2110, 2209},
                     u"Windows 11 23H2 (2023 Update)"},
-        VersionCase{"Win11ReleaseWithinBounds", "win10", Build10("26100", "24H2", ""), {WindowsElement::kWin10}, 0,
-                    9999, 2110, 2410, u""},
-        VersionCase{"Win11UnlistedRelease", "win10", Build10("26300", "26H1", ""), {}, 0, 9999, 0, 2510,
-                    u"Windows 11 26H1"}),
+        VersionCase{"Win11ReleaseWithinBounds", k64, "win10", k11_24H2, {kWin10}, {0, 9999, 2110, 2410}, u""},
+        VersionCase{"Win11UnlistedRelease", k64, "win10", kUnlisted11, {}, {0, 9999, 0, 2510}, u"Windows 11 26H1"},
+        // The same on 32-bit Windows, whose registry has one view.
+        VersionCase{"XpRefusedOn32Bit", k32, "winxp", {}, {kWinXp}, kAnyRelease, u"Windows XP"},
+        VersionCase{"Win81RefusedOn32Bit", k32, "win81", {}, {kWin81}, kAnyRelease, u"Windows 8.1"},
+        VersionCase{"Win10BuildAboveBoundsOn32Bit", k32, "win10", k22H2, {}, {1507, 2111, 0, 9999},
+                    u"Windows 10 22H2 (2022 Update)"},
+        VersionCase{"Win11ReleaseAboveBoundsOn32Bit", k32, "win10", k11_23H2, {}, {0, 9999, 2110, 2209},
+                    u"Windows 11 23H2 (2023 Update)"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace winetest

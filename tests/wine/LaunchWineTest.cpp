@@ -16,7 +16,7 @@ struct CopyCase {
   // `copy`, "%TEMP%" stands for the temporary folder.
   std::vector<std::string> taken;
   std::string copy;
-  std::string argumentsText;         // what follows the quoted copy path
+  std::string argumentsText;  // what follows the quoted copy path
 };
 
 std::string Expand(const std::string& pattern, const std::string& temp) {
@@ -69,62 +69,61 @@ TEST_P(CopyWineTest, WritesStartsAndDeletesTheCopy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CopyWineTest,
-    ::testing::Values(
-        CopyCase{"NoArguments", {}, {}, {}, "%TEMP%Setup.exe", "\"C:\\Downloads\\Setup.exe\""},
-        CopyCase{"PlainArgumentsPassedOn",
-                 {"/S", "/32", "name=value", "two words"},
-                 {},
-                 {},
-                 "%TEMP%Setup.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /S /32 name=value \"two words\""},
-        CopyCase{"TempAloneUsesThePackageFolder",
-                 {"/TEMP"},
-                 {},
-                 {},
-                 "C:\\Downloads\\Setup2.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /TEMP"},
-        CopyCase{"TempWithFolder",
-                 {"/temp", "C:\\Work"},
-                 {"C:\\Work"},
-                 {},
-                 "C:\\Work\\Setup.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
-        CopyCase{"TempFolderEndingInBackslash",
-                 {"/Temp", "C:\\Work\\"},
-                 {"C:\\Work"},
-                 {},
-                 "C:\\Work\\Setup.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /Temp C:\\Work\\"},
-        CopyCase{"TempFolderWithSpaces",
-                 {"/temp", "C:\\My Temp Files"},
-                 {"C:\\My Temp Files"},
-                 {},
-                 "C:\\My Temp Files\\Setup.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /temp \"C:\\My Temp Files\""},
-        CopyCase{"LastTempWithFolderWins",
-                 {"/temp", "C:\\A", "/temp", "C:\\B"},
-                 {"C:\\A", "C:\\B"},
-                 {},
-                 "C:\\B\\Setup.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp C:\\B"},
-        CopyCase{"TempLastBeatsEarlierFolder",
-                 {"/temp", "C:\\A", "/temp"},
-                 {"C:\\A"},
-                 {},
-                 "C:\\Downloads\\Setup2.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp"},
-        CopyCase{"TakenNamesAreNumberedAndLeftAlone",
-                 {"/temp", "C:\\Work"},
-                 {"C:\\Work"},
-                 {"C:\\Work\\Setup.exe", "C:\\Work\\Setup2.exe", "C:\\Work\\Setup3.exe\\"},
-                 "C:\\Work\\Setup4.exe",
-                 "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
-        CopyCase{"TakenNameInTheTemporaryFolder",
-                 {},
-                 {},
-                 {"%TEMP%Setup.exe"},
-                 "%TEMP%Setup2.exe",
-                 "\"C:\\Downloads\\Setup.exe\""}),
+    ::testing::Values(CopyCase{"NoArguments", {}, {}, {}, "%TEMP%Setup.exe", "\"C:\\Downloads\\Setup.exe\""},
+                      CopyCase{"PlainArgumentsPassedOn",
+                               {"/S", "/32", "name=value", "two words"},
+                               {},
+                               {},
+                               "%TEMP%Setup.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /S /32 name=value \"two words\""},
+                      CopyCase{"TempAloneUsesThePackageFolder",
+                               {"/TEMP"},
+                               {},
+                               {},
+                               "C:\\Downloads\\Setup2.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /TEMP"},
+                      CopyCase{"TempWithFolder",
+                               {"/temp", "C:\\Work"},
+                               {"C:\\Work"},
+                               {},
+                               "C:\\Work\\Setup.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
+                      CopyCase{"TempFolderEndingInBackslash",
+                               {"/Temp", "C:\\Work\\"},
+                               {"C:\\Work"},
+                               {},
+                               "C:\\Work\\Setup.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /Temp C:\\Work\\"},
+                      CopyCase{"TempFolderWithSpaces",
+                               {"/temp", "C:\\My Temp Files"},
+                               {"C:\\My Temp Files"},
+                               {},
+                               "C:\\My Temp Files\\Setup.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /temp \"C:\\My Temp Files\""},
+                      CopyCase{"LastTempWithFolderWins",
+                               {"/temp", "C:\\A", "/temp", "C:\\B"},
+                               {"C:\\A", "C:\\B"},
+                               {},
+                               "C:\\B\\Setup.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp C:\\B"},
+                      CopyCase{"TempLastBeatsEarlierFolder",
+                               {"/temp", "C:\\A", "/temp"},
+                               {"C:\\A"},
+                               {},
+                               "C:\\Downloads\\Setup2.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp"},
+                      CopyCase{"TakenNamesAreNumberedAndLeftAlone",
+                               {"/temp", "C:\\Work"},
+                               {"C:\\Work"},
+                               {"C:\\Work\\Setup.exe", "C:\\Work\\Setup2.exe", "C:\\Work\\Setup3.exe\\"},
+                               "C:\\Work\\Setup4.exe",
+                               "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
+                      CopyCase{"TakenNameInTheTemporaryFolder",
+                               {},
+                               {},
+                               {"%TEMP%Setup.exe"},
+                               "%TEMP%Setup2.exe",
+                               "\"C:\\Downloads\\Setup.exe\""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // --- Failures to copy or to start ------------------------------------------
@@ -159,20 +158,24 @@ TEST_P(LaunchFailureWineTest, ShowsTheMessageAndLeavesOnlyACompleteCopy) {
   // tried once.
   EXPECT_EQ(run.starts.size(), c.copyLeft.empty() ? 0u : 1u);
   if (!c.copyLeft.empty()) {
-    EXPECT_EQ(wine.ReadFile(c.copyLeft), notAProgram) << "the copy that could not be run is gone or incomplete";
+    EXPECT_EQ(wine.ReadFile(c.copyLeft), notAProgram)
+        << "the copy that could not be run is gone or incomplete";
   }
   EXPECT_TRUE(wine.Exists(kPackagePath));
 }
 
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     Failures, LaunchFailureWineTest,
-    ::testing::Values(FailureCase{"MissingFolder", true, {"/temp", "C:\\Missing\\Deeper"},
-                                  stub::FatalMessage::kCannotCreateCopy, ""},
-                      FailureCase{"FolderIsAFile", true, {"/temp", "C:\\Downloads\\Setup.exe"},
-                                  stub::FatalMessage::kCannotCreateCopy, ""},
-                      FailureCase{"PayloadIsNotAProgram", false, {"/temp", "C:\\Work"},
-                                  stub::FatalMessage::kCannotExecute, "C:\\Work\\Setup.exe"}),
+    ::testing::Values(
+        FailureCase{"MissingFolder", true, {"/temp", "C:\\Missing\\Deeper"},
+                    stub::FatalMessage::kCannotCreateCopy, ""},
+        FailureCase{"FolderIsAFile", true, {"/temp", "C:\\Downloads\\Setup.exe"},
+                    stub::FatalMessage::kCannotCreateCopy, ""},
+        FailureCase{"PayloadIsNotAProgram", false, {"/temp", "C:\\Work"},
+                    stub::FatalMessage::kCannotExecute, "C:\\Work\\Setup.exe"}),
     [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 // --- Waiting and the setup program's exit code -----------------------------------
 
@@ -212,6 +215,7 @@ TEST_F(WineTest, DetachedPackageNeitherWaitsNorDeletes) {
 
 struct StartCase {
   const char* name;
+  Width width;
   std::string windowsVersion;
   uint8_t elevationMode;
   std::vector<std::string> arguments;
@@ -226,9 +230,10 @@ class StartModeWineTest : public WineTest, public ::testing::WithParamInterface<
 // never with " /noadmin".
 TEST_P(StartModeWineTest, StartsDirectlyWithoutNoAdmin) {
   const StartCase& c = GetParam();
+  WINE_REQUIRE_WIDTH(c.width);
   auto spec = RunnableSpec();
   spec.elevationMode = c.elevationMode;
-  WineCase wine(Width::k64, CaseName());
+  WineCase wine(c.width, CaseName());
   wine.WriteFile(kPackagePath, Build(spec));
   RunOptions options;
   options.windowsVersion = c.windowsVersion;
@@ -246,13 +251,17 @@ TEST_P(StartModeWineTest, StartsDirectlyWithoutNoAdmin) {
   EXPECT_EQ(commandLine.find("/noadmin"), std::string::npos) << commandLine;
 }
 
-INSTANTIATE_TEST_SUITE_P(Starts, StartModeWineTest,
-                         ::testing::Values(StartCase{"XpInteractive", "winxp64", 0, {}},
-                                           StartCase{"XpSilentRunas", "winxp64", 1, {"/s"}},
-                                           StartCase{"Win10Interactive", "win10", 0, {}},
-                                           StartCase{"Win10SilentRunas", "win10", 1, {"/SILENT"}},
-                                           StartCase{"Win7AlwaysNoAdmin", "win7", 2, {"/s"}}),
-                         [](const auto& info) { return std::string(info.param.name); });
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(
+    Starts, StartModeWineTest,
+    ::testing::Values(StartCase{"XpInteractive", Width::k64, "winxp64", 0, {}},
+                      StartCase{"XpSilentRunas", Width::k64, "winxp64", 1, {"/s"}},
+                      StartCase{"XpOn32BitSilentRunas", Width::k32, "winxp", 1, {"/silent"}},
+                      StartCase{"Win10Interactive", Width::k64, "win10", 0, {}},
+                      StartCase{"Win10SilentRunas", Width::k64, "win10", 1, {"/SILENT"}},
+                      StartCase{"Win7AlwaysNoAdmin", Width::k64, "win7", 2, {"/s"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+// clang-format on
 
 }  // namespace
 }  // namespace winetest

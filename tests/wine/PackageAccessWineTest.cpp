@@ -46,7 +46,8 @@ std::vector<uint8_t> StubAlone(const stub::writer::BuiltPackage&) { return Harne
 
 std::vector<uint8_t> LocatorZeroed(const stub::writer::BuiltPackage& built) {
   auto bytes = built.bytes;
-  std::fill(bytes.begin() + stub::kLocatorOffset, bytes.begin() + stub::kLocatorOffset + stub::kLocatorSize, 0);
+  std::fill(bytes.begin() + stub::kLocatorOffset, bytes.begin() + stub::kLocatorOffset + stub::kLocatorSize,
+            0);
   return bytes;
 }
 
@@ -104,11 +105,13 @@ std::vector<uint8_t> Signed(const stub::writer::BuiltPackage& built) {
   const fs::path dir = pattern;
   {
     std::ofstream out(dir / "in.exe", std::ios::binary);
-    out.write(reinterpret_cast<const char*>(built.bytes.data()), static_cast<std::streamsize>(built.bytes.size()));
+    out.write(reinterpret_cast<const char*>(built.bytes.data()),
+              static_cast<std::streamsize>(built.bytes.size()));
   }
   const std::string d = dir.string();
   const std::string command =
-      "cd '" + d + "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+      "cd '" + d +
+      "' && openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
       "-subj '/CN=Throwaway test signer' >/dev/null 2>&1 && osslsigncode sign -certs cert.pem -key key.pem "
       "-in in.exe -out out.exe >/dev/null 2>&1";
   std::vector<uint8_t> bytes;

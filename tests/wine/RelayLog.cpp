@@ -5,9 +5,7 @@
 namespace winetest {
 namespace {
 
-bool IsHex(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-}
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -92,8 +90,8 @@ std::optional<ParsedLine> ParseLine(std::string_view line) {
   parsed.function = std::string(body.substr(dot + 1, open - dot - 1));
   // "Call PE DLL (...)", "Call window proc ..." and the like carry spaces in
   // what would be the module name.
-  if (parsed.module.empty() || parsed.module.find(' ') != std::string::npos ||
-      parsed.function.empty() || parsed.function.find(' ') != std::string::npos) {
+  if (parsed.module.empty() || parsed.module.find(' ') != std::string::npos || parsed.function.empty() ||
+      parsed.function.find(' ') != std::string::npos) {
     return std::nullopt;
   }
   parsed.rest = body.substr(open + 1);
@@ -127,11 +125,21 @@ std::optional<std::u16string> DecodeWineString(std::string_view body) {
     }
     if (++i >= body.size()) return std::nullopt;
     switch (body[i]) {
-      case 'n': out.push_back(u'\n'); break;
-      case 'r': out.push_back(u'\r'); break;
-      case 't': out.push_back(u'\t'); break;
-      case '"': out.push_back(u'"'); break;
-      case '\\': out.push_back(u'\\'); break;
+      case 'n':
+        out.push_back(u'\n');
+        break;
+      case 'r':
+        out.push_back(u'\r');
+        break;
+      case 't':
+        out.push_back(u'\t');
+        break;
+      case '"':
+        out.push_back(u'"');
+        break;
+      case '\\':
+        out.push_back(u'\\');
+        break;
       default: {
         // Any other unit is printed as four hex digits.
         if (i + 4 > body.size()) return std::nullopt;
@@ -174,8 +182,7 @@ std::vector<RelayCall> ParseRelayLog(std::string_view log) {
     // call of that function on the same thread.
     const size_t at = parsed->rest.find("retval=");
     if (at == std::string_view::npos) continue;
-    const uint64_t result =
-        std::strtoull(std::string(parsed->rest.substr(at + 7, 16)).c_str(), nullptr, 16);
+    const uint64_t result = std::strtoull(std::string(parsed->rest.substr(at + 7, 16)).c_str(), nullptr, 16);
     for (auto it = calls.rbegin(); it != calls.rend(); ++it) {
       if (it->thread == parsed->thread && it->function == parsed->function && !it->result) {
         it->result = result;

@@ -51,14 +51,13 @@ struct MessageBoxCall {
 };
 
 // The MessageBoxW calls among `calls` (any thread when `thread` is empty).
-std::vector<MessageBoxCall> MessageBoxes(const std::vector<RelayCall>& calls,
-                                         std::optional<uint32_t> thread);
+std::vector<MessageBoxCall> MessageBoxes(const std::vector<RelayCall>& calls, std::optional<uint32_t> thread);
 
 // How the launcher started a program.
 struct StartCall {
-  std::string function;  // "CreateProcessW" or "ShellExecuteExW"
-  std::optional<std::u16string> applicationName;  // CreateProcessW only
-  std::u16string commandLine;                     // CreateProcessW only
+  std::string function;                            // "CreateProcessW" or "ShellExecuteExW"
+  std::optional<std::u16string> applicationName;   // CreateProcessW only
+  std::u16string commandLine;                      // CreateProcessW only
   std::optional<std::u16string> currentDirectory;  // CreateProcessW only
   bool succeeded = false;
 };

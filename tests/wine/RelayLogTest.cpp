@@ -22,8 +22,7 @@ TEST_P(DecodeWineStringTest, UndoesWinesEscapes) {
 
 INSTANTIATE_TEST_SUITE_P(
     Strings, DecodeWineStringTest,
-    ::testing::Values(DecodeCase{"Plain", "Setup failed.", u"Setup failed."},
-                      DecodeCase{"Empty", "", u""},
+    ::testing::Values(DecodeCase{"Plain", "Setup failed.", u"Setup failed."}, DecodeCase{"Empty", "", u""},
                       DecodeCase{"Path", R"(C:\\Downloads\\Setup.exe)", u"C:\\Downloads\\Setup.exe"},
                       DecodeCase{"Quotes", R"(\"C:\\a b\\x.exe\" /s)", u"\"C:\\a b\\x.exe\" /s"},
                       DecodeCase{"Controls", R"(a\nb\rc\td)", u"a\nb\rc\td"},
@@ -41,8 +40,10 @@ constexpr const char* kTrace =
     "003c:Call KERNEL32.CreateProcessW(00000000,010a5970 L\"C:\\\\windows\\\\system32\\\\winedevice.exe\","
     "00000000,00000000,100000000,00000408,00377040,00000000,0021f540,0021f520) ret=14000765e\n"
     "003c:Ret  KERNEL32.CreateProcessW() retval=00000001 ret=14000765e\n"
-    "0024:Call KERNEL32.CreateProcessW(00000000,00385a90 L\"\\\"C:\\\\T\\\\Setup.exe\\\" \\\"C:\\\\D\\\\Setup.exe\\\" "
-    "/s \\\"a, b)\\\"\",00000000,00000000,00000000,00000000,00000000,00385a60 L\"C:\\\\D\\\\\",0021f9f8,0021f9e0) "
+    "0024:Call KERNEL32.CreateProcessW(00000000,00385a90 L\"\\\"C:\\\\T\\\\Setup.exe\\\" "
+    "\\\"C:\\\\D\\\\Setup.exe\\\" "
+    "/s \\\"a, b)\\\"\",00000000,00000000,00000000,00000000,00000000,00385a60 "
+    "L\"C:\\\\D\\\\\",0021f9f8,0021f9e0) "
     "ret=1400078fb\n"
     "0024:Ret  KERNEL32.CreateProcessW() retval=00000000 ret=1400078fb\n"
     "0024:Call user32.MessageBoxW(00000000,00385720 L\"The temporary copy could not be executed"
@@ -64,8 +65,10 @@ TEST(RelayLogTest, ReadsEachCallWithItsResult) {
     size_t arguments;
     uint64_t result;
   };
-  const Expected expected[] = {{0x3c, "CreateProcessW", 10, 1},  {0x24, "CreateProcessW", 10, 0},
-                               {0x24, "MessageBoxW", 4, 0xffffffff}, {0x50, "ShellExecuteExW", 1, 1},
+  const Expected expected[] = {{0x3c, "CreateProcessW", 10, 1},
+                               {0x24, "CreateProcessW", 10, 0},
+                               {0x24, "MessageBoxW", 4, 0xffffffff},
+                               {0x50, "ShellExecuteExW", 1, 1},
                                {0x50, "CreateProcessW", 10, 1}};
   for (size_t i = 0; i < std::size(expected); ++i) {
     SCOPED_TRACE(i);

@@ -33,7 +33,8 @@ int main(int argc, char** argv) {
     spec.unsupportedWindowsMessage = u"This sample package does not run on %USER%.";
     const auto package = stub::writer::BuildPackage(spec);
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(package.bytes.data()), static_cast<std::streamsize>(package.bytes.size()));
+    out.write(reinterpret_cast<const char*>(package.bytes.data()),
+              static_cast<std::streamsize>(package.bytes.size()));
     if (!out.flush()) {
       std::cerr << "cannot write " << argv[1] << "\n";
       return 1;

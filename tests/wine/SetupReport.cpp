@@ -25,11 +25,16 @@ std::vector<SetupStart> ParseSetupReport(std::string_view report) {
     if (equals == std::string_view::npos) continue;
     const std::string_view name = line.substr(0, equals);
     const std::string value(line.substr(equals + 1));
-    if (name == "arch") current.arch = value;
-    else if (name == "commandline") current.commandLine = value;
-    else if (name == "currentdirectory") current.currentDirectory = value;
-    else if (name == "module") current.module = value;
-    else if (name == "temppath") current.tempPath = value;
+    if (name == "arch")
+      current.arch = value;
+    else if (name == "commandline")
+      current.commandLine = value;
+    else if (name == "currentdirectory")
+      current.currentDirectory = value;
+    else if (name == "module")
+      current.module = value;
+    else if (name == "temppath")
+      current.tempPath = value;
   }
   return starts;
 }

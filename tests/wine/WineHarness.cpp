@@ -1,13 +1,12 @@
 #include "tests/wine/WineHarness.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -72,8 +71,7 @@ std::string FirstExecutable(const std::vector<std::string>& candidates) {
 // Runs argv with exactly `env`, output to files, and waits at most
 // `timeoutSeconds`. Returns false when it could not be started.
 bool Spawn(const std::vector<std::string>& argv, const std::map<std::string, std::string>& env,
-           const fs::path& out, const fs::path& err, int timeoutSeconds, int* exitCode,
-           bool* timedOut) {
+           const fs::path& out, const fs::path& err, int timeoutSeconds, int* exitCode, bool* timedOut) {
   std::vector<std::string> envStrings;
   for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
   std::vector<char*> envp;
@@ -243,9 +241,16 @@ std::u16string ToUtf16(const std::string& text) {
     const auto b = static_cast<unsigned char>(text[i]);
     uint32_t c = b;
     size_t n = 1;
-    if (b >= 0xF0) { c = b & 0x07; n = 4; }
-    else if (b >= 0xE0) { c = b & 0x0F; n = 3; }
-    else if (b >= 0xC0) { c = b & 0x1F; n = 2; }
+    if (b >= 0xF0) {
+      c = b & 0x07;
+      n = 4;
+    } else if (b >= 0xE0) {
+      c = b & 0x0F;
+      n = 3;
+    } else if (b >= 0xC0) {
+      c = b & 0x1F;
+      n = 2;
+    }
     for (size_t k = 1; k < n && i + k < text.size(); ++k) {
       c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     }
@@ -275,12 +280,12 @@ Harness::Harness() {
 
   loader64_ = FirstExecutable({EnvOr("WINE64", ""), "wine64", "/usr/lib/wine/wine64",
                                "/usr/lib64/wine/wine64", "/opt/wine-stable/bin/wine64"});
-  server_ = FirstExecutable({EnvOr("WINESERVER", ""), "wineserver", "/usr/lib/wine/wineserver",
-                             "/opt/wine-stable/bin/wineserver"});
+  server_ = FirstExecutable(
+      {EnvOr("WINESERVER", ""), "wineserver", "/usr/lib/wine/wineserver", "/opt/wine-stable/bin/wineserver"});
   // Wine's 32-bit loader is installed on many machines whose kernel cannot
   // run 32-bit code; only running it tells.
-  const std::string loader32 = FirstExecutable({EnvOr("WINE32", ""), "/usr/lib/wine/wine",
-                                                "/usr/lib32/wine/wine", "/opt/wine-stable/bin/wine"});
+  const std::string loader32 = FirstExecutable(
+      {EnvOr("WINE32", ""), "/usr/lib/wine/wine", "/usr/lib32/wine/wine", "/opt/wine-stable/bin/wine"});
   if (!loader32.empty()) {
     std::error_code ec;
     fs::create_directories(workDir_, ec);
@@ -310,8 +315,9 @@ Harness::Harness() {
   } else if (Runs32BitPrograms()) {
     unavailable_ = "no stub to test: " + stub32.string() + " is missing (run make dist, or set STUB32_EXE)";
   } else {
-    unavailable_ = "this machine cannot run 32-bit Windows programs under Wine, and the test-only 64-bit stub " +
-                   stub64.string() + " is missing (run make stub64, or set STUB64_EXE)";
+    unavailable_ =
+        "this machine cannot run 32-bit Windows programs under Wine, and the test-only 64-bit stub " +
+        stub64.string() + " is missing (run make stub64, or set STUB64_EXE)";
   }
   if (!stubPath_.empty()) {
     stub_ = ReadWhole(stubPath_);
@@ -335,7 +341,8 @@ std::string Harness::WhyNot(Width width) const {
   if (!unavailable_.empty()) return unavailable_;
   if (Supports(width)) return {};
   if (!Runs32BitPrograms()) {
-    return "this machine cannot run 32-bit Windows programs under Wine, so there is no 32-bit Windows to test on";
+    return "this machine cannot run 32-bit Windows programs under Wine, so there is no 32-bit Windows to "
+           "test on";
   }
   return "the stub under test is the 64-bit test build, which 32-bit Windows cannot run";
 }
@@ -344,9 +351,7 @@ const std::vector<uint8_t>& Harness::SetupProgram(Width width) const {
   return width == Width::k32 ? setupX86_ : setupX64_;
 }
 
-const std::string& Harness::Loader(Width width) const {
-  return width == Width::k32 ? loader32_ : loader64_;
-}
+const std::string& Harness::Loader(Width width) const { return width == Width::k32 ? loader32_ : loader64_; }
 
 fs::path Harness::Template(Width width, std::string* error) {
   const fs::path dir = workDir_ / (std::string("template-") + WidthName(width));
@@ -463,9 +468,9 @@ std::map<std::string, std::string> WineCase::BaseEnvironment() const {
   return env;
 }
 
-bool WineCase::RunWine(const std::vector<std::string>& arguments, const std::map<std::string, std::string>& env,
-                       const fs::path& out, const fs::path& err, int timeoutSeconds, int* exitCode,
-                       bool* timedOut) const {
+bool WineCase::RunWine(const std::vector<std::string>& arguments,
+                       const std::map<std::string, std::string>& env, const fs::path& out,
+                       const fs::path& err, int timeoutSeconds, int* exitCode, bool* timedOut) const {
   std::vector<std::string> argv = {Harness::Get().Loader(width_)};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return Spawn(argv, env, out, err, timeoutSeconds, exitCode, timedOut);
@@ -478,8 +483,8 @@ void WineCase::StopServer() const {
   const std::string socketFolder = ReadText(prefix_ / "wineserver");
   int code = 0;
   bool timedOut = false;
-  Spawn({Harness::Get().Server(), "-k"}, BaseEnvironment(), folder_ / "kill.out", folder_ / "kill.err", 30, &code,
-        &timedOut);
+  Spawn({Harness::Get().Server(), "-k"}, BaseEnvironment(), folder_ / "kill.out", folder_ / "kill.err", 30,
+        &code, &timedOut);
   if (socketFolder.rfind("wine-", 0) == 0 && socketFolder.find('/') == std::string::npos) {
     std::error_code ec;
     fs::remove_all(fs::temp_directory_path(ec) / socketFolder, ec);
@@ -502,7 +507,8 @@ fs::path WineCase::HostPath(const std::string& windowsPath) const {
         const std::string name = entry.path().filename().string();
         if (name.size() == part.size() &&
             std::equal(name.begin(), name.end(), part.begin(), [](char a, char b) {
-              return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+              return std::tolower(static_cast<unsigned char>(a)) ==
+                     std::tolower(static_cast<unsigned char>(b));
             })) {
           next = entry.path();
           break;
@@ -547,8 +553,8 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   int code = -1;
   bool timedOut = false;
   auto step = [&](const std::vector<std::string>& arguments, const std::string& what) {
-    if (!RunWine(arguments, env, folder_ / (tag + "-" + what + ".out"), folder_ / (tag + "-" + what + ".err"), 120,
-                 &code, &timedOut) ||
+    if (!RunWine(arguments, env, folder_ / (tag + "-" + what + ".out"), folder_ / (tag + "-" + what + ".err"),
+                 120, &code, &timedOut) ||
         timedOut || code != 0) {
       result.problem = what + " failed in " + folder_.string();
       return false;
@@ -570,8 +576,9 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   if (!options.currentVersion.empty()) {
     std::ostringstream reg;
     reg << "REGEDIT4\n";
-    const char* views[] = {"HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion",
-                           "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion"};
+    const char* views[] = {
+        "HKEY_LOCAL_MACHINE\\Software\\Microsoft\\Windows NT\\CurrentVersion",
+        "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Microsoft\\Windows NT\\CurrentVersion"};
     for (const char* key : views) {
       if (width_ == Width::k32 && std::strstr(key, "Wow6432Node")) continue;
       reg << "\n[" << key << "]\n";
@@ -597,8 +604,8 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   std::vector<std::string> arguments = {windowsPath};
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   result.relayLog = folder_ / (tag + "-relay.log");
-  if (!RunWine(arguments, launchEnv, folder_ / (tag + "-launcher.out"), result.relayLog, options.timeoutSeconds,
-               &result.exitCode, &result.timedOut)) {
+  if (!RunWine(arguments, launchEnv, folder_ / (tag + "-launcher.out"), result.relayLog,
+               options.timeoutSeconds, &result.exitCode, &result.timedOut)) {
     result.problem = "cannot start " + Harness::Get().Loader(width_);
     return result;
   }
@@ -625,7 +632,8 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   };
   result.setupAfterAll = result.setupAtExit;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while ((finished(result.setupAfterAll) < started || finished(result.setupAfterAll) < result.setupAfterAll.size()) &&
+  while ((finished(result.setupAfterAll) < started ||
+          finished(result.setupAfterAll) < result.setupAfterAll.size()) &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     result.setupAfterAll = ParseSetupReport(ReadText(HostPath(kReportWindowsPath)));

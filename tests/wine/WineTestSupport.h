@@ -22,7 +22,8 @@ constexpr uint32_t kMbIconError = 0x10;
 
 inline const std::u16string kExpiredText = u"This package has expired; ask the vendor for a current one.";
 inline const std::u16string kWrongWidthText = u"This package has no setup program for this processor.";
-inline const std::u16string kUnsupportedText = u"This package does not run on %USER%.  Please update Windows.";
+inline const std::u16string kUnsupportedText =
+    u"This package does not run on %USER%.  Please update Windows.";
 
 inline std::u16string UnsupportedTextFor(const std::u16string& name) {
   std::u16string text = kUnsupportedText;
@@ -59,6 +60,15 @@ inline stub::writer::PackageSpec RunnableSpec() {
 inline std::string ExpectedArch(Width width) {
   if (Harness::Get().StubIs64Bit()) return "x64";
   return width == Width::k64 ? "x64" : "x86";
+}
+
+// Every Windows version the launcher knows but the ones named.
+inline stub::WindowsVersionSet AllWindowsBut(const std::vector<unsigned>& elements) {
+  stub::WindowsVersionSet set = stub::writer::AllWindows();
+  for (unsigned element : elements) {
+    set.bytes[element / 8] &= static_cast<uint8_t>(~(1u << (element % 8)));
+  }
+  return set;
 }
 
 inline std::vector<uint8_t> Build(const stub::writer::PackageSpec& spec) {
@@ -108,12 +118,12 @@ class WineTest : public ::testing::Test {
   }
 };
 
-#define WINE_REQUIRE_WIDTH(width)                                                  \
-  do {                                                                              \
-    if (!::winetest::Harness::Get().Supports(width)) {                             \
-      GTEST_SKIP() << "needs " << ::winetest::WidthName(width) << " Wine: "         \
-                   << ::winetest::Harness::Get().WhyNot(width);                      \
-    }                                                                               \
+#define WINE_REQUIRE_WIDTH(width)                                            \
+  do {                                                                       \
+    if (!::winetest::Harness::Get().Supports(width)) {                       \
+      GTEST_SKIP() << "needs " << ::winetest::WidthName(width)               \
+                   << " Wine: " << ::winetest::Harness::Get().WhyNot(width); \
+    }                                                                        \
   } while (0)
 
 }  // namespace winetest
