@@ -2,6 +2,8 @@
 // processor width, Windows version and Windows 10/11 release, as Wine
 // imitates them (winecfg -v and the registry values Windows keeps its build
 // and release in).
+#include <ostream>
+
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
@@ -15,6 +17,7 @@ struct ExpiryCase {
   std::string windowsVersion;  // the gates after expiry must not speak first
   bool refused;
 };
+void PrintTo(const ExpiryCase& c, std::ostream* os) { *os << c.name; }
 
 class ExpiryWineTest : public WineTest, public ::testing::WithParamInterface<ExpiryCase> {};
 
@@ -57,6 +60,7 @@ struct WidthCase {
   std::vector<std::string> arguments;
   std::string startedArch;  // empty: refused with the width text
 };
+void PrintTo(const WidthCase& c, std::ostream* os) { *os << c.name; }
 
 class WidthWineTest : public WineTest, public ::testing::WithParamInterface<WidthCase> {};
 
@@ -130,6 +134,7 @@ struct VersionCase {
   Releases releases;
   std::u16string refusedAs;  // empty: the setup program starts
 };
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
 // The registry of a Windows 10 or 11 of this build; an empty release text
 // leaves that value out.

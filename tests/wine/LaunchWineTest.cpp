@@ -1,6 +1,8 @@
 // The real stub under Wine writing the temporary copy, starting the setup
 // program with the package's path and the user's arguments, waiting for it
 // and cleaning up.
+#include <ostream>
+
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
@@ -18,6 +20,7 @@ struct CopyCase {
   std::string copy;
   std::string argumentsText;  // what follows the quoted copy path
 };
+void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
 
 std::string Expand(const std::string& pattern, const std::string& temp) {
   std::string out = pattern;
@@ -135,6 +138,7 @@ struct FailureCase {
   stub::FatalMessage message;
   std::string copyLeft;  // the copy that stays behind, if any
 };
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class LaunchFailureWineTest : public WineTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -220,6 +224,7 @@ struct StartCase {
   uint8_t elevationMode;
   std::vector<std::string> arguments;
 };
+void PrintTo(const StartCase& c, std::ostream* os) { *os << c.name; }
 
 class StartModeWineTest : public WineTest, public ::testing::WithParamInterface<StartCase> {};
 

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <ostream>
 
 #include "tests/wine/WineTestSupport.h"
 
@@ -20,6 +21,7 @@ struct BrokenPackageCase {
   std::function<std::vector<uint8_t>(const stub::writer::BuiltPackage&)> make;
   FatalMessage message;
 };
+void PrintTo(const BrokenPackageCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<uint8_t> FlipInsideChecksumSpan(const stub::writer::BuiltPackage& built) {
   auto bytes = built.bytes;
@@ -77,6 +79,7 @@ struct SoundPackageCase {
   const char* name;
   std::function<std::vector<uint8_t>(const stub::writer::BuiltPackage&)> make;
 };
+void PrintTo(const SoundPackageCase& c, std::ostream* os) { *os << c.name; }
 
 std::vector<uint8_t> AsWritten(const stub::writer::BuiltPackage& built) { return built.bytes; }
 

@@ -2,6 +2,8 @@
 // These run without Wine: a misread trace would make every Wine test lie.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "tests/wine/RelayLog.h"
 #include "tests/wine/SetupReport.h"
 
@@ -13,6 +15,7 @@ struct DecodeCase {
   const char* printed;
   std::optional<std::u16string> decoded;
 };
+void PrintTo(const DecodeCase& c, std::ostream* os) { *os << c.name; }
 
 class DecodeWineStringTest : public ::testing::TestWithParam<DecodeCase> {};
 
@@ -115,6 +118,7 @@ struct MatchCase {
   std::u16string expected;
   bool matches;
 };
+void PrintTo(const MatchCase& c, std::ostream* os) { *os << c.name; }
 
 class LoggedTextMatchesTest : public ::testing::TestWithParam<MatchCase> {};
 
