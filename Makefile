@@ -20,7 +20,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 
   libbenchmark-dev libcli11-dev nlohmann-json3-dev dpkg-dev xz-utils clang \
   libclang-rt-14-dev osslsigncode hyperfine ca-certificates
 
-.PHONY: deps dist host win32 stub64 setupprog wine-test test fuzz demo clean distclean
+.PHONY: deps dist host win32 stub64 setupprog wine-test test bench fuzz demo clean distclean
 
 # apt runs only when a package is missing, so a ready machine pays one
 # dpkg-query per package.
@@ -78,6 +78,9 @@ test: dist
 	bash tools/asan-tests.sh
 	bash tools/fuzz.sh short
 	$(MAKE) --no-print-directory wine-test
+
+bench: host
+	$(HOST_BUILD)/bench/bench_core 64 256
 
 fuzz: deps
 	bash tools/fuzz.sh long $(FUZZ_SECONDS)
