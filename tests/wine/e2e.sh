@@ -17,6 +17,8 @@ stub=$(realpath "${1:?usage: e2e.sh STUB.exe [PKGTOOL] [SETUPPROG_DIR]}")
 build=${HOST_BUILD:-$root/build/host}
 [[ -f $build/CMakeCache.txt ]] || { echo "e2e: no host build in $build (run make dist)" >&2; exit 1; }
 
+# Configure again: a tree configured before the Wine tests existed lacks them.
+cmake "$build" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target wine_tests >/dev/null
 STUB32_EXE=$stub STUB64_EXE=$stub \
   ctest --test-dir "$build" -L wine --output-on-failure -j"${JOBS:-2}"
