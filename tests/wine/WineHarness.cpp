@@ -177,6 +177,16 @@ bool ClonePrefix(const fs::path& from, const fs::path& to, std::string* error) {
   return !ec;
 }
 
+// This Wine keeps a prefix's server socket folder under /tmp and names it in
+// the prefix; the folder outlives the server unless removed.
+void RemoveServerFolder(const fs::path& prefix) {
+  const std::string name = ReadText(prefix / "wineserver");
+  if (name.rfind("wine-", 0) != 0 || name.find('/') != std::string::npos) return;
+  std::error_code ec;
+  fs::remove_all(fs::temp_directory_path(ec) / name, ec);
+  fs::remove(prefix / "wineserver", ec);
+}
+
 class FileLock {
  public:
   explicit FileLock(const fs::path& path) : fd_(open(path.c_str(), O_RDWR | O_CREAT, 0644)) {
@@ -394,6 +404,7 @@ fs::path Harness::Template(Width width, std::string* error) {
       return {};
     }
   }
+  RemoveServerFolder(building);
   fs::rename(building, dir, ec);
   if (ec) {
     *error = "cannot move the prefix into place: " + ec.message();
@@ -478,17 +489,11 @@ bool WineCase::RunWine(const std::vector<std::string>& arguments,
 
 void WineCase::StopServer() const {
   if (prefix_.empty() || !fs::exists(prefix_)) return;
-  // This Wine keeps the server's socket folder under /tmp and names it in the
-  // prefix; it outlives the server unless removed.
-  const std::string socketFolder = ReadText(prefix_ / "wineserver");
   int code = 0;
   bool timedOut = false;
   Spawn({Harness::Get().Server(), "-k"}, BaseEnvironment(), folder_ / "kill.out", folder_ / "kill.err", 30,
         &code, &timedOut);
-  if (socketFolder.rfind("wine-", 0) == 0 && socketFolder.find('/') == std::string::npos) {
-    std::error_code ec;
-    fs::remove_all(fs::temp_directory_path(ec) / socketFolder, ec);
-  }
+  RemoveServerFolder(prefix_);
 }
 
 fs::path WineCase::HostPath(const std::string& windowsPath) const {
