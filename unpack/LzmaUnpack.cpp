@@ -18,10 +18,14 @@ void* LzmaAlloc(void*, size_t count, size_t size) {
 void LzmaFree(void*, void* block) { FreeBlock(block); }
 const lzma_allocator kAllocator = {&LzmaAlloc, &LzmaFree, nullptr};
 
-// The output grows with what the decoder actually produces, doubling from
-// here, so a damaged size field cannot demand memory up front and a large
-// program is re-copied only a handful of times.
-constexpr int32_t kFirstOutputChunk = 1 << 20;
+constexpr int32_t kFirstOutputCapacity = 4 << 20;
+
+// `size` is at most TStream::MaxSize, itself a multiple of the step, so the
+// result stays in range.
+int32_t RoundUpToStep(int32_t size) {
+  return static_cast<int32_t>((static_cast<uint32_t>(size) + (TStream::CapacityStep - 1)) &
+                              ~static_cast<uint32_t>(TStream::CapacityStep - 1));
+}
 
 }  // namespace
 
@@ -32,6 +36,20 @@ bool DecodeLzmaProperties(const uint8_t (&block)[5], LzmaSettings& settings) {
   settings.pb = static_cast<uint8_t>(value / 45);
   settings.dictionarySize = static_cast<int32_t>(ReadU32(block + 1));
   return settings.lc <= 8 && settings.lp <= 4 && settings.pb <= 4 && settings.dictionarySize >= 0;
+}
+
+uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize) {
+  uint32_t window = dictionarySize < 0 ? 0 : static_cast<uint32_t>(dictionarySize);
+  if (window > unpackedSize) window = unpackedSize;
+  if (window < LZMA_DICT_SIZE_MIN) window = LZMA_DICT_SIZE_MIN;
+  return window;
+}
+
+int32_t NextOutputCapacity(int32_t capacity, int32_t limit) {
+  int64_t next = static_cast<int64_t>(capacity) * 2;
+  if (next < kFirstOutputCapacity) next = kFirstOutputCapacity;
+  if (next > limit) next = limit;
+  return RoundUpToStep(static_cast<int32_t>(next));
 }
 
 void UnpackPayload(const StubContext& context, const PackageHeader& header,
@@ -49,9 +67,10 @@ void UnpackPayload(const StubContext& context, const PackageHeader& header,
 
   input.SetSize(static_cast<int32_t>(payload.packedSize));
   const int32_t packedSize = input.GetSize();
-  if (packedSize != 0 &&
-      platform.ReadPackageFile(payload.offset, input.Memory, static_cast<uint32_t>(packedSize)) !=
-          static_cast<uint32_t>(packedSize)) {
+  // One read straight into the block; of zero bytes too, which then counts
+  // as complete.
+  if (platform.ReadPackageFile(payload.offset, input.Memory, static_cast<uint32_t>(packedSize)) !=
+      static_cast<uint32_t>(packedSize)) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
 
@@ -67,9 +86,7 @@ void UnpackPayload(const StubContext& context, const PackageHeader& header,
   }
 
   lzma_options_lzma options = {};
-  options.dict_size = settings.dictionarySize < static_cast<int32_t>(LZMA_DICT_SIZE_MIN)
-                          ? LZMA_DICT_SIZE_MIN
-                          : static_cast<uint32_t>(settings.dictionarySize);
+  options.dict_size = LzmaWindowSize(settings.dictionarySize, payload.unpackedSize);
   options.lc = settings.lc;
   options.lp = settings.lp;
   options.pb = settings.pb;
@@ -81,18 +98,21 @@ void UnpackPayload(const StubContext& context, const PackageHeader& header,
   if (init == LZMA_MEM_ERROR) MemoryExhausted();
   if (init != LZMA_OK) ShowFatalMessage(context, FatalMessage::kDamaged);
 
+  // The decoder writes straight into the output block, past the stream's
+  // Size, which stays 0 until the end: every capacity asked for then differs
+  // from Size and keeps its 128 KiB rounding, and the final SetSize finds the
+  // block already at the unpacked size rounded up, so it moves nothing.
   const int32_t target = static_cast<int32_t>(payload.unpackedSize);
+  const int32_t limit = RoundUpToStep(target);
+  output.Clear();
   decoder.next_in = input.Memory;
   decoder.avail_in = static_cast<size_t>(packedSize);
   int32_t produced = 0;
   while (produced < target) {
-    if (produced == output.Size) {
-      int32_t step = output.Size < kFirstOutputChunk ? kFirstOutputChunk : output.Size;
-      if (step > target - output.Size) step = target - output.Size;
-      output.SetSize(output.Size + step);
-    }
+    if (produced == output.Capacity) output.SetCapacity(NextOutputCapacity(output.Capacity, limit));
+    const int32_t end = output.Capacity < target ? output.Capacity : target;
     decoder.next_out = output.Memory + produced;
-    decoder.avail_out = static_cast<size_t>(output.Size - produced);
+    decoder.avail_out = static_cast<size_t>(end - produced);
     const lzma_ret result = lzma_code(&decoder, LZMA_RUN);
     produced = static_cast<int32_t>(decoder.total_out);
     if (result == LZMA_MEM_ERROR) MemoryExhausted();

@@ -21,9 +21,24 @@ struct LzmaSettings {
 // the dictionary size little-endian). False when they are refused.
 bool DecodeLzmaProperties(const uint8_t (&block)[5], LzmaSettings& settings);
 
+// The decoder's window for these settings: the dictionary size, but at least
+// 4096 bytes and never more than the program itself (it cannot look back past
+// what it has produced, so a larger window is memory spent for nothing).
+uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize);
+
+// The output block's next capacity once `capacity` bytes of it are full:
+// 4 MiB to start with, then twice as much, never more than `limit` (the
+// unpacked size rounded up to 128 KiB). Doubling keeps the bytes that moving
+// resizes copy below the size of the output, and the modest start keeps a
+// damaged size field from claiming memory that the data never fill.
+int32_t NextOutputCapacity(int32_t capacity, int32_t limit);
+
 // Reads `payload`'s packed bytes into `input` and unpacks them into `output`.
-// Returns only on success, with `output` holding exactly unpackedSize bytes;
-// every failure ends the process with the damaged-package message.
+// Returns only on success, with `output` holding exactly unpackedSize bytes
+// (its capacity that size rounded up to 128 KiB); every failure ends the
+// process with the damaged-package message, and exhausted memory with the
+// out-of-memory box. Sizes beyond the streams' range and packed bytes that
+// reach past the end of the file are refused before anything is allocated.
 void UnpackPayload(const StubContext& context, const PackageHeader& header,
                    const PayloadDescriptor& payload, TStream& input, TStream& output);
 

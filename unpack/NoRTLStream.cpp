@@ -20,7 +20,10 @@ void TStream::SetCapacity(int32_t newCapacity) {
     FreeBlock(Memory);
     Memory = nullptr;
   } else {
-    void* block = ResizeBlock(Memory, static_cast<size_t>(newCapacity));
+    // The stream never goes on without its block: a failed request ends the
+    // process (the old block, still valid, goes with it).
+    void* block = Capacity == 0 ? AllocateBlock(static_cast<size_t>(newCapacity))
+                                : ResizeBlock(Memory, static_cast<size_t>(newCapacity));
     if (!block) MemoryExhausted();
     Memory = static_cast<uint8_t*>(block);
   }

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <lzma.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -18,10 +21,16 @@ namespace stub {
 namespace {
 
 constexpr uint32_t kOffset = 300;
+constexpr int32_t kStep = TStream::CapacityStep;
+const std::u16string kDamaged = FatalMessageText(FatalMessage::kDamaged);
 
-std::vector<uint8_t> SampleProgram(size_t size = 200000) {
+int32_t RoundUp(uint32_t size) { return static_cast<int32_t>((size + kStep - 1) & ~uint32_t(kStep - 1)); }
+
+// Runs of text alternating with noise: matches near and far, and literals
+// that do not pack.
+std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed = 1) {
   std::vector<uint8_t> bytes(size);
-  uint32_t x = 1;
+  uint32_t x = seed;
   for (size_t i = 0; i < size; ++i) {
     x = x * 1103515245u + 12345u;
     bytes[i] = (i % 1000 < 600) ? static_cast<uint8_t>("setup program "[i % 14]) : static_cast<uint8_t>(x >> 24);
@@ -29,158 +38,332 @@ std::vector<uint8_t> SampleProgram(size_t size = 200000) {
   return bytes;
 }
 
-// Raw LZMA1 with an end marker, which the writer never adds.
-std::vector<uint8_t> CompressWithEndMarker(const std::vector<uint8_t>& data) {
+// Output of the xz tool on `data`, run with `options`.
+std::vector<uint8_t> RunXz(const std::string& options, const std::vector<uint8_t>& data) {
+  const std::string path = testing::TempDir() + "/lzma_unpack_input.bin";
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+  std::vector<uint8_t> out;
+  FILE* pipe = popen(("xz " + options + " -c '" + path + "'").c_str(), "r");
+  if (!pipe) return out;
+  uint8_t chunk[65536];
+  for (size_t n; (n = fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.insert(out.end(), chunk, chunk + n);
+  EXPECT_EQ(pclose(pipe), 0) << "xz " << options;
+  std::remove(path.c_str());
+  return out;
+}
+
+// Raw LZMA1 with an end marker, from liblzma's own encoder.
+std::vector<uint8_t> EncodeWithEndMarker(const std::vector<uint8_t>& data, uint32_t dictionary, uint8_t lc,
+                                         uint8_t lp, uint8_t pb) {
   lzma_options_lzma options;
   lzma_lzma_preset(&options, 6);
+  options.dict_size = dictionary;
+  options.lc = lc;
+  options.lp = lp;
+  options.pb = pb;
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
   std::vector<uint8_t> out(data.size() + data.size() / 2 + 4096);
   size_t outPos = 0;
-  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(), &outPos,
-                                   out.size()),
+  EXPECT_EQ(lzma_raw_buffer_encode(filters, nullptr, data.data(), data.size(), out.data(), &outPos, out.size()),
             LZMA_OK);
   out.resize(outPos);
   return out;
 }
 
-struct Outcome {
-  bool ok = false;
-  std::u16string box;
-  std::vector<uint8_t> output;
+struct Scene {
+  MemoryPlatform platform;
+  PackageHeader header;
+  PayloadDescriptor payload;
 };
 
+struct Outcome {
+  bool ok = false;
+  std::optional<std::u16string> box;
+  std::vector<uint8_t> output;
+  int32_t inputCapacity = 0;
+  int32_t outputCapacity = 0;
+  std::vector<std::string> reads;  // the package reads made, as the platform logged them
+};
+
+// The packed bytes at kOffset of a package file; `edit` may change the file,
+// the header and the descriptor before the run.
 Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t dictionary,
-               uint32_t unpackedSize, std::function<void(MemoryPlatform&, PayloadDescriptor&)> edit = {}) {
-  MemoryPlatform platform;
-  platform.packageBytes.assign(kOffset, 0);
-  platform.packageBytes.insert(platform.packageBytes.end(), packed.begin(), packed.end());
-  platform.OpenPackageFile(Text(u"p"));
-  PackageHeader header;
-  header.lzmaProperties = properties;
-  header.lzmaDictionarySize = dictionary;
-  PayloadDescriptor payload{kOffset, static_cast<uint32_t>(packed.size()), unpackedSize};
-  if (edit) edit(platform, payload);
-  StubContext context{platform, ArgumentList(u"x", Text(u"C:\\p.exe"))};
+               uint32_t unpackedSize, const std::function<void(Scene&)>& edit = {}) {
+  Scene scene;
+  scene.platform.packageBytes.assign(kOffset, 0);
+  scene.platform.packageBytes.insert(scene.platform.packageBytes.end(), packed.begin(), packed.end());
+  scene.platform.OpenPackageFile(Text(u"x"));
+  scene.header.lzmaProperties = properties;
+  scene.header.lzmaDictionarySize = dictionary;
+  scene.payload = {kOffset, static_cast<uint32_t>(packed.size()), unpackedSize};
+  if (edit) edit(scene);
+  StubContext context{scene.platform, ArgumentList(u"\"C:\\p.exe\"", Text(u"C:\\p.exe"))};
   Outcome outcome;
   TStream input, output;
   try {
-    UnpackPayload(context, header, payload, input, output);
+    UnpackPayload(context, scene.header, scene.payload, input, output);
     outcome.ok = true;
     outcome.output.assign(output.Memory, output.Memory + output.Size);
   } catch (const ProcessEnded&) {
-    outcome.box = platform.boxes.at(0).text;
+    if (!scene.platform.boxes.empty()) outcome.box = scene.platform.boxes[0].text;
+  }
+  outcome.inputCapacity = input.Capacity;
+  outcome.outputCapacity = output.Capacity;
+  for (const std::string& call : scene.platform.calls) {
+    if (call.rfind("ReadPackageFile", 0) == 0) outcome.reads.push_back(call);
   }
   return outcome;
 }
 
-const std::u16string kDamaged = FatalMessageText(FatalMessage::kDamaged);
-
-TEST(LzmaUnpackTest, WriterPayloadRoundTrips) {
-  const auto program = SampleProgram();
-  const auto packed = writer::CompressRawLzma1(program, 6, 1 << 20, 3, 0, 2);
-  const Outcome o = Unpack(packed, 0x5D, 1 << 20, static_cast<uint32_t>(program.size()));
-  ASSERT_TRUE(o.ok) << writer::Utf16Le(o.box).size();
-  EXPECT_EQ(o.output, program);
+void ExpectAccepted(const Outcome& o, const std::vector<uint8_t>& program, uint32_t unpackedSize,
+                    uint32_t packedSize) {
+  ASSERT_TRUE(o.ok) << (o.box ? "damaged box" : "ended without a box");
+  ASSERT_EQ(o.output.size(), unpackedSize);
+  EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), program.begin()));
+  EXPECT_EQ(o.outputCapacity, RoundUp(unpackedSize));
+  EXPECT_EQ(o.inputCapacity, RoundUp(packedSize));
+  EXPECT_EQ(o.reads, std::vector<std::string>{"ReadPackageFile " + std::to_string(kOffset) + " " +
+                                              std::to_string(packedSize)});
 }
 
-// The .lzma format of the xz tool is a properties block, a size field and the
-// very raw data a package stores.
-TEST(LzmaUnpackTest, XzToolStreamSplitIntoHeaderAndData) {
-  const auto program = SampleProgram(300000);
-  const std::string in = testing::TempDir() + "/unpack_sample.bin";
-  const std::string out = in + ".lzma";
-  std::ofstream(in, std::ios::binary).write(reinterpret_cast<const char*>(program.data()),
-                                            static_cast<std::streamsize>(program.size()));
-  std::remove(out.c_str());
-  ASSERT_EQ(std::system(("xz --format=lzma --lzma1=preset=6,dict=1MiB -k -f '" + in + "'").c_str()), 0);
-  std::ifstream file(out, std::ios::binary);
-  std::vector<uint8_t> lzma((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  ASSERT_GT(lzma.size(), 13u);
-  const uint32_t dictionary = ReadU32(lzma.data() + 1);
-  std::vector<uint8_t> data(lzma.begin() + 13, lzma.end());  // with the xz tool's end marker
-  const Outcome o = Unpack(data, lzma[0], dictionary, static_cast<uint32_t>(program.size()));
-  ASSERT_TRUE(o.ok);
-  EXPECT_EQ(o.output, program);
+// --- Streams made by the xz tool ---------------------------------------------
+
+struct XzCase {
+  const char* name;
+  const char* options;
+  size_t programSize;
+  bool lzmaFormat;  // .lzma file: properties, 8-byte size, then the raw data
+};
+void PrintTo(const XzCase& c, std::ostream* os) { *os << c.name; }
+
+class LzmaXzTest : public testing::TestWithParam<XzCase> {};
+
+// xz ends every stream with an end marker: right after the last byte it is
+// never read.
+TEST_P(LzmaXzTest, UnpacksExactly) {
+  const XzCase& c = GetParam();
+  const auto program = SampleProgram(c.programSize);
+  std::vector<uint8_t> packed = RunXz(c.options, program);
+  uint8_t properties = 0x5D;
+  uint32_t dictionary = 0;
+  if (c.lzmaFormat) {
+    ASSERT_GT(packed.size(), 13u);
+    properties = packed[0];
+    dictionary = ReadU32(packed.data() + 1);
+    packed.erase(packed.begin(), packed.begin() + 13);
+  } else {
+    ASSERT_FALSE(packed.empty());
+    const std::string opts = c.options;
+    const size_t at = opts.find("dict=");
+    dictionary = static_cast<uint32_t>(std::stoul(opts.substr(at + 5))) << 10;  // given in KiB
+  }
+  const auto size = static_cast<uint32_t>(program.size());
+  ExpectAccepted(Unpack(packed, properties, dictionary, size), program, size,
+                 static_cast<uint32_t>(packed.size()));
 }
 
-struct DamageCase {
-  const char* label;
-  std::function<void(std::vector<uint8_t>& packed, uint8_t& properties, uint32_t& dictionary,
-                      uint32_t& unpackedSize)>
-      change;
-  std::function<void(MemoryPlatform&, PayloadDescriptor&)> edit;
-  bool accepted;
+INSTANTIATE_TEST_SUITE_P(
+    Tool, LzmaXzTest,
+    testing::Values(
+        XzCase{"Raw4KiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=4KiB", 50000, false},
+        XzCase{"Raw64KiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=64KiB", 300000, false},
+        XzCase{"Raw4MiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=4096KiB", 300000, false},
+        XzCase{"RawSpanningOutputGrowth", "--format=raw --lzma1=preset=1,lc=3,lp=0,pb=2,dict=1024KiB",
+               (9u << 20) + 12345, false},
+        XzCase{"LzmaFile", "--format=lzma --lzma1=preset=6,dict=1MiB", 300000, true},
+        XzCase{"LzmaFileOtherBits", "--format=lzma --lzma1=preset=6,lc=1,lp=2,pb=1,dict=256KiB", 100000, true}),
+    [](const testing::TestParamInfo<XzCase>& info) { return info.param.name; });
+
+// --- Outcomes judged by the output length -------------------------------------
+
+enum class Verdict {
+  kAccepted,
+  kDamaged,
+  kDamagedUnread,  // refused before the packed bytes are read or given a block
 };
 
-class LzmaOutcomeTest : public testing::TestWithParam<DamageCase> {};
+struct OutcomeCase {
+  const char* name;
+  std::function<void(std::vector<uint8_t>& packed, Scene& scene)> change;
+  Verdict verdict;
+};
+void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
-TEST_P(LzmaOutcomeTest, OnlyTheExactSizeIsAccepted) {
-  const DamageCase& c = GetParam();
-  const auto program = SampleProgram();
-  std::vector<uint8_t> packed = CompressWithEndMarker(program);
-  uint8_t properties = 0x5D;
-  uint32_t dictionary = 1 << 23;
-  auto unpackedSize = static_cast<uint32_t>(program.size());
-  if (c.change) c.change(packed, properties, dictionary, unpackedSize);
-  SetAllocationLimitForTesting(64u << 20);
-  const Outcome o = Unpack(packed, properties, dictionary, unpackedSize, c.edit);
-  SetAllocationLimitForTesting(0);
-  EXPECT_EQ(o.ok, c.accepted);
-  if (!c.accepted) {
-    EXPECT_EQ(o.box, kDamaged);
+class LzmaOutcomeTest : public testing::TestWithParam<OutcomeCase> {
+ protected:
+  void SetUp() override {
+    // Far above what a sound run of these programs needs, far below any size
+    // a damaged field could ask for: a large allocation fails loudly.
+    SetAllocationLimitForTesting(size_t{64} << 20);
+    SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
   }
-  if (c.accepted) {
-    EXPECT_EQ(o.output.size(), unpackedSize);
-    EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), program.begin()));
+  void TearDown() override {
+    SetAllocationLimitForTesting(0);
+    SetMemoryExhaustedHandler(nullptr);
+  }
+};
+
+TEST_P(LzmaOutcomeTest, AcceptsOnlyTheStatedSize) {
+  const OutcomeCase& c = GetParam();
+  const auto program = SampleProgram(200000);
+  std::vector<uint8_t> packed = EncodeWithEndMarker(program, 1 << 20, 3, 0, 2);
+  std::optional<Scene> seen;
+  const Outcome o = Unpack(packed, 0x5D, 1 << 20, static_cast<uint32_t>(program.size()), [&](Scene& scene) {
+    if (c.change) c.change(packed, scene);
+    // The change may have grown or cut the packed bytes: store them again.
+    if (scene.payload.offset == kOffset) {
+      scene.platform.packageBytes.resize(kOffset);
+      scene.platform.packageBytes.insert(scene.platform.packageBytes.end(), packed.begin(), packed.end());
+    }
+    seen.emplace();
+    seen->header = scene.header;
+    seen->payload = scene.payload;
+  });
+  if (c.verdict == Verdict::kAccepted) {
+    ExpectAccepted(o, program, seen->payload.unpackedSize, seen->payload.packedSize);
+    return;
+  }
+  EXPECT_FALSE(o.ok);
+  // The damaged box, not the out-of-memory end a large allocation would give.
+  EXPECT_EQ(o.box, kDamaged);
+  if (c.verdict == Verdict::kDamagedUnread) {
+    EXPECT_TRUE(o.reads.empty());
+    EXPECT_EQ(o.inputCapacity, 0);
+  } else {
+    EXPECT_EQ(o.reads.size(), 1u);
   }
 }
+
+void SetUnpacked(Scene& scene, uint32_t size) { scene.payload.unpackedSize = size; }
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, LzmaOutcomeTest,
     testing::Values(
-        DamageCase{"EndMarkerRightAfterLastByte", nullptr, nullptr, true},
-        DamageCase{"EarlyEndMarker",
-                   [](auto&, auto&, auto&, uint32_t& size) { size += 1; }, nullptr, false},
-        DamageCase{"ShorterSizeIsAPrefix",
-                   [](auto&, auto&, auto&, uint32_t& size) { size -= 1000; }, nullptr, true},
-        DamageCase{"TrailingBytesIgnored",
-                   [](std::vector<uint8_t>& p, auto&, auto&, auto&) { p.insert(p.end(), 100, 0xEE); },
-                   nullptr, true},
-        DamageCase{"TruncatedData",
-                   [](std::vector<uint8_t>& p, auto&, auto&, auto&) { p.resize(p.size() / 2); },
-                   nullptr, false},
-        DamageCase{"PackedSizePastEndOfFile", nullptr,
-                   [](MemoryPlatform&, PayloadDescriptor& d) { d.packedSize += 1; }, false},
-        DamageCase{"PackedSizeWrapsPastFile", nullptr,
-                   [](MemoryPlatform&, PayloadDescriptor& d) { d.packedSize = 0xFFFFFF00u; }, false},
-        DamageCase{"UnpackedSizeBeyondStreamRange",
-                   [](auto&, auto&, auto&, uint32_t& size) { size = 0x7FFE0001u; }, nullptr, false},
-        DamageCase{"UnpackedSizeNegative",
-                   [](auto&, auto&, auto&, uint32_t& size) { size = 0x80000000u; }, nullptr, false},
-        // A huge announced size must not be allocated before data arrives.
-        DamageCase{"HugeSizeSmallData",
-                   [](auto&, auto&, auto&, uint32_t& size) { size = 0x7FFE0000u; }, nullptr, false},
-        DamageCase{"PropertyByte225",
-                   [](auto&, uint8_t& p, auto&, auto&) { p = 225; }, nullptr, false},
-        DamageCase{"PropertyByte224BeyondDecoder",
-                   [](auto&, uint8_t& p, auto&, auto&) { p = 224; }, nullptr, false},
-        DamageCase{"DictionaryTopBit",
-                   [](auto&, auto&, uint32_t& d, auto&) { d = 0x80000000u; }, nullptr, false}),
-    [](const testing::TestParamInfo<DamageCase>& info) { return info.param.label; });
+        OutcomeCase{"EndMarkerRightAfterLastByte", nullptr, Verdict::kAccepted},
+        OutcomeCase{"EarlyEndMarker", [](auto&, Scene& r) { SetUnpacked(r, r.payload.unpackedSize + 1); }, Verdict::kDamaged},
+        // The output is bounded at the stated size: one byte less is the
+        // program's prefix, which is all a stop before the next symbol yields.
+        OutcomeCase{"OneByteLessIsAPrefix", [](auto&, Scene& r) { SetUnpacked(r, r.payload.unpackedSize - 1); },
+                    Verdict::kAccepted},
+        OutcomeCase{"TrailingBytesIgnored",
+                    [](std::vector<uint8_t>& p, Scene& r) {
+                      p.insert(p.end(), 100, 0xEE);
+                      r.payload.packedSize += 100;
+                    },
+                    Verdict::kAccepted},
+        // Data that run out before the program is complete.
+        OutcomeCase{"TruncatedData",
+                    [](std::vector<uint8_t>& p, Scene& r) {
+                      p.resize(p.size() / 2);
+                      r.payload.packedSize = static_cast<uint32_t>(p.size());
+                    },
+                    Verdict::kDamaged},
+        // The file claims more than it holds: the one read comes back short.
+        OutcomeCase{"ShortRead",
+                    [](std::vector<uint8_t>&, Scene& r) {
+                      r.platform.reportedFileSize = r.platform.packageBytes.size() + 10;
+                      r.payload.packedSize += 10;
+                    },
+                    Verdict::kDamaged},
+        OutcomeCase{"PackedSizePastEndOfFile", [](auto&, Scene& r) { r.payload.packedSize += 1; }, Verdict::kDamagedUnread},
+        // Offset + size passes 4 GiB; 32-bit arithmetic would wrap below the
+        // file size and ask for a block of nearly that much.
+        OutcomeCase{"PackedEndWrapsIn32Bits",
+                    [](auto&, Scene& r) {
+                      r.payload.offset = 0xFFFFFF00u;
+                      r.payload.packedSize = 0x1000;
+                    },
+                    Verdict::kDamagedUnread},
+        // Within the stream's range but far past the file: refused before the
+        // block is asked for, so no out-of-memory end.
+        OutcomeCase{"HugePackedSizePastEndOfFile", [](auto&, Scene& r) { r.payload.packedSize = 0x7FFE0000u; },
+                    Verdict::kDamagedUnread},
+        OutcomeCase{"PackedSizeBeyondStreamRange",
+                    [](auto&, Scene& r) {
+                      r.platform.reportedFileSize = uint64_t{1} << 32;
+                      r.payload.packedSize = 0x7FFE0001u;
+                    },
+                    Verdict::kDamagedUnread},
+        OutcomeCase{"UnpackedSizeBeyondStreamRange", [](auto&, Scene& r) { SetUnpacked(r, 0x7FFE0001u); }, Verdict::kDamagedUnread},
+        OutcomeCase{"UnpackedSizeNegative", [](auto&, Scene& r) { SetUnpacked(r, 0x80000000u); }, Verdict::kDamagedUnread},
+        OutcomeCase{"UnpackedSizeAllOnes", [](auto&, Scene& r) { SetUnpacked(r, 0xFFFFFFFFu); }, Verdict::kDamagedUnread},
+        // The largest size the stream takes, with 200000 bytes of data: the
+        // output grows with the data, not with the claim.
+        OutcomeCase{"HugeUnpackedSizeSmallData", [](auto&, Scene& r) { SetUnpacked(r, 0x7FFE0000u); }, Verdict::kDamaged},
+        OutcomeCase{"PropertyByte225", [](auto&, Scene& r) { r.header.lzmaProperties = 225; }, Verdict::kDamaged},
+        // lc 8, lp 4, pb 4: valid settings, beyond what liblzma decodes.
+        OutcomeCase{"PropertyByte224", [](auto&, Scene& r) { r.header.lzmaProperties = 224; }, Verdict::kDamaged},
+        OutcomeCase{"DictionaryTopBit", [](auto&, Scene& r) { r.header.lzmaDictionarySize = 0x80000000u; }, Verdict::kDamaged},
+        // The window is bounded by the program, so a claimed 2 GiB dictionary
+        // costs no more than the program's size.
+        OutcomeCase{"DictionaryLargestCostsOnlyTheProgram",
+                    [](auto&, Scene& r) { r.header.lzmaDictionarySize = 0x7FFFFFFFu; }, Verdict::kAccepted}),
+    [](const testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
-TEST(LzmaUnpackTest, DictionaryZeroGetsA4KiBWindow) {
-  std::vector<uint8_t> small(3000);
-  for (size_t i = 0; i < small.size(); ++i) small[i] = static_cast<uint8_t>('a' + i % 26);
-  const Outcome o = Unpack(writer::CompressRawLzma1(small, 6, 4096, 3, 0, 2), 0x5D, 0, 3000);
-  ASSERT_TRUE(o.ok);
-  EXPECT_EQ(o.output, small);
+// --- Settings ------------------------------------------------------------------
+
+struct SettingsCase {
+  const char* name;
+  uint8_t lc, lp, pb;
+  uint32_t encoderDictionary;
+  uint32_t headerDictionary;
+};
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
+class LzmaSettingsTest : public testing::TestWithParam<SettingsCase> {};
+
+TEST_P(LzmaSettingsTest, DecodeWithTheHeaderSettings) {
+  const SettingsCase& c = GetParam();
+  const auto program = SampleProgram(150000, 7);
+  const auto packed = EncodeWithEndMarker(program, c.encoderDictionary, c.lc, c.lp, c.pb);
+  const auto properties = static_cast<uint8_t>(c.lc + 9 * c.lp + 45 * c.pb);
+  const auto size = static_cast<uint32_t>(program.size());
+  ExpectAccepted(Unpack(packed, properties, c.headerDictionary, size), program, size,
+                 static_cast<uint32_t>(packed.size()));
 }
 
-TEST(LzmaUnpackTest, EmptyProgramWithNoPackedBytes) {
-  const Outcome o = Unpack({}, 0x5D, 1 << 20, 0);
-  EXPECT_TRUE(o.ok);
-  EXPECT_TRUE(o.output.empty());
+INSTANTIATE_TEST_SUITE_P(
+    Header, LzmaSettingsTest,
+    testing::Values(SettingsCase{"PropertyByte0", 0, 0, 0, 1 << 20, 1 << 20},
+                    SettingsCase{"PropertyByte5D", 3, 0, 2, 1 << 22, 1 << 22},
+                    SettingsCase{"Lc4Pb4", 4, 0, 4, 1 << 20, 1 << 20},
+                    SettingsCase{"Lp4", 0, 4, 0, 1 << 20, 1 << 20},
+                    // Dictionary 0 still gets the 4096-byte window.
+                    SettingsCase{"Dictionary0", 3, 0, 2, 4096, 0},
+                    SettingsCase{"DictionaryBelowWindowFloor", 3, 0, 2, 4096, 100}),
+    [](const testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
+
+// With the 4096-byte window that dictionary 0 gives, a stream that reaches
+// further back is damaged.
+TEST(LzmaUnpackTest, Dictionary0RefusesDistancesBeyondItsWindow) {
+  auto program = SampleProgram(50000, 3);
+  program.insert(program.end(), program.begin(), program.end());  // one match 50000 back
+  const auto packed = EncodeWithEndMarker(program, 1 << 20, 3, 0, 2);
+  ASSERT_EQ(Unpack(packed, 0x5D, 1 << 20, static_cast<uint32_t>(program.size())).output, program);
+  EXPECT_EQ(Unpack(packed, 0x5D, 0, static_cast<uint32_t>(program.size())).box, kDamaged);
 }
+
+struct EmptyCase {
+  const char* name;
+  std::vector<uint8_t> packed;
+};
+void PrintTo(const EmptyCase& c, std::ostream* os) { *os << c.name; }
+
+class LzmaEmptyTest : public testing::TestWithParam<EmptyCase> {};
+
+// An empty program is accepted whatever the packed bytes, once they are read.
+TEST_P(LzmaEmptyTest, EmptyProgramIsAccepted) {
+  const EmptyCase& c = GetParam();
+  ExpectAccepted(Unpack(c.packed, 0x5D, 1 << 20, 0), {}, 0, static_cast<uint32_t>(c.packed.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Empty, LzmaEmptyTest,
+                         testing::Values(EmptyCase{"NoPackedBytes", {}},
+                                         EmptyCase{"AnyPackedBytes", {0xFF, 0x13, 0x00, 0x7A}}),
+                         [](const testing::TestParamInfo<EmptyCase>& info) { return info.param.name; });
+
+// --- Decisions ------------------------------------------------------------------
 
 struct PropertiesCase {
   uint8_t value;
@@ -193,8 +376,8 @@ class PropertiesTest : public testing::TestWithParam<PropertiesCase> {};
 
 TEST_P(PropertiesTest, DerivesSettings) {
   const PropertiesCase& c = GetParam();
-  uint8_t block[5] = {c.value, static_cast<uint8_t>(c.dictionary), static_cast<uint8_t>(c.dictionary >> 8),
-                      static_cast<uint8_t>(c.dictionary >> 16), static_cast<uint8_t>(c.dictionary >> 24)};
+  const uint8_t block[5] = {c.value, static_cast<uint8_t>(c.dictionary), static_cast<uint8_t>(c.dictionary >> 8),
+                            static_cast<uint8_t>(c.dictionary >> 16), static_cast<uint8_t>(c.dictionary >> 24)};
   LzmaSettings s;
   EXPECT_EQ(DecodeLzmaProperties(block, s), c.accepted);
   EXPECT_EQ(s.lc, c.expected.lc);
@@ -207,30 +390,117 @@ INSTANTIATE_TEST_SUITE_P(
     Blocks, PropertiesTest,
     testing::Values(PropertiesCase{0x5D, 0x00400000, {3, 0, 2, 0x00400000}, true},
                     PropertiesCase{0, 0, {0, 0, 0, 0}, true},
+                    PropertiesCase{44, 0x01020304, {8, 4, 0, 0x01020304}, true},
                     PropertiesCase{224, 4096, {8, 4, 4, 4096}, true},
                     PropertiesCase{225, 4096, {0, 0, 5, 4096}, false},
-                    PropertiesCase{0x5D, 0x80000000u, {3, 0, 2, INT32_MIN}, false}));
+                    PropertiesCase{255, 4096, {3, 3, 5, 4096}, false},
+                    PropertiesCase{0x5D, 0x7FFFFFFFu, {3, 0, 2, INT32_MAX}, true},
+                    PropertiesCase{0x5D, 0x80000000u, {3, 0, 2, INT32_MIN}, false},
+                    PropertiesCase{0x5D, 0xFFFFFFFFu, {3, 0, 2, -1}, false}));
 
-TEST(LzmaUnpackTest, ExhaustedMemoryDuringGrowthShowsOurBox) {
-  const auto program = SampleProgram(4 << 20);
+struct WindowCase {
+  int32_t dictionary;
+  uint32_t unpacked;
+  uint32_t window;
+};
+
+class WindowTest : public testing::TestWithParam<WindowCase> {};
+
+TEST_P(WindowTest, DictionaryBetweenFloorAndProgram) {
+  const WindowCase& c = GetParam();
+  EXPECT_EQ(LzmaWindowSize(c.dictionary, c.unpacked), c.window);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, WindowTest,
+                         testing::Values(WindowCase{0x400000, 0x800000, 0x400000},
+                                         WindowCase{0x400000, 0x280000, 0x280000},
+                                         WindowCase{0, 100000, 4096}, WindowCase{100, 100000, 4096},
+                                         WindowCase{0x400000, 0, 4096}, WindowCase{0x400000, 10, 4096},
+                                         WindowCase{INT32_MAX, 0x7FFE0000u, 0x7FFE0000u}));
+
+class OutputGrowthTest : public testing::TestWithParam<uint32_t> {};
+
+// Fills an output of the given size the way UnpackPayload does and counts the
+// bytes that moving resizes would copy: doubling keeps them below the output
+// itself, where 128 KiB steps would copy a quadratic amount.
+TEST_P(OutputGrowthTest, CopiesLessThanTheOutput) {
+  const uint32_t target = GetParam();
+  const int32_t limit = RoundUp(target);
+  int64_t capacity = 0, moved = 0;
+  int resizes = 0;
+  while (capacity < target) {
+    const int32_t next = NextOutputCapacity(static_cast<int32_t>(capacity), limit);
+    ASSERT_GT(next, capacity);
+    ASSERT_LE(next, limit);
+    ASSERT_EQ(next % kStep, 0);
+    if (capacity == 0) {
+      EXPECT_LE(next, 4 << 20);  // the first block does not trust the size field
+    }
+    moved += capacity;  // the block is full when it grows
+    capacity = next;
+    ++resizes;
+  }
+  EXPECT_EQ(capacity, limit);
+  EXPECT_LE(moved, int64_t{target});
+  EXPECT_LE(resizes, 12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, OutputGrowthTest,
+                         testing::Values(1u, 131072u, 131073u, 2500000u, 4u << 20, (4u << 20) + 1,
+                                         64u << 20, 0x7FFE0000u));
+
+// --- Exhausted memory ------------------------------------------------------------
+
+const MemoryPlatform* g_platform = nullptr;
+
+// Out of memory part way through: the output has grown once already when the
+// next block cannot be had. The process ends with our own box.
+TEST(LzmaUnpackTest, ExhaustedMemoryDuringGrowthShowsTheOutOfMemoryBox) {
+  const auto program = SampleProgram(12 << 20);
   const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
   MemoryPlatform platform;
   platform.packageBytes.assign(kOffset, 0);
   platform.packageBytes.insert(platform.packageBytes.end(), packed.begin(), packed.end());
-  platform.OpenPackageFile(Text(u"p"));
-  StubContext context{platform, ArgumentList(u"x", Text(u"C:\\p.exe"))};
+  platform.OpenPackageFile(Text(u"x"));
+  StubContext context{platform, ArgumentList(u"\"C:\\p.exe\"", Text(u"C:\\p.exe"))};
   PackageHeader header;
   header.lzmaProperties = 0x5D;
   header.lzmaDictionarySize = 1 << 20;
   const PayloadDescriptor payload{kOffset, static_cast<uint32_t>(packed.size()),
                                   static_cast<uint32_t>(program.size())};
-  SetAllocationLimitForTesting(3 << 20);
-  SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
+  ASSERT_LT(packed.size(), size_t{6} << 20);
+  g_platform = &platform;
+  SetAllocationLimitForTesting(size_t{6} << 20);  // the first 4 MiB fit, the next 8 MiB do not
+  SetMemoryExhaustedHandler([] {
+    const_cast<MemoryPlatform*>(g_platform)->ShowErrorAndExit(Text(kMsgOutOfMemory), Text(u"C:\\p.exe"));
+  });
   TStream input, output;
   EXPECT_THROW(UnpackPayload(context, header, payload, input, output), ProcessEnded);
   SetAllocationLimitForTesting(0);
   SetMemoryExhaustedHandler(nullptr);
-  EXPECT_TRUE(platform.boxes.empty());  // the handler, not a damaged-package box
+  g_platform = nullptr;
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
+  EXPECT_EQ(output.Capacity, 4 << 20);
+  EXPECT_TRUE(std::equal(output.Memory, output.Memory + output.Capacity, program.begin()));
+}
+
+// The same end through the whole main sequence.
+TEST(LzmaUnpackTest, ExhaustedMemoryInTheLauncherShowsTheOutOfMemoryBox) {
+  writer::PackageSpec spec;
+  spec.stub = writer::MinimalStubImage();
+  spec.x86 = SampleProgram(12 << 20);
+  spec.lzmaLevel = 1;
+  spec.dictionarySize = 1 << 20;
+  MemoryPlatform platform;
+  platform.packageBytes = writer::BuildPackage(spec).bytes;
+  SetAllocationLimitForTesting(size_t{6} << 20);
+  RunOnMemoryPlatform(platform);
+  SetAllocationLimitForTesting(0);
+  SetMemoryExhaustedHandler(nullptr);
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
+  EXPECT_TRUE(platform.starts.empty());
 }
 
 }  // namespace

@@ -2,11 +2,20 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <cstddef>
 #include <cstring>
+#include <ostream>
+#include <type_traits>
 #include <vector>
+
+#include "platform/Memory.h"
+#include "platform/memory/MemoryPlatform.h"
 
 namespace stub {
 namespace {
+
+static_assert(std::has_virtual_destructor_v<TStream>);
 
 struct Shape {
   int32_t size, position, capacity;
@@ -19,138 +28,211 @@ void ExpectShape(const TStream& s, Shape expected) {
   EXPECT_EQ(s.Memory == nullptr, s.Capacity == 0);
 }
 
-TEST(TStreamTest, FieldsAreInTheirOrder) {
+TEST(TStreamTest, FieldsAreInTheirOrderAndANewStreamIsEmpty) {
   TStream s;
-  const auto* base = reinterpret_cast<const char*>(&s.Memory);
-  EXPECT_LT(base, reinterpret_cast<const char*>(&s.Size));
+  EXPECT_LT(reinterpret_cast<const char*>(&s.Memory), reinterpret_cast<const char*>(&s.Size));
   EXPECT_LT(reinterpret_cast<const char*>(&s.Size), reinterpret_cast<const char*>(&s.Position));
   EXPECT_LT(reinterpret_cast<const char*>(&s.Position), reinterpret_cast<const char*>(&s.Capacity));
+  ExpectShape(s, {0, 0, 0});
 }
 
-struct SizeCase {
-  int32_t initialSize;  // set first (exact capacity follows via a second SetSize)
-  int32_t position;
-  int32_t newSize;
-  Shape expected;
+// One operation on a stream; `a` and `b` as the operation takes them.
+enum class Op { kSetSize, kSetCapacity, kWrite, kRead, kSeek, kGetSize, kPosition, kClear };
+struct Step {
+  Op op;
+  int32_t a = 0;
+  int32_t b = 0;
 };
 
-class SetSizeTest : public testing::TestWithParam<SizeCase> {};
+// Writes bytes that depend on where they land, so a lost or shifted byte shows.
+uint8_t PatternAt(int64_t offset) { return static_cast<uint8_t>(offset * 131 + 7); }
 
-TEST_P(SetSizeTest, RoundsCapacityAndClampsPosition) {
-  const SizeCase& c = GetParam();
+int32_t Apply(TStream& s, const Step& step) {
+  switch (step.op) {
+    case Op::kSetSize:
+      s.SetSize(step.a);
+      return 0;
+    case Op::kSetCapacity:
+      s.SetCapacity(step.a);
+      return 0;
+    case Op::kWrite: {
+      std::vector<uint8_t> bytes(step.a > 0 ? static_cast<size_t>(step.a) : 1);
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = PatternAt(int64_t{s.Position} + int64_t(i));
+      return s.Write(bytes.data(), step.a);
+    }
+    case Op::kRead: {
+      std::vector<uint8_t> buffer(step.a > 0 ? static_cast<size_t>(step.a) : 1, 0xEE);
+      const int32_t start = s.Position;
+      const int32_t n = s.Read(buffer.data(), step.a);
+      for (int32_t i = 0; i < n; ++i) EXPECT_EQ(buffer[i], PatternAt(int64_t{start} + i)) << i;
+      // A read that returns 0 leaves the buffer alone.
+      if (n == 0) {
+        EXPECT_EQ(buffer[0], 0xEE);
+      }
+      return n;
+    }
+    case Op::kSeek:
+      return s.Seek(step.a, step.b);
+    case Op::kGetSize:
+      return s.GetSize();
+    case Op::kPosition:
+      s.Position = step.a;
+      return 0;
+    case Op::kClear:
+      s.Clear();
+      return 0;
+  }
+  return 0;
+}
+
+struct StreamCase;
+void PrintTo(const StreamCase& c, std::ostream* os);
+
+struct StreamCase {
+  const char* name;
+  std::vector<Step> before;
+  Step act;
+  int32_t result;
+  Shape expected;
+  // Leading bytes that must hold what was written (-1: all of Size once
+  // anything was written).
+  int32_t known = -1;
+};
+
+void PrintTo(const StreamCase& c, std::ostream* os) { *os << c.name; }
+
+class TStreamOperationTest : public testing::TestWithParam<StreamCase> {};
+
+// Every written byte that is still within Size must read back as written:
+// growing, trimming and refused requests all keep the block's content.
+TEST_P(TStreamOperationTest, GivesTheResultAndShape) {
+  const StreamCase& c = GetParam();
   TStream s;
-  if (c.initialSize) s.SetSize(c.initialSize);
-  s.Position = c.position;
-  s.SetSize(c.newSize);
+  bool wrote = c.act.op == Op::kWrite;
+  for (const Step& step : c.before) {
+    Apply(s, step);
+    wrote |= step.op == Op::kWrite;
+  }
+  EXPECT_EQ(Apply(s, c.act), c.result);
   ExpectShape(s, c.expected);
+  const int32_t known = c.known >= 0 ? c.known : wrote ? s.Size : 0;
+  for (int32_t i = 0; i < known; ++i) ASSERT_EQ(s.Memory[i], PatternAt(i)) << "byte " << i;
+}
+
+constexpr int32_t kStep = 131072;
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, TStreamOperationTest,
+    testing::Values(
+        StreamCase{"SetSizeOneOnNew", {}, {Op::kSetSize, 1}, 0, {1, 0, kStep}},
+        StreamCase{"SetSizeOneStep", {}, {Op::kSetSize, kStep}, 0, {kStep, 0, kStep}},
+        StreamCase{"SetSizeOneStepAndOne", {}, {Op::kSetSize, kStep + 1}, 0, {kStep + 1, 0, 2 * kStep}},
+        StreamCase{"SetSizeBelowPosition", {{Op::kPosition, 50}}, {Op::kSetSize, 5}, 0, {5, 5, kStep}},
+        StreamCase{"SetSizeAbovePosition", {{Op::kPosition, 3}}, {Op::kSetSize, 5}, 0, {5, 3, kStep}},
+        // A different size rounds, shrinking included.
+        StreamCase{"ShrinkRounds", {{Op::kWrite, 200000}}, {Op::kSetSize, 10}, 0, {10, 10, kStep}},
+        // The current size again trims the block to exactly that, bytes kept.
+        StreamCase{"SameSizeTrims", {{Op::kWrite, 1000}}, {Op::kSetSize, 1000}, 0, {1000, 1000, 1000}},
+        StreamCase{"SetSizeZeroReleases", {{Op::kWrite, 1000}}, {Op::kSetSize, 0}, 0, {0, 0, 0}},
+        StreamCase{"SetCapacityOfSizeIsExact", {{Op::kWrite, 70000}}, {Op::kSetCapacity, 70000}, 0,
+                   {70000, 70000, 70000}},
+        StreamCase{"SetCapacityRoundsOtherwise", {{Op::kWrite, 70000}}, {Op::kSetCapacity, 70001}, 0,
+                   {70000, 70000, kStep}},
+        StreamCase{"WriteFiveOnNew", {}, {Op::kWrite, 5}, 5, {5, 5, kStep}},
+        StreamCase{"WritePastFullStep", {{Op::kWrite, kStep}}, {Op::kWrite, 1}, 1,
+                   {kStep + 1, kStep + 1, 2 * kStep}},
+        StreamCase{"WriteInsideKeepsSize", {{Op::kWrite, 100}, {Op::kPosition, 10}}, {Op::kWrite, 20}, 20,
+                   {100, 30, kStep}},
+        StreamCase{"WriteNothingAtZero", {}, {Op::kWrite, 0}, 0, {0, 0, 0}},
+        StreamCase{"WriteNothingAtTen", {{Op::kPosition, 10}}, {Op::kWrite, 0}, 0, {10, 10, kStep}, 0},
+        StreamCase{"WriteNegativeCount", {{Op::kWrite, 3}}, {Op::kWrite, -1}, 0, {3, 3, kStep}},
+        StreamCase{"WriteAtNegativePosition", {{Op::kWrite, 3}, {Op::kPosition, -1}}, {Op::kWrite, 3}, 0,
+                   {3, -1, kStep}},
+        StreamCase{"ReadNegativeCount", {{Op::kWrite, 3}, {Op::kPosition, 0}}, {Op::kRead, -2}, 0,
+                   {3, 0, kStep}},
+        StreamCase{"ReadAtNegativePosition", {{Op::kWrite, 3}, {Op::kPosition, -1}}, {Op::kRead, 2}, 0,
+                   {3, -1, kStep}},
+        StreamCase{"ReadWhatIsLeft", {{Op::kWrite, 10}, {Op::kPosition, 6}}, {Op::kRead, 10}, 4,
+                   {10, 10, kStep}},
+        StreamCase{"ReadAtEnd", {{Op::kWrite, 10}}, {Op::kRead, 1}, 0, {10, 10, kStep}},
+        StreamCase{"ReadBeyondEnd", {{Op::kWrite, 10}, {Op::kPosition, 20}}, {Op::kRead, 1}, 0,
+                   {10, 20, kStep}},
+        StreamCase{"SeekFromEndStandsUnclamped", {{Op::kWrite, 3}}, {Op::kSeek, -5, FromEnd}, -2,
+                   {3, -2, kStep}},
+        StreamCase{"SeekFromCurrent", {{Op::kWrite, 3}}, {Op::kSeek, 4, FromCurrent}, 7, {3, 7, kStep}},
+        StreamCase{"SeekFromBeginning", {{Op::kWrite, 3}}, {Op::kSeek, 1, FromBeginning}, 1, {3, 1, kStep}},
+        StreamCase{"SeekUnknownOrigin", {{Op::kWrite, 3}}, {Op::kSeek, 7, 3}, 3, {3, 3, kStep}},
+        StreamCase{"SeekWrapsWithoutTrapping", {{Op::kPosition, 1}}, {Op::kSeek, INT32_MAX, FromCurrent},
+                   INT32_MIN, {0, INT32_MIN, 0}},
+        StreamCase{"GetSizeBeyondSize", {{Op::kWrite, 3}, {Op::kPosition, 50}}, {Op::kGetSize}, 3,
+                   {3, 50, kStep}},
+        StreamCase{"ClearReleases", {{Op::kWrite, 3}}, {Op::kClear}, 0, {0, 0, 0}}),
+    [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
+
+// Requests outside 0..MaxSize, and writes whose end would pass MaxSize or
+// wrap in 32 bits, leave the stream exactly as it was: no wrapped small block
+// followed by a large copy.
+INSTANTIATE_TEST_SUITE_P(
+    OutOfRange, TStreamOperationTest,
+    testing::Values(
+        StreamCase{"SetSizeNegative", {{Op::kWrite, 3}}, {Op::kSetSize, -1}, 0, {3, 3, kStep}},
+        StreamCase{"SetSizeAboveMax", {{Op::kWrite, 3}}, {Op::kSetSize, TStream::MaxSize + 1}, 0,
+                   {3, 3, kStep}},
+        StreamCase{"SetSizeLargest", {{Op::kWrite, 3}}, {Op::kSetSize, INT32_MAX}, 0, {3, 3, kStep}},
+        StreamCase{"SetCapacityNegative", {{Op::kWrite, 3}}, {Op::kSetCapacity, -5}, 0, {3, 3, kStep}},
+        StreamCase{"SetCapacityAboveMax", {{Op::kWrite, 3}}, {Op::kSetCapacity, TStream::MaxSize + 1}, 0,
+                   {3, 3, kStep}},
+        StreamCase{"WriteEndWraps", {{Op::kWrite, 3}, {Op::kPosition, INT32_MAX - 1}}, {Op::kWrite, 3}, 0,
+                   {3, INT32_MAX - 1, kStep}},
+        StreamCase{"WriteEndOnePastMax", {{Op::kWrite, 3}, {Op::kPosition, TStream::MaxSize}},
+                   {Op::kWrite, 1}, 0, {3, TStream::MaxSize, kStep}},
+        StreamCase{"WriteEmptyPastMax", {{Op::kWrite, 3}, {Op::kPosition, TStream::MaxSize + 1}},
+                   {Op::kWrite, 0}, 0, {3, TStream::MaxSize + 1, kStep}}),
+    [](const testing::TestParamInfo<StreamCase>& info) { return info.param.name; });
+
+// A block that cannot be had ends the process through MemoryExhausted; the
+// stream is never left pointing at a missing block. MaxSize itself is in
+// range, so it is asked for (and fails under the ceiling) rather than refused.
+struct ExhaustionCase {
+  const char* name;
+  std::vector<Step> before;
+  Step act;
+};
+
+void PrintTo(const ExhaustionCase& c, std::ostream* os) { *os << c.name; }
+
+class TStreamExhaustionTest : public testing::TestWithParam<ExhaustionCase> {
+ protected:
+  void SetUp() override {
+    SetAllocationLimitForTesting(size_t{64} << 20);
+    SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
+  }
+  void TearDown() override {
+    SetAllocationLimitForTesting(0);
+    SetMemoryExhaustedHandler(nullptr);
+  }
+};
+
+TEST_P(TStreamExhaustionTest, EndsTheProcessAndKeepsTheOldBlock) {
+  const ExhaustionCase& c = GetParam();
+  TStream s;
+  for (const Step& step : c.before) Apply(s, step);
+  const Shape before{s.Size, s.Position, s.Capacity};
+  EXPECT_THROW(Apply(s, c.act), ProcessEnded);
+  ExpectShape(s, before);
+  for (int32_t i = 0; i < s.Size; ++i) ASSERT_EQ(s.Memory[i], PatternAt(i));
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Numbers, SetSizeTest,
-    testing::Values(SizeCase{0, 0, 1, {1, 0, 131072}},
-                    SizeCase{0, 0, 131072, {131072, 0, 131072}},
-                    SizeCase{0, 0, 131073, {131073, 0, 262144}},
-                    SizeCase{0, 50, 5, {5, 5, 131072}},
-                    SizeCase{0, 3, 5, {5, 3, 131072}},
-                    // Shrinking to a different size rounds too.
-                    SizeCase{200000, 0, 10, {10, 0, 131072}},
-                    // The current size again trims the block to exactly that.
-                    SizeCase{1000, 0, 1000, {1000, 0, 1000}},
-                    SizeCase{1000, 7, 0, {0, 0, 0}}));
-
-TEST(TStreamTest, TrimKeepsTheBytes) {
-  TStream s;
-  const char text[] = "0123456789";
-  s.Write(text, 10);
-  s.SetSize(10);
-  ASSERT_EQ(s.Capacity, 10);
-  EXPECT_EQ(std::memcmp(s.Memory, text, 10), 0);
-}
-
-TEST(TStreamTest, WritesGrowInSteps) {
-  TStream s;
-  EXPECT_EQ(s.Write("abcde", 5), 5);
-  ExpectShape(s, {5, 5, 131072});
-
-  std::vector<uint8_t> block(131072, 0x5A);
-  TStream t;
-  t.Write(block.data(), 131072);
-  ExpectShape(t, {131072, 131072, 131072});
-  EXPECT_EQ(t.Write("x", 1), 1);
-  ExpectShape(t, {131073, 131073, 262144});
-  EXPECT_EQ(std::memcmp(t.Memory, block.data(), block.size()), 0);
-  EXPECT_EQ(t.Memory[131072], 'x');
-}
-
-TEST(TStreamTest, ZeroByteWrites) {
-  TStream s;
-  EXPECT_EQ(s.Write("", 0), 0);
-  ExpectShape(s, {0, 0, 0});
-  s.Position = 10;
-  EXPECT_EQ(s.Write("", 0), 0);
-  ExpectShape(s, {10, 10, 131072});
-}
-
-TEST(TStreamTest, NegativeCountsAndPositionsChangeNothing) {
-  TStream s;
-  s.Write("abc", 3);
-  char buffer[4] = {'z', 'z', 'z', 'z'};
-  EXPECT_EQ(s.Write("abc", -1), 0);
-  s.Position = -1;
-  EXPECT_EQ(s.Write("abc", 3), 0);
-  EXPECT_EQ(s.Read(buffer, 2), 0);
-  s.Position = 0;
-  EXPECT_EQ(s.Read(buffer, -2), 0);
-  ExpectShape(s, {3, 0, 131072});
-  EXPECT_EQ(buffer[0], 'z');
-}
-
-TEST(TStreamTest, ReadsWhatIsLeft) {
-  TStream s;
-  s.Write("0123456789", 10);
-  s.Position = 6;
-  char buffer[10] = {};
-  EXPECT_EQ(s.Read(buffer, 10), 4);
-  EXPECT_EQ(std::memcmp(buffer, "6789", 4), 0);
-  EXPECT_EQ(s.Position, 10);
-  EXPECT_EQ(s.Read(buffer, 1), 0);
-  s.Position = 20;
-  EXPECT_EQ(s.Read(buffer, 1), 0);
-}
-
-TEST(TStreamTest, SeekIsUnclampedAndGetSizeKeepsThePosition) {
-  TStream s;
-  s.Write("abc", 3);
-  EXPECT_EQ(s.Seek(-5, FromEnd), -2);
-  EXPECT_EQ(s.Seek(4, FromCurrent), 2);
-  EXPECT_EQ(s.Seek(7, 3), 2);
-  s.Position = 50;
-  EXPECT_EQ(s.GetSize(), 3);
-  EXPECT_EQ(s.Position, 50);
-}
-
-// Sizes outside the signed range the launcher uses are refused, never
-// wrapped into a small block followed by a large copy.
-TEST(TStreamTest, OutOfRangeRequestsAreRefused) {
-  TStream s;
-  s.Write("abc", 3);
-  s.SetSize(-1);
-  s.SetSize(TStream::MaxSize + 1);
-  s.SetCapacity(INT32_MAX);
-  ExpectShape(s, {3, 3, 131072});
-  s.Position = INT32_MAX - 1;
-  EXPECT_EQ(s.Write("abc", 3), 0);
-  s.Position = TStream::MaxSize;
-  EXPECT_EQ(s.Write("a", 1), 0);
-  EXPECT_EQ(s.Size, 3);
-}
-
-TEST(TStreamTest, ClearReleasesTheBlock) {
-  TStream s;
-  s.Write("abc", 3);
-  s.Clear();
-  ExpectShape(s, {0, 0, 0});
-}
+    Ceiling, TStreamExhaustionTest,
+    testing::Values(ExhaustionCase{"NewBlockOfMaxSize", {}, {Op::kSetSize, TStream::MaxSize}},
+                    ExhaustionCase{"GrowingToMaxSize", {{Op::kWrite, 1000}}, {Op::kSetSize, TStream::MaxSize}},
+                    ExhaustionCase{"WriteEndingAtMaxSize",
+                                   {{Op::kWrite, 1000}, {Op::kPosition, TStream::MaxSize - 1}},
+                                   {Op::kWrite, 1}},
+                    ExhaustionCase{"CapacityOfMaxSize", {{Op::kWrite, 1000}},
+                                   {Op::kSetCapacity, TStream::MaxSize}}),
+    [](const testing::TestParamInfo<ExhaustionCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace stub
