@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <lzma.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -40,7 +41,8 @@ std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed = 1) {
 
 // Output of the xz tool on `data`, run with `options`.
 std::vector<uint8_t> RunXz(const std::string& options, const std::vector<uint8_t>& data) {
-  const std::string path = testing::TempDir() + "/lzma_unpack_input.bin";
+  // Test cases may run as parallel processes: each has its own file.
+  const std::string path = testing::TempDir() + "/lzma_unpack_input_" + std::to_string(getpid()) + ".bin";
   std::ofstream(path, std::ios::binary)
       .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
   std::vector<uint8_t> out;
