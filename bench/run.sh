@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the benchmarks in Release and runs them; each prints its figures as
+# ratios against a reference measured in the same run.
+#
+#   bench/run.sh [MiB to unpack, default 64] [MiB to checksum, default 256]
+#
+# BENCH_BUILD names the build folder (default build/bench). The first run
+# compresses the unpacking's test payload once and keeps it there.
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${BENCH_BUILD:-$root/build/bench}
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"${JOBS:-2}" --target bench_unpack bench_crc >/dev/null
+
+status=0
+"$build/bench/bench_unpack" "${1:-64}" || status=1
+"$build/bench/bench_crc" "${2:-256}" || status=1
+exit $status
