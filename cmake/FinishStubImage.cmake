@@ -31,7 +31,8 @@ execute_process(COMMAND ${OBJDUMP} -p ${IMAGE} OUTPUT_VARIABLE dump RESULT_VARIA
 if(NOT result EQUAL 0)
   reject("objdump could not read the image")
 endif()
-set(allowed kernel32.dll user32.dll advapi32.dll shell32.dll msvcrt.dll)
+# No msvcrt.dll: the stub carries no C runtime (platform/win32/StubRuntime.cpp).
+set(allowed kernel32.dll user32.dll advapi32.dll shell32.dll)
 string(REGEX MATCHALL "DLL Name: [^\r\n]+" imports "${dump}")
 if(NOT imports)
   reject("no import table")
@@ -44,6 +45,19 @@ foreach(line IN LISTS imports)
     reject("imports ${dll}; allowed are only: ${allowed}")
   endif()
 endforeach()
+# The 32-bit stub must be large-address-aware (IMAGE_FILE_LARGE_ADDRESS_AWARE,
+# 0x20 in the file header's characteristics), or 64-bit Windows gives it only
+# 2 GiB and the largest setup programs cannot be unpacked.
+if(dump MATCHES "file format pei-i386")
+  string(REGEX MATCH "\nCharacteristics 0x([0-9a-fA-F]+)" found "${dump}")
+  if(NOT found)
+    reject("no file header characteristics")
+  endif()
+  math(EXPR laa "0x${CMAKE_MATCH_1} & 0x20")
+  if(laa EQUAL 0)
+    reject("not large-address-aware (characteristics 0x${CMAKE_MATCH_1})")
+  endif()
+endif()
 # Resource type 24 (RT_MANIFEST), id 1.
 if(NOT dump MATCHES "Entry: ID: 0x000018")
   reject("no manifest resource")

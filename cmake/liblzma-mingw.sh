@@ -15,16 +15,34 @@ set -euo pipefail
 prefix=${1:?usage: liblzma-mingw.sh PREFIX [HOST]}
 host=${2:-i686-w64-mingw32}
 
-if [[ -f "$prefix/lib/liblzma.a" && -f "$prefix/include/lzma.h" ]]; then
+# The flags below decide the stub's size and unpacking speed. They are
+# recorded beside the library, so that changing them rebuilds it.
+# --enable-small: the decoder's bit-tree loops are not unrolled (about 9 KiB
+# of code less, for a slower decode; bench/README.md has the figures).
+# -Os and LTO: the stub links liblzma and its own code as one unit, so the
+# parts of the filter-chain machinery a raw LZMA1 decoder never reaches fall
+# away. Fat objects keep the library usable without the LTO plugin.
+recipe="small -Os -flto -ffat-lto-objects -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-ident"
+cflags=${recipe#small }
+
+if [[ -f "$prefix/lib/liblzma.a" && -f "$prefix/include/lzma.h" &&
+      "$(cat "$prefix/recipe" 2>/dev/null)" == "$recipe" ]]; then
   exit 0
 fi
 
 say() { printf 'liblzma-mingw: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
 
-command -v "$host-gcc" >/dev/null || die "$host-gcc not found (make deps installs it)"
+# The same compiler variant as the stub (see cmake/toolchain-*.cmake): LTO
+# joins the two, so they must agree.
+suffix=
+command -v "$host-gcc-win32" >/dev/null && suffix=-win32
+for tool in gcc gcc-ar gcc-ranlib; do
+  command -v "$host-$tool$suffix" >/dev/null || die "$host-$tool$suffix not found (make deps installs it)"
+done
 command -v dpkg-source >/dev/null || die "dpkg-source not found (make deps installs dpkg-dev)"
 
+rm -rf "$prefix"
 mkdir -p "$prefix"
 prefix=$(cd "$prefix" && pwd)
 work="$prefix.work"
@@ -108,10 +126,9 @@ say "fetching Debian source of xz-utils${installed:+ $installed}"
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
 [[ -n "$src" && -x "$src/configure" ]] || die "unpacked source has no configure script"
 
-# Raw LZMA1 decoding is all the stub needs. Speed over size for now
-# (no --enable-small).
+# Raw LZMA1 decoding is all the stub needs.
 wanted=(--host="$host" --prefix="$prefix"
-  --disable-shared --enable-static
+  --disable-shared --enable-static --enable-small
   --disable-encoders --enable-decoders=lzma1
   --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo
   --disable-lzma-links --disable-scripts --disable-doc --disable-nls
@@ -136,7 +153,9 @@ done
 say "configuring for $host"
 (
   cd "$src"
-  CFLAGS=-O2 ./configure "${args[@]}" >"$work/configure.log" 2>&1 \
+  # The archive needs the LTO plugin's symbol index: gcc-ar writes it.
+  CC="$host-gcc$suffix" CFLAGS="$cflags" AR="$host-gcc-ar$suffix" RANLIB="$host-gcc-ranlib$suffix" \
+    ./configure "${args[@]}" >"$work/configure.log" 2>&1 \
     || { tail -n 30 "$work/configure.log" >&2; exit 1; }
   make -j"$(nproc)" -C src/liblzma >"$work/make.log" 2>&1 \
     || { tail -n 30 "$work/make.log" >&2; exit 1; }
@@ -144,5 +163,6 @@ say "configuring for $host"
     || { tail -n 30 "$work/install.log" >&2; exit 1; }
 )
 [[ -f "$prefix/lib/liblzma.a" ]] || die "build finished without lib/liblzma.a"
+printf '%s\n' "$recipe" >"$prefix/recipe"
 rm -rf "$work"
 say "installed into $prefix"

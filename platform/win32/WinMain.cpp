@@ -1,6 +1,10 @@
 // The stub's entry. It hardens the DLL search before any code could load a
 // library, wires the out-of-memory box to Windows, runs the launcher and
 // ends the process with exit code 0 on every path.
+//
+// Windows calls StubEntry directly: the image carries no C runtime start-up
+// (see StubRuntime.cpp), so no constructors of statics run before it, and the
+// launcher's code must not rely on any.
 #include <windows.h>
 
 #include "launcher/Stub32.h"
@@ -44,7 +48,9 @@ void HardenDllSearch() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+// Windows guarantees only 4-byte stack alignment at a 32-bit entry point;
+// the compiler may assume 16 inside, so the entry realigns.
+extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void StubEntry() {
   HardenDllSearch();
   stub::SetMemoryExhaustedHandler(&ShowOutOfMemory);
   stub::Win32Platform platform;
