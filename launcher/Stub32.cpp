@@ -32,7 +32,7 @@ void RunLauncher(Platform& platform) {
   {
     TStream input;
     TStream output;
-    UnpackPayload(context, header, payload, input, output);
+    UnpackPayload(context, header, payload, input, output, PayloadChecksummed(locator, payload));
     temporaryCopyPath = CreateTemporaryCopy(context, output, payload.unpackedSize);
     // Leaving this scope frees the output stream, then the input stream.
   }

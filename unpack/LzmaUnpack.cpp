@@ -52,8 +52,16 @@ int32_t NextOutputCapacity(int32_t capacity, int32_t limit) {
   return RoundUpToStep(static_cast<int32_t>(next));
 }
 
+bool PayloadChecksummed(const PackageLocator& locator, const PayloadDescriptor& payload) {
+  const uint64_t spanEnd = static_cast<uint64_t>(locator.packageOffset) + locator.crcLength;
+  const uint64_t packedEnd = static_cast<uint64_t>(payload.offset) + payload.packedSize;
+  return locator.packageOffset != 0 && spanEnd >= locator.packageOffset + uint64_t{kHeaderSize} &&
+         payload.offset >= locator.packageOffset && packedEnd <= spanEnd;
+}
+
 void UnpackPayload(const StubContext& context, const PackageHeader& header,
-                   const PayloadDescriptor& payload, TStream& input, TStream& output) {
+                   const PayloadDescriptor& payload, TStream& input, TStream& output,
+                   bool sizeChecksummed) {
   Platform& platform = context.platform;
   // Sizes the streams cannot hold, and packed bytes that would reach past the
   // end of the file, are damage: refusing them first keeps a broken header
@@ -105,6 +113,16 @@ void UnpackPayload(const StubContext& context, const PackageHeader& header,
   const int32_t target = static_cast<int32_t>(payload.unpackedSize);
   const int32_t limit = RoundUpToStep(target);
   output.Clear();
+  // A checksummed size is tried whole, not demanded: a package can still be
+  // made with an absurd size, and memory refusing it must not read as memory
+  // running out. Then the output grows as for an unchecked size, and the data
+  // decide between the damaged box and the out-of-memory one.
+  if (sizeChecksummed && limit > 0) {
+    if (void* block = AllocateBlock(static_cast<size_t>(limit))) {
+      output.Memory = static_cast<uint8_t*>(block);
+      output.Capacity = limit;
+    }
+  }
   decoder.next_in = input.Memory;
   decoder.avail_in = static_cast<size_t>(packedSize);
   int32_t produced = 0;

@@ -33,13 +33,23 @@ uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize);
 // damaged size field from claiming memory that the data never fill.
 int32_t NextOutputCapacity(int32_t capacity, int32_t limit);
 
+// Whether the package's checksum covered the header and every packed byte of
+// `payload`. Then the stated unpacked size is the author's, not damage, and
+// the output block can take it at once: no resize copies and no second first
+// touch of the pages a growing block would move through.
+bool PayloadChecksummed(const PackageLocator& locator, const PayloadDescriptor& payload);
+
 // Reads `payload`'s packed bytes into `input` and unpacks them into `output`.
 // Returns only on success, with `output` holding exactly unpackedSize bytes
 // (its capacity that size rounded up to 128 KiB); every failure ends the
 // process with the damaged-package message, and exhausted memory with the
 // out-of-memory box. Sizes beyond the streams' range and packed bytes that
 // reach past the end of the file are refused before anything is allocated.
+// With `sizeChecksummed` (see PayloadChecksummed) the output block is made
+// the unpacked size at once when memory allows; otherwise it grows with what
+// the decoder produces.
 void UnpackPayload(const StubContext& context, const PackageHeader& header,
-                   const PayloadDescriptor& payload, TStream& input, TStream& output);
+                   const PayloadDescriptor& payload, TStream& input, TStream& output,
+                   bool sizeChecksummed = false);
 
 }  // namespace stub

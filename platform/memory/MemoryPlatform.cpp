@@ -12,6 +12,7 @@ namespace stub {
 namespace {
 
 size_t g_allocationLimit = 0;
+size_t g_resizes = 0;
 
 bool Contains(const std::vector<std::u16string>& list, const std::u16string& item) {
   return std::find(list.begin(), list.end(), item) != list.end();
@@ -26,11 +27,13 @@ void* AllocateBlock(size_t size) {
 }
 void* ResizeBlock(void* block, size_t size) {
   if (g_allocationLimit && size > g_allocationLimit) return nullptr;
+  if (block) ++g_resizes;
   return std::realloc(block, size ? size : 1);
 }
 void FreeBlock(void* block) { std::free(block); }
 
 void SetAllocationLimitForTesting(size_t bytes) { g_allocationLimit = bytes; }
+size_t ResizeCountForTesting() { return g_resizes; }
 
 std::u16string ToU16(const Text& text) { return std::u16string(text.Data(), text.Length()); }
 Text FromU16(const std::u16string& text) { return Text(text.data(), text.size()); }

@@ -124,6 +124,8 @@ int RunOnMemoryPlatform(MemoryPlatform& platform);
 // Host allocator controls for tests: allocations larger than `bytes` fail
 // (0 lifts the limit). Lets tests reach the out-of-memory path safely.
 void SetAllocationLimitForTesting(size_t bytes);
+// Resizes of existing blocks so far (each may move and copy the block).
+size_t ResizeCountForTesting();
 
 std::u16string ToU16(const Text& text);
 Text FromU16(const std::u16string& text);

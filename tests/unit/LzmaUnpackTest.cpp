@@ -91,7 +91,8 @@ struct Outcome {
 // The packed bytes at kOffset of a package file; `edit` may change the file,
 // the header and the descriptor before the run.
 Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t dictionary,
-               uint32_t unpackedSize, const std::function<void(Scene&)>& edit = {}) {
+               uint32_t unpackedSize, const std::function<void(Scene&)>& edit = {},
+               bool checksummed = false) {
   Scene scene;
   scene.platform.packageBytes.assign(kOffset, 0);
   scene.platform.packageBytes.insert(scene.platform.packageBytes.end(), packed.begin(), packed.end());
@@ -104,7 +105,7 @@ Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t 
   Outcome outcome;
   TStream input, output;
   try {
-    UnpackPayload(context, scene.header, scene.payload, input, output);
+    UnpackPayload(context, scene.header, scene.payload, input, output, checksummed);
     outcome.ok = true;
     outcome.output.assign(output.Memory, output.Memory + output.Size);
   } catch (const ProcessEnded&) {
@@ -161,8 +162,12 @@ TEST_P(LzmaXzTest, UnpacksExactly) {
     dictionary = static_cast<uint32_t>(std::stoul(opts.substr(at + 5))) << 10;  // given in KiB
   }
   const auto size = static_cast<uint32_t>(program.size());
-  ExpectAccepted(Unpack(packed, properties, dictionary, size), program, size,
-                 static_cast<uint32_t>(packed.size()));
+  // Grown with the output, and made whole at once as for a checksummed size.
+  for (const bool checksummed : {false, true}) {
+    SCOPED_TRACE(checksummed ? "checksummed size" : "growing output");
+    ExpectAccepted(Unpack(packed, properties, dictionary, size, {}, checksummed), program, size,
+                   static_cast<uint32_t>(packed.size()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -486,6 +491,70 @@ TEST(LzmaUnpackTest, ExhaustedMemoryDuringGrowthShowsTheOutOfMemoryBox) {
   EXPECT_EQ(output.Capacity, 4 << 20);
   EXPECT_TRUE(std::equal(output.Memory, output.Memory + output.Capacity, program.begin()));
 }
+
+// A size the checksum vouches for is taken in one block when memory allows.
+// When it does not, the output grows as for any other size, and only data
+// that truly need more memory than there is end in the out-of-memory box.
+TEST(LzmaUnpackTest, ChecksummedSizeIsTakenWholeOrGrown) {
+  const auto program = SampleProgram(12 << 20);
+  const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
+  const auto size = static_cast<uint32_t>(program.size());
+  SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
+  struct Row {
+    bool checksummed;
+    size_t limit;
+    bool ok;
+    int32_t capacity;
+    size_t resizes;
+  };
+  // No ceiling: one block, or 4 to 8 to 12 MiB. 12 MiB - 1: the whole block
+  // is refused, so the output grows 4, 8 and then fails at 12 MiB.
+  for (const Row row : {Row{true, 0, true, 12 << 20, 0}, Row{false, 0, true, 12 << 20, 2},
+                        Row{true, (size_t{12} << 20) - 1, false, 8 << 20, 1}}) {
+    SCOPED_TRACE(testing::Message() << row.checksummed << " " << row.limit);
+    SetAllocationLimitForTesting(row.limit);
+    const size_t resizesBefore = ResizeCountForTesting();
+    const Outcome o = Unpack(packed, 0x5D, 1 << 20, size, {}, row.checksummed);
+    const size_t resizes = ResizeCountForTesting() - resizesBefore;
+    SetAllocationLimitForTesting(0);
+    EXPECT_EQ(o.ok, row.ok);
+    EXPECT_EQ(o.outputCapacity, row.capacity);
+    EXPECT_EQ(resizes, row.resizes);
+    EXPECT_EQ(o.box, std::nullopt);  // the handler above ends without a box
+  }
+  SetMemoryExhaustedHandler(nullptr);
+}
+
+struct CoverageCase {
+  const char* name;
+  uint32_t packageOffset, crcLength, payloadOffset, packedSize;
+  bool checksummed;
+};
+void PrintTo(const CoverageCase& c, std::ostream* os) { *os << c.name; }
+
+class ChecksumCoverageTest : public testing::TestWithParam<CoverageCase> {};
+
+TEST_P(ChecksumCoverageTest, OnlyAWholeCoverVouchesForTheSize) {
+  const CoverageCase& c = GetParam();
+  PackageLocator locator;
+  locator.packageOffset = c.packageOffset;
+  locator.crcLength = c.crcLength;
+  const PayloadDescriptor payload{c.payloadOffset, c.packedSize, 1000};
+  EXPECT_EQ(PayloadChecksummed(locator, payload), c.checksummed);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, ChecksumCoverageTest,
+    testing::Values(
+        CoverageCase{"HeaderAndPayload", 4096, 74 + 500, 4096 + 74, 500, true},
+        CoverageCase{"PayloadEndsOneByteOutside", 4096, 74 + 499, 4096 + 74, 500, false},
+        CoverageCase{"NothingChecksummed", 4096, 0, 4096 + 74, 500, false},
+        CoverageCase{"HeaderOnly", 4096, 74, 4096 + 74, 500, false},
+        CoverageCase{"PayloadBeforeThePackage", 4096, 100000, 100, 500, false},
+        CoverageCase{"EmptyPayloadInsideTheSpan", 4096, 74, 4096 + 74, 0, true},
+        CoverageCase{"SpanShorterThanTheHeader", 4096, 50, 4096 + 10, 10, false},
+        CoverageCase{"NoPackage", 0, 0xFFFFFFFF, 74, 500, false},
+        CoverageCase{"PayloadEndWrapsIn32Bits", 0x1000, 0x2000, 0x1100, 0xFFFFFFF0, false}));
 
 // The same end through the whole main sequence.
 TEST(LzmaUnpackTest, ExhaustedMemoryInTheLauncherShowsTheOutOfMemoryBox) {
