@@ -15,6 +15,15 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target bench_unpack bench_crc >/dev/null
 
 status=0
+# The size every package pays.
+for image in "$root/dist/Stub32.exe" "$root/build/win32/Stub32.exe"; do
+  if [[ -f $image ]]; then
+    size=$(stat -c %s "$image")
+    printf 'stub %s: %d bytes (%.1f KiB), target <= 32768 bytes: %s\n' "${image#"$root"/}" "$size" \
+      "$(awk -v s="$size" 'BEGIN { print s / 1024 }')" "$([[ $size -le 32768 ]] && echo met || echo NOT met)"
+    break
+  fi
+done
 "$build/bench/bench_unpack" "${1:-64}" || status=1
 "$build/bench/bench_crc" "${2:-256}" || status=1
 exit $status

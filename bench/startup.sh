@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# The launcher's whole run under Wine, from its start until the setup program
+# has started and ended, against the two things it cannot avoid: starting the
+# already-unpacked program directly under Wine, and `xz -dc` of the very same
+# LZMA stream on the host. Also its peak memory, and how its time grows with
+# the size of the setup program.
+#
+#   bench/startup.sh [MiB ...]          default: 64
+#   bench/startup.sh 64 256 1024        the scale run
+#
+# The setup program is a tiny real program that ends at once (QuickSetup.c)
+# followed by generated data, half text-like and half random, in 1 MiB blocks
+# (MakeSetupProgram.cpp). Windows maps only the program's own sections, so the
+# data cost the launcher everything (read, checksum, unpack, write) and the
+# started program only its file size.
+#
+# Environment: STUB (default build/win64/Stub64.exe: this machine's kernel runs
+# no 32-bit code, so the test-only 64-bit build of the same sources stands in),
+# PKGTOOL (dist/pkgtool), BENCH_WORK (build/bench-startup, where the generated
+# programs and packages are kept between runs), RUNS (timed runs per command,
+# default 5; 3 above 256 MiB).
+set -euo pipefail
+
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+stub=$(realpath "${STUB:-$root/build/win64/Stub64.exe}")
+pkgtool=$(realpath "${PKGTOOL:-$root/dist/pkgtool}")
+work=${BENCH_WORK:-$root/build/bench-startup}
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(64)
+
+fail() { echo "startup: $*" >&2; exit 1; }
+[[ -f $stub ]] || fail "no stub $stub (run make stub64)"
+[[ -x $pkgtool ]] || fail "no pkgtool $pkgtool (run make dist)"
+for tool in x86_64-w64-mingw32-gcc g++ hyperfine jq xz awk /usr/bin/time; do
+  command -v "$tool" >/dev/null || fail "$tool not found (run make deps)"
+done
+wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
+wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+[[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"
+
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+
+# The stand-in program and the generator, rebuilt when their sources change.
+quick=$work/QuickSetup.exe
+if [[ ! -f $quick || $root/bench/QuickSetup.c -nt $quick ]]; then
+  x86_64-w64-mingw32-gcc -Os -nostdlib -mwindows -Wl,--entry=QuickSetupEntry \
+    "$root/bench/QuickSetup.c" -lkernel32 -o "$quick"
+fi
+# The decoder alone, built against the liblzma the stub links.
+lzmaPrefix=$(find "$(dirname "$stub")" -maxdepth 1 -type d -name 'liblzma-x86_64' | head -n 1)
+[[ -n $lzmaPrefix ]] || lzmaPrefix=$root/build/win64/liblzma-x86_64
+timer=$work/DecodeTimer.exe
+if [[ -f $lzmaPrefix/lib/liblzma.a && ( ! -f $timer || $root/bench/DecodeTimer.c -nt $timer ) ]]; then
+  x86_64-w64-mingw32-gcc -O2 -DLZMA_API_STATIC -I"$lzmaPrefix/include" "$root/bench/DecodeTimer.c" \
+    "$lzmaPrefix/lib/liblzma.a" -o "$timer"
+fi
+generator=$work/MakeSetupProgram
+if [[ ! -x $generator || $root/bench/MakeSetupProgram.cpp -nt $generator ]]; then
+  g++ -O2 -std=c++17 "$root/bench/MakeSetupProgram.cpp" -o "$generator"
+fi
+
+export WINEPREFIX=$work/prefix WINEARCH=win64 WINELOADER=$wine64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+unset DISPLAY WAYLAND_DISPLAY
+if [[ ! -f $WINEPREFIX/system.reg ]]; then
+  echo "creating the Wine prefix (once)" >&2
+  "$wine64" wineboot -i >/dev/null 2>&1
+  "$wineserver" -w
+fi
+# A persistent server: no run pays for starting it.
+"$wineserver" -p 2>/dev/null || true  # one may be running already
+trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
+"$wine64" cmd /c exit >/dev/null 2>&1 || true
+
+# Mean seconds of one command in a hyperfine JSON export.
+mean() { jq -r ".results[$2].mean" "$1"; }
+stddev() { jq -r ".results[$2].stddev" "$1"; }
+
+declare -A launchMean
+report=$work/report.md
+{
+  echo "| Setup program | Packed | Launcher run | Direct start | xz -dc | Overhead ratio | Stub's decoder alone (CPU) | Peak memory growth | Budget | Within |"
+  echo "|---|---|---|---|---|---|---|---|---|---|"
+} >"$report"
+
+# Peak resident memory of a run, in KiB (the stub's process; the setup program
+# is tiny).
+peak() { /usr/bin/time -f %M "$wine64" "$1" 2>&1 >/dev/null | tail -n 1; }
+
+# The Wine process's own footprint: the launcher on a package whose program is
+# the stand-in alone.
+base=$work/package-base.exe
+if [[ ! -f $base || $stub -nt $base ]]; then
+  "$pkgtool" build -q -o "$base" --stub "$stub" --x86 "$quick"
+fi
+basePeak=$(for i in 1 2 3; do peak "$base"; done | sort -n | head -n 1)
+
+for mib in "${sizes[@]}"; do
+  [[ $mib =~ ^[0-9]+$ && $mib -ge 1 ]] || fail "size $mib: whole MiB, at least 1"
+  program=$work/setup-$mib.exe
+  package=$work/package-$mib.exe
+  stream=$work/stream-$mib.lzma
+  if [[ ! -f $program || $generator -nt $program || $quick -nt $program ]]; then
+    echo "generating a $mib MiB setup program" >&2
+    "$generator" "$quick" "$program" "$mib" 50
+  fi
+  if [[ ! -f $package || $program -nt $package || $stub -nt $package ]]; then
+    echo "packing it (LZMA preset 6; about a minute per 64 MiB)" >&2
+    "$pkgtool" build -q -o "$package" --stub "$stub" --x86 "$program"
+    rm -f "$stream"
+  fi
+  info=$("$pkgtool" inspect --json "$package")
+  offset=$(jq -r '.header.x86.offset' <<<"$info")
+  packed=$(jq -r '.header.x86.packedSize' <<<"$info")
+  unpacked=$(jq -r '.header.x86.unpackedSize' <<<"$info")
+  props=$(jq -r '.header.lzma.properties' <<<"$info")
+  dict=$(jq -r '.header.lzma.dictionarySize' <<<"$info")
+  if [[ ! -f $stream ]]; then
+    # The package's own stream in the .lzma form xz reads: properties,
+    # dictionary size, unpacked size, then the packed bytes as they are.
+    {
+      printf "$(printf '\\x%02x' "$props")"
+      for shift in 0 8 16 24; do printf "$(printf '\\x%02x' $(((dict >> shift) & 255)))"; done
+      for shift in 0 8 16 24 32 40 48 56; do printf "$(printf '\\x%02x' $(((unpacked >> shift) & 255)))"; done
+      tail -c +"$((offset + 1))" "$package" | head -c "$packed"
+    } >"$stream"
+    cmp -s <(xz -dc "$stream") "$program" || fail "the package's stream does not unpack to the program"
+  fi
+
+  runs=${RUNS:-$([[ $mib -gt 256 ]] && echo 3 || echo 5)}
+  json=$work/times-$mib.json
+  echo "timing $mib MiB, $runs runs each" >&2
+  hyperfine -N --style none --warmup 1 --runs "$runs" --export-json "$json" \
+    -n launcher "$wine64 $package" \
+    -n direct "$wine64 $program" \
+    -n xz "xz -dc $stream" >&2
+  # Nothing may be left behind in the temporary folder.
+  leftovers=$(find "$WINEPREFIX/drive_c" -path '*Temp*' -type f -size +1M 2>/dev/null | wc -l)
+  [[ $leftovers -eq 0 ]] || fail "the launcher left $leftovers large files in the temporary folder"
+
+  launch=$(mean "$json" 0)
+  direct=$(mean "$json" 1)
+  decode=$(mean "$json" 2)
+  launchMean[$mib]=$launch
+  peakNow=$(for i in 1 2; do peak "$package"; done | sort -n | tail -n 1)
+  decoderAlone=n/a
+  [[ -f $timer ]] && decoderAlone="$("$wine64" "$timer" "Z:$stream" 3 | tr -d '\r') s"
+
+  window=$((dict < unpacked ? dict : unpacked))
+  awk -v mib="$mib" -v packed="$packed" -v launch="$launch" -v direct="$direct" -v decode="$decode" \
+      -v ls="$(stddev "$json" 0)" -v peak="$peakNow" -v base="$basePeak" -v unpacked="$unpacked" \
+      -v window="$window" -v alone="$decoderAlone" 'BEGIN {
+    growth = (peak - base) / 1024
+    budget = (packed + unpacked + window) / 1048576 + 2
+    printf "| %d MiB | %.1f MiB | %.3f s ± %.3f | %.3f s | %.3f s | %.3f | %s | %.1f MiB | %.1f MiB | %s |\n",
+      mib, packed / 1048576, launch, ls, direct, decode, launch / (direct + decode), alone,
+      growth, budget, growth <= budget ? "yes" : "no"
+  }' >>"$report"
+done
+
+if [[ ${#sizes[@]} -gt 1 ]]; then
+  first=${sizes[0]}
+  {
+    echo
+    echo "| Setup program | Launcher run | Seconds per MiB | Against $first MiB |"
+    echo "|---|---|---|---|"
+    for mib in "${sizes[@]}"; do
+      awk -v mib="$mib" -v t="${launchMean[$mib]}" -v f="$first" -v tf="${launchMean[$first]}" 'BEGIN {
+        printf "| %d MiB | %.3f s | %.4f | %.2f |\n", mib, t, t / mib, (t / mib) / (tf / f)
+      }'
+    done
+  } >>"$report"
+fi
+echo "Wine base footprint (stand-in alone): $((basePeak / 1024)) MiB peak resident" >>"$report"
+cat "$report"
