@@ -302,6 +302,10 @@ int RunOnMemoryPlatform(MemoryPlatform& platform) {
     code = ended.exitCode;
   }
   g_active = previous;
+  // The handler reaches the platform through g_active: left installed with
+  // no platform active, a later exhaustion would follow a null pointer
+  // instead of aborting.
+  if (!previous) SetMemoryExhaustedHandler(nullptr);
   return code;
 }
 
