@@ -39,14 +39,29 @@ PackageLocator VerifyPackage(const StubContext& context) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
 
+  // The span is checked a piece at a time through one small block that stays
+  // in the cache: holding it whole would cost a first touch of as much memory
+  // as the packed programs, only to be freed before they are read again.
   uint32_t crc = 0;
   if (locator.crcLength != 0) {
-    void* span = AllocateBlock(locator.crcLength);
-    if (!span) MemoryExhausted();
-    const uint32_t read = platform.ReadPackageFile(locator.packageOffset, span, locator.crcLength);
-    if (read != locator.crcLength) ShowFatalMessage(context, FatalMessage::kDamaged);
-    crc = Crc32(span, locator.crcLength);
-    FreeBlock(span);
+    // A span that reaches past 2 GiB is read in one piece from below that
+    // mark: the file cannot be positioned beyond it.
+    uint32_t pieceSize = locator.crcLength < kChecksumPiece ? locator.crcLength : kChecksumPiece;
+    if (spanEnd > 0x80000000u) pieceSize = locator.crcLength;
+    void* piece = AllocateBlock(pieceSize);
+    if (!piece) MemoryExhausted();
+    uint32_t offset = locator.packageOffset;
+    for (uint32_t left = locator.crcLength; left != 0;) {
+      const uint32_t count = left < pieceSize ? left : pieceSize;
+      if (platform.ReadPackageFile(offset, piece, count) != count) {
+        FreeBlock(piece);
+        ShowFatalMessage(context, FatalMessage::kDamaged);
+      }
+      crc = Crc32Update(crc, piece, count);
+      offset += count;
+      left -= count;
+    }
+    FreeBlock(piece);
   }
   if (crc != locator.crc) ShowFatalMessage(context, FatalMessage::kDamaged);
   return locator;

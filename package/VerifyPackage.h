@@ -9,6 +9,9 @@
 
 namespace stub {
 
+// The checksum pass reads the span in pieces of this size.
+constexpr uint32_t kChecksumPiece = 1u << 20;
+
 enum class SizeVerdict { kLargeEnough, kTruncated };
 
 // The truncation test alone: a detached package compares its 32-bit minimum

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -161,6 +162,72 @@ TEST(VerifyPackageTest, HugeSpanIsRefusedWithoutAllocatingIt) {
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
 }
+
+// The span is checked in pieces: however long, it needs no block larger than
+// one piece, every byte counts, and the pieces follow on from each other.
+struct PieceCase {
+  const char* name;
+  uint32_t spanSize;
+  int64_t damagedAt;  // offset within the span, or -1
+};
+void PrintTo(const PieceCase& c, std::ostream* os) { *os << c.name; }
+
+class ChecksumPiecesTest : public testing::TestWithParam<PieceCase> {};
+
+TEST_P(ChecksumPiecesTest, ChecksCoverEveryByteWithinOnePieceOfMemory) {
+  const PieceCase& c = GetParam();
+  std::vector<uint8_t> bytes(kStubSize + c.spanSize);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>((i * 2654435761u) >> 13);
+  PackageLocator locator;
+  locator.packageOffset = kStubSize;
+  locator.crcLength = c.spanSize;
+  locator.crc = Crc32(bytes.data() + kStubSize, c.spanSize);
+  locator.minSizeLow = static_cast<uint32_t>(bytes.size());
+  uint8_t raw[kLocatorSize];
+  EncodeLocator(locator, raw);
+  std::copy(raw, raw + kLocatorSize, bytes.begin() + kLocatorOffset);
+  if (c.damagedAt >= 0) bytes[kStubSize + static_cast<size_t>(c.damagedAt)] ^= 0x01;
+
+  MemoryPlatform platform;
+  platform.packageBytes = bytes;
+  platform.OpenPackageFile(Text(u"p"));
+  StubContext context{platform, ArgumentList(u"p", Text(u"p"))};
+  SetAllocationLimitForTesting(kChecksumPiece);
+  bool passed = true;
+  try {
+    VerifyPackage(context);
+  } catch (const ProcessEnded&) {
+    passed = false;
+  }
+  SetAllocationLimitForTesting(0);
+  EXPECT_EQ(passed, c.damagedAt < 0);
+  if (!passed) {
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
+  }
+  // After the locator, the reads walk the span in order, in whole pieces.
+  uint64_t next = kStubSize;
+  for (const std::string& call : platform.calls) {
+    if (call.rfind("ReadPackageFile ", 0) != 0 || call == "ReadPackageFile 128 24") continue;
+    unsigned long long offset = 0, count = 0;
+    ASSERT_EQ(std::sscanf(call.c_str(), "ReadPackageFile %llu %llu", &offset, &count), 2) << call;
+    EXPECT_EQ(offset, next);
+    EXPECT_LE(count, kChecksumPiece);
+    next = offset + count;
+  }
+  EXPECT_EQ(next, kStubSize + uint64_t{c.spanSize});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Spans, ChecksumPiecesTest,
+    testing::Values(PieceCase{"OneByte", 1, -1}, PieceCase{"OnePieceLessOne", kChecksumPiece - 1, -1},
+                    PieceCase{"OnePiece", kChecksumPiece, -1},
+                    PieceCase{"OnePieceAndOne", kChecksumPiece + 1, -1},
+                    PieceCase{"ThreePiecesAndSome", 3 * kChecksumPiece + 5, -1},
+                    PieceCase{"DamageInTheFirstPiece", 3 * kChecksumPiece + 5, 7},
+                    PieceCase{"DamageOnAPieceBoundary", 3 * kChecksumPiece + 5, 2 * kChecksumPiece},
+                    PieceCase{"DamageInTheLastByte", 3 * kChecksumPiece + 5, 3 * kChecksumPiece + 4}),
+    [](const testing::TestParamInfo<PieceCase>& info) { return info.param.name; });
 
 TEST(JudgeFileSizeTest, DetachedUsesOnlyTheLowWordOfTheFileSize) {
   PackageLocator l;
