@@ -14,3 +14,13 @@ uint32_t Crc32(const void* data, size_t length);
 uint32_t Crc32Update(uint32_t crc, const void* data, size_t length);
 
 }  // namespace stub
+
+namespace stub::detail {
+
+// The two ways Crc32Update computes, exposed so that each can be checked on
+// its own. Call Crc32UpdateFolded only where Crc32CanFold() says yes.
+uint32_t Crc32UpdatePortable(uint32_t crc, const void* data, size_t length);
+uint32_t Crc32UpdateFolded(uint32_t crc, const void* data, size_t length);
+bool Crc32CanFold();
+
+}  // namespace stub::detail
