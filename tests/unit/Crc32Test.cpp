@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -15,22 +16,70 @@ TEST(Crc32Test, KnownValues) {
   EXPECT_EQ(Crc32("", 0), 0u);
 }
 
-// Every length around the 16-byte stride and every alignment, against zlib.
-TEST(Crc32Test, MatchesZlibAtEveryLengthAndAlignment) {
-  std::mt19937 rng(7);
-  std::vector<uint8_t> data(4096 + 64);
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+  std::mt19937 rng(seed);
+  std::vector<uint8_t> data(n);
   for (auto& b : data) b = static_cast<uint8_t>(rng());
-  for (size_t offset = 0; offset < 16; ++offset) {
-    for (size_t length = 0; length < 300; ++length) {
-      const uint32_t expected =
-          static_cast<uint32_t>(crc32(0, data.data() + offset, static_cast<uInt>(length)));
-      ASSERT_EQ(Crc32(data.data() + offset, length), expected)
-          << "offset " << offset << " length " << length;
+  return data;
+}
+
+uint32_t Zlib(uint32_t crc, const uint8_t* data, size_t length) {
+  return static_cast<uint32_t>(crc32_z(crc, data, length));
+}
+
+struct CrcPath {
+  const char* name;
+  uint32_t (*update)(uint32_t, const void*, size_t);
+  bool needsFolding;
+};
+
+void PrintTo(const CrcPath& path, std::ostream* out) { *out << path.name; }
+
+class Crc32PathTest : public testing::TestWithParam<CrcPath> {
+ protected:
+  void SetUp() override {
+    if (GetParam().needsFolding && !detail::Crc32CanFold()) GTEST_SKIP() << "no PCLMULQDQ/SSE4.1 here";
+  }
+};
+
+// Every length across the table loop, the single-lane folds and several
+// four-lane rounds, at every alignment and from several starting checksums.
+TEST_P(Crc32PathTest, MatchesZlibAtEveryLengthAlignmentAndStart) {
+  const auto data = RandomBytes(1100 + 16, 7);
+  const uint32_t starts[] = {0u, 0xFFFFFFFFu, 0x12345678u};
+  for (uint32_t start : starts) {
+    for (size_t offset = 0; offset < 16; ++offset) {
+      for (size_t length = 0; length <= 1100; ++length) {
+        const uint8_t* p = data.data() + offset;
+        ASSERT_EQ(GetParam().update(start, p, length), Zlib(start, p, length))
+            << "start " << start << " offset " << offset << " length " << length;
+      }
     }
   }
-  EXPECT_EQ(Crc32(data.data(), data.size()),
-            static_cast<uint32_t>(crc32(0, data.data(), static_cast<uInt>(data.size()))));
 }
+
+// A large buffer in random pieces: each piece continues the last checksum.
+TEST_P(Crc32PathTest, RandomSplitsContinueTheChecksum) {
+  const auto data = RandomBytes(1 << 20, 11);
+  const uint32_t whole = Zlib(0, data.data(), data.size());
+  std::mt19937 rng(3);
+  for (int round = 0; round < 20; ++round) {
+    uint32_t crc = 0;
+    size_t at = 0;
+    while (at < data.size()) {
+      const size_t piece = std::min<size_t>(data.size() - at, rng() % (round < 10 ? 200 : 70000));
+      crc = GetParam().update(crc, data.data() + at, piece);
+      at += piece;
+    }
+    ASSERT_EQ(crc, whole) << "round " << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, Crc32PathTest,
+                         testing::Values(CrcPath{"Dispatch", Crc32Update, false},
+                                         CrcPath{"Portable", detail::Crc32UpdatePortable, false},
+                                         CrcPath{"Folded", detail::Crc32UpdateFolded, true}),
+                         [](const testing::TestParamInfo<CrcPath>& info) { return info.param.name; });
 
 TEST(Crc32Test, UpdateContinuesAChecksum) {
   const char text[] = "The setup package has been truncated.";
