@@ -151,13 +151,13 @@ int RunUnpackBench(size_t mib) {
   // Correctness, and the growth of one unpacking against the stream fed
   // 64 KiB writes, growing in its own 128 KiB steps.
   bool same = true;
-  size_t ourHeld = 0, ourResizes = 0, checkedResizes = 0, stepHeld = 0, stepResizes = 0;
+  size_t grownHeld = 0, grownResizes = 0, checkedResizes = 0, stepHeld = 0, stepResizes = 0;
   for (const bool checksummed : {true, false}) {
     stub::TStream input, output;
     g_heldBytes = g_resizes = 0;
     run.Unpack(input, output, checksummed);
-    (checksummed ? checkedResizes : ourResizes) = g_resizes;
-    if (!checksummed) ourHeld = g_heldBytes;
+    (checksummed ? checkedResizes : grownResizes) = g_resizes;
+    if (!checksummed) grownHeld = g_heldBytes;
     same = same && output.Size == static_cast<int32_t>(program.size()) &&
            std::equal(program.begin(), program.end(), output.Memory);
   }
@@ -213,7 +213,7 @@ int RunUnpackBench(size_t mib) {
               MiB(grown), MiB(budget), grown / budget, xzPeakKiB / 1024.0);
   std::printf("  growth  checksummed size: %zu resizes; unchecked, growing: %zu resizes holding %.1f MiB"
               " (%.2f x output); 128 KiB steps fed %zu KiB writes: %zu resizes holding %.0f MiB (%.0f x)\n",
-              checkedResizes, ourResizes, MiB(ourHeld), ourHeld / unpacked, kSmallWrite >> 10, stepResizes, MiB(stepHeld),
+              checkedResizes, grownResizes, MiB(grownHeld), grownHeld / unpacked, kSmallWrite >> 10, stepResizes, MiB(stepHeld),
               stepHeld / unpacked);
   return same && childOk && xzOk ? 0 : 1;
 }

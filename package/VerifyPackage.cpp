@@ -46,8 +46,9 @@ PackageLocator VerifyPackage(const StubContext& context) {
   if (locator.crcLength != 0) {
     // A span that reaches past 2 GiB is read in one piece from below that
     // mark: the file cannot be positioned beyond it.
-    uint32_t pieceSize = locator.crcLength < kChecksumPiece ? locator.crcLength : kChecksumPiece;
-    if (spanEnd > 0x80000000u) pieceSize = locator.crcLength;
+    const uint32_t pieceSize = spanEnd > 0x80000000u || locator.crcLength < kChecksumPiece
+                                   ? locator.crcLength
+                                   : kChecksumPiece;
     void* piece = AllocateBlock(pieceSize);
     if (!piece) MemoryExhausted();
     uint32_t offset = locator.packageOffset;
