@@ -219,57 +219,57 @@ std::vector<uint8_t> DecompressRawLzma1(const uint8_t* packed, size_t packedSize
   return out;
 }
 
-BuiltPackage BuildPackage(const PackageSpec& spec) {
-  if (auto problem = StubProblem(spec.stub)) throw WriterError("stub: " + *problem);
-  if (!spec.x86 && !spec.x64) throw WriterError("a package needs at least one setup program");
-  if (spec.x64 && spec.barFrom64Bit) {
+BuiltPackage BuildPackage(const PackageRecipe& recipe) {
+  if (auto problem = StubProblem(recipe.stub)) throw WriterError("stub: " + *problem);
+  if (!recipe.x86 && !recipe.x64) throw WriterError("a package needs at least one setup program");
+  if (recipe.x64 && recipe.barFrom64Bit) {
     // The bar lives in payload64.offset, where a 64-bit program's offset goes.
     throw WriterError("a package with a 64-bit setup program cannot be barred from 64-bit Windows");
   }
-  CheckPayloadSize(spec.x86, "32-bit");
-  CheckPayloadSize(spec.x64, "64-bit");
-  CheckMessage(spec.expiredMessage, "expired");
-  CheckMessage(spec.wrongWidthMessage, "wrong-width");
-  CheckMessage(spec.unsupportedWindowsMessage, "unsupported-Windows");
-  if (spec.stub.size() + kHeaderSize > kMaxPackageSize) throw WriterError("the stub is too large");
+  CheckPayloadSize(recipe.x86, "32-bit");
+  CheckPayloadSize(recipe.x64, "64-bit");
+  CheckMessage(recipe.expiredMessage, "expired");
+  CheckMessage(recipe.wrongWidthMessage, "wrong-width");
+  CheckMessage(recipe.unsupportedWindowsMessage, "unsupported-Windows");
+  if (recipe.stub.size() + kHeaderSize > kMaxPackageSize) throw WriterError("the stub is too large");
 
-  const uint64_t total = (spec.x86 ? spec.x86->size() : 0) + (spec.x64 ? spec.x64->size() : 0);
-  ProgressSum progress(spec.progress, total);
+  const uint64_t total = (recipe.x86 ? recipe.x86->size() : 0) + (recipe.x64 ? recipe.x64->size() : 0);
+  ProgressSum progress(recipe.progress, total);
   auto compress = [&](const std::vector<uint8_t>& bytes, size_t index) {
-    return CompressRawLzma1(bytes, spec.lzmaLevel, spec.dictionarySize, spec.lc, spec.lp, spec.pb,
+    return CompressRawLzma1(bytes, recipe.lzmaLevel, recipe.dictionarySize, recipe.lc, recipe.lp, recipe.pb,
                             progress.Part(index));
   };
 
   std::vector<uint8_t> packed32, packed64;
-  if (spec.x86 && spec.x64) {
+  if (recipe.x86 && recipe.x64) {
     // liblzma encodes one stream on one thread; two streams, two threads.
     std::exception_ptr failure64;
     std::thread worker([&] {
       try {
-        packed64 = compress(*spec.x64, 1);
+        packed64 = compress(*recipe.x64, 1);
       } catch (...) {
         failure64 = std::current_exception();
       }
     });
     std::exception_ptr failure32;
     try {
-      packed32 = compress(*spec.x86, 0);
+      packed32 = compress(*recipe.x86, 0);
     } catch (...) {
       failure32 = std::current_exception();
     }
     worker.join();
     if (failure32) std::rethrow_exception(failure32);
     if (failure64) std::rethrow_exception(failure64);
-  } else if (spec.x86) {
-    packed32 = compress(*spec.x86, 0);
+  } else if (recipe.x86) {
+    packed32 = compress(*recipe.x86, 0);
   } else {
-    packed64 = compress(*spec.x64, 1);
+    packed64 = compress(*recipe.x64, 1);
   }
 
-  const std::vector<uint8_t> messages[3] = {Utf16Le(spec.expiredMessage),
-                                            Utf16Le(spec.wrongWidthMessage),
-                                            Utf16Le(spec.unsupportedWindowsMessage)};
-  const uint64_t packageOffset = spec.stub.size();
+  const std::vector<uint8_t> messages[3] = {Utf16Le(recipe.expiredMessage),
+                                            Utf16Le(recipe.wrongWidthMessage),
+                                            Utf16Le(recipe.unsupportedWindowsMessage)};
+  const uint64_t packageOffset = recipe.stub.size();
   const uint64_t offset32 = packageOffset + kHeaderSize;
   const uint64_t offset64 = offset32 + packed32.size();
   uint64_t afterMessages = offset64 + packed64.size();
@@ -278,7 +278,7 @@ BuiltPackage BuildPackage(const PackageSpec& spec) {
     messageOffsets[i] = afterMessages;
     afterMessages += messages[i].size();
   }
-  const uint64_t totalSize = afterMessages + spec.trailingData.size();
+  const uint64_t totalSize = afterMessages + recipe.trailingData.size();
   if (packed32.size() > kMaxPayloadSize || packed64.size() > kMaxPayloadSize) {
     throw WriterError("a compressed setup program exceeds " + std::to_string(kMaxPayloadSize) +
                       " bytes");
@@ -290,45 +290,45 @@ BuiltPackage BuildPackage(const PackageSpec& spec) {
   }
 
   PackageHeader header;
-  header.lzmaProperties = LzmaPropertiesByte(spec.lc, spec.lp, spec.pb);
-  header.lzmaDictionarySize = spec.dictionarySize;
-  header.allowedWindows = spec.allowedWindows;
-  header.win10MinRelease = spec.win10Min;
-  header.win10MaxRelease = spec.win10Max;
-  header.win11MinRelease = spec.win11Min;
-  header.win11MaxRelease = spec.win11Max;
-  header.elevationMode = spec.elevationMode;
-  if (spec.x86) {
+  header.lzmaProperties = LzmaPropertiesByte(recipe.lc, recipe.lp, recipe.pb);
+  header.lzmaDictionarySize = recipe.dictionarySize;
+  header.allowedWindows = recipe.allowedWindows;
+  header.win10MinRelease = recipe.win10Min;
+  header.win10MaxRelease = recipe.win10Max;
+  header.win11MinRelease = recipe.win11Min;
+  header.win11MaxRelease = recipe.win11Max;
+  header.elevationMode = recipe.elevationMode;
+  if (recipe.x86) {
     header.payload32 = {static_cast<uint32_t>(offset32), static_cast<uint32_t>(packed32.size()),
-                        static_cast<uint32_t>(spec.x86->size())};
+                        static_cast<uint32_t>(recipe.x86->size())};
   }
-  if (spec.x64) {
+  if (recipe.x64) {
     header.payload64 = {static_cast<uint32_t>(offset64), static_cast<uint32_t>(packed64.size()),
-                        static_cast<uint32_t>(spec.x64->size())};
-  } else if (spec.barFrom64Bit) {
+                        static_cast<uint32_t>(recipe.x64->size())};
+  } else if (recipe.barFrom64Bit) {
     header.payload64.offset = kBarredFrom64Bit;
   }
   header.afterMessages = static_cast<uint32_t>(afterMessages);
-  header.expiryYear = spec.expiryYear;
-  header.expiryMonth = spec.expiryMonth;
-  header.expiryDay = spec.expiryDay;
+  header.expiryYear = recipe.expiryYear;
+  header.expiryMonth = recipe.expiryMonth;
+  header.expiryDay = recipe.expiryDay;
   MessageDescriptor* descriptors[3] = {&header.expiredMessage, &header.wrongWidthMessage,
                                        &header.unsupportedWindowsMessage};
   for (int i = 0; i < 3; ++i) {
     *descriptors[i] = {static_cast<uint32_t>(messageOffsets[i]),
                        static_cast<uint16_t>(messages[i].size() / 2)};
   }
-  if (spec.adjustHeader) spec.adjustHeader(header);
+  if (recipe.adjustHeader) recipe.adjustHeader(header);
 
   BuiltPackage package;
   package.bytes.reserve(totalSize);
-  package.bytes = spec.stub;
+  package.bytes = recipe.stub;
   package.bytes.resize(offset32);
   EncodeHeaderInto(header, static_cast<uint32_t>(packageOffset), package.bytes);
   package.bytes.insert(package.bytes.end(), packed32.begin(), packed32.end());
   package.bytes.insert(package.bytes.end(), packed64.begin(), packed64.end());
   for (const auto& m : messages) package.bytes.insert(package.bytes.end(), m.begin(), m.end());
-  package.bytes.insert(package.bytes.end(), spec.trailingData.begin(), spec.trailingData.end());
+  package.bytes.insert(package.bytes.end(), recipe.trailingData.begin(), recipe.trailingData.end());
 
   PackageLocator locator;
   locator.packageOffset = static_cast<uint32_t>(packageOffset);
@@ -336,12 +336,12 @@ BuiltPackage BuildPackage(const PackageSpec& spec) {
   locator.crc = Crc32(package.bytes.data() + packageOffset, locator.crcLength);
   locator.minSizeLow = static_cast<uint32_t>(totalSize);
   locator.minSizeHigh = static_cast<uint32_t>(totalSize >> 32);
-  if (spec.detachedMinSize != 0) {
-    locator.detachedMinSize = spec.detachedMinSize;
-  } else if (spec.detached) {
+  if (recipe.detachedMinSize != 0) {
+    locator.detachedMinSize = recipe.detachedMinSize;
+  } else if (recipe.detached) {
     locator.detachedMinSize = static_cast<uint32_t>(totalSize);
   }
-  if (spec.adjustLocator) spec.adjustLocator(locator);
+  if (recipe.adjustLocator) recipe.adjustLocator(locator);
   EncodeLocatorInto(locator, package.bytes);
   package.locator = locator;
   package.header = header;

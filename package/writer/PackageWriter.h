@@ -2,7 +2,7 @@
 // setup programs, the UTF-16LE refusal texts and the setup program's own
 // trailing data, with the locator at offset 128 sealing it all. Host only.
 //
-// Output is a pure function of the PackageSpec: the same spec gives the same
+// Output is a pure function of the PackageRecipe: the same recipe gives the same
 // bytes, whatever the machine or the thread timing.
 #pragma once
 
@@ -30,7 +30,7 @@ WindowsVersionSet AllWindows();
 // bytes consumed so far over both setup programs and their total.
 using ProgressFunction = std::function<void(uint64_t consumed, uint64_t total)>;
 
-struct PackageSpec {
+struct PackageRecipe {
   std::vector<uint8_t> stub;
   std::optional<std::vector<uint8_t>> x86;
   std::optional<std::vector<uint8_t>> x64;
@@ -76,7 +76,7 @@ struct BuiltPackage {
 // package beyond the launcher's limits, an overlong message, LZMA settings
 // the encoder refuses, or a package with a 64-bit setup program that is also
 // barred from 64-bit Windows.
-BuiltPackage BuildPackage(const PackageSpec& spec);
+BuiltPackage BuildPackage(const PackageRecipe& recipe);
 
 // Writes `locator` at offset 128 of `package.bytes` and keeps it in `package`.
 void StoreLocator(BuiltPackage& package, const PackageLocator& locator);

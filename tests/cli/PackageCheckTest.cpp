@@ -13,7 +13,7 @@
 namespace pkgtool {
 namespace {
 
-using stub::writer::PackageSpec;
+using stub::writer::PackageRecipe;
 
 std::vector<uint8_t> Program(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
@@ -23,7 +23,7 @@ std::vector<uint8_t> Program(size_t size, uint8_t seed) {
 
 struct CheckCase {
   const char* name;
-  std::function<void(PackageSpec&)> change;
+  std::function<void(PackageRecipe&)> change;
   const char* failedCheck;  // "" when sound
   bool launcherText;        // the verdict is the damaged-package box
 };
@@ -32,22 +32,22 @@ class PackageCheckTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(PackageCheckTest, StopsAtTheFirstFailingCheck) {
   const CheckCase& c = GetParam();
-  PackageSpec spec;
-  spec.stub = stub::writer::MinimalStubImage();
-  spec.x86 = Program(20000, 3);
-  spec.x64 = Program(30000, 5);
-  spec.expiredMessage = u"expired";
-  spec.wrongWidthMessage = u"wrong width";
-  spec.unsupportedWindowsMessage = u"not on %USER%";
-  c.change(spec);
-  const auto bytes = stub::writer::BuildPackage(spec).bytes;
+  PackageRecipe recipe;
+  recipe.stub = stub::writer::MinimalStubImage();
+  recipe.x86 = Program(20000, 3);
+  recipe.x64 = Program(30000, 5);
+  recipe.expiredMessage = u"expired";
+  recipe.wrongWidthMessage = u"wrong width";
+  recipe.unsupportedWindowsMessage = u"not on %USER%";
+  c.change(recipe);
+  const auto bytes = stub::writer::BuildPackage(recipe).bytes;
 
   const PackageCheck check = CheckPackage(bytes);
   EXPECT_EQ(check.sound, std::string(c.failedCheck).empty());
   EXPECT_EQ(check.failedCheck, c.failedCheck);
   if (check.sound) {
-    EXPECT_EQ(check.x86, spec.x86);
-    EXPECT_EQ(check.x64, spec.x64);
+    EXPECT_EQ(check.x86, recipe.x86);
+    EXPECT_EQ(check.x64, recipe.x64);
   } else {
     EXPECT_FALSE(check.x86.has_value());
     EXPECT_FALSE(check.x64.has_value());
@@ -64,19 +64,19 @@ TEST_P(PackageCheckTest, StopsAtTheFirstFailingCheck) {
 INSTANTIATE_TEST_SUITE_P(
     Packages, PackageCheckTest,
     testing::Values(
-        CheckCase{"Sound", [](PackageSpec&) {}, "", false},
+        CheckCase{"Sound", [](PackageRecipe&) {}, "", false},
         CheckCase{"SoundBarred",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.x64.reset();
                     s.barFrom64Bit = true;
                   },
                   "", false},
-        CheckCase{"SoundX64Only", [](PackageSpec& s) { s.x86.reset(); }, "", false},
+        CheckCase{"SoundX64Only", [](PackageRecipe& s) { s.x86.reset(); }, "", false},
         CheckCase{"BrokenSeal",
-                  [](PackageSpec& s) { s.adjustLocator = [](stub::PackageLocator& l) { l.crc ^= 4; }; },
+                  [](PackageRecipe& s) { s.adjustLocator = [](stub::PackageLocator& l) { l.crc ^= 4; }; },
                   "file size and checksum", true},
         CheckCase{"HeaderBeyondTheFile",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustLocator = [](stub::PackageLocator& l) {
                       l.packageOffset = l.minSizeLow - 10;
                       l.crcLength = 0;
@@ -85,12 +85,12 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   "package header", true},
         CheckCase{"MessageBeyondTheFile",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustHeader = [](stub::PackageHeader& h) { h.wrongWidthMessage.offset += 100000; };
                   },
                   "wrong-width message", true},
         CheckCase{"NoSetupProgram",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustHeader = [](stub::PackageHeader& h) {
                       h.payload32.offset = 0;
                       h.payload64.offset = 0;
@@ -98,35 +98,35 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   "setup programs", false},
         CheckCase{"X86LongerThanItsData",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustHeader = [](stub::PackageHeader& h) { h.payload32.unpackedSize += 1; };
                   },
                   "x86 setup program", true},
         CheckCase{"X64PackedBeyondTheFile",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustHeader = [](stub::PackageHeader& h) { h.payload64.packedSize += 100000; };
                   },
                   "x64 setup program", true},
         CheckCase{"PropertiesOutOfRange",
-                  [](PackageSpec& s) {
+                  [](PackageRecipe& s) {
                     s.adjustHeader = [](stub::PackageHeader& h) { h.lzmaProperties = 225; };
                   },
                   "x86 setup program", true}),
     [](const testing::TestParamInfo<CheckCase>& info) { return info.param.name; });
 
 TEST(PackageReportTest, UnreadableMessagesAndBarsAreShownAsSuch) {
-  PackageSpec spec;
-  spec.stub = stub::writer::MinimalStubImage();
-  spec.x86 = Program(1000, 1);
-  spec.barFrom64Bit = true;
-  spec.expiredMessage = u"gone \u00e4";
-  spec.unsupportedWindowsMessage = u"no";
-  spec.wrongWidthMessage.clear();
-  spec.adjustHeader = [](stub::PackageHeader& h) {
+  PackageRecipe recipe;
+  recipe.stub = stub::writer::MinimalStubImage();
+  recipe.x86 = Program(1000, 1);
+  recipe.barFrom64Bit = true;
+  recipe.expiredMessage = u"gone \u00e4";
+  recipe.unsupportedWindowsMessage = u"no";
+  recipe.wrongWidthMessage.clear();
+  recipe.adjustHeader = [](stub::PackageHeader& h) {
     h.unsupportedWindowsMessage.offset = 0xFFFFFF00u;
     h.wrongWidthMessage.offset = 0xFFFFFF00u;  // empty: nothing to read, so nothing missing
   };
-  const auto bytes = stub::writer::BuildPackage(spec).bytes;
+  const auto bytes = stub::writer::BuildPackage(recipe).bytes;
   const auto d = DescribePackage("p.exe", bytes, CheckPackage(bytes));
   EXPECT_EQ(d["header"]["messages"]["expired"]["text"], "gone \xC3\xA4");
   EXPECT_TRUE(d["header"]["messages"]["unsupportedWindows"]["text"].is_null());

@@ -29,18 +29,18 @@ std::vector<uint8_t> Program(size_t size, uint8_t salt) {
   return bytes;
 }
 
-writer::PackageSpec BaseSpec() {
-  writer::PackageSpec spec;
-  spec.stub = writer::MinimalStubImage();
-  spec.x86 = Program(300, 1);
-  spec.x64 = Program(420, 2);
-  spec.lzmaLevel = 1;
+writer::PackageRecipe BaseRecipe() {
+  writer::PackageRecipe recipe;
+  recipe.stub = writer::MinimalStubImage();
+  recipe.x86 = Program(300, 1);
+  recipe.x64 = Program(420, 2);
+  recipe.lzmaLevel = 1;
   // Small windows keep every run cheap; the fuzzer finds the large ones.
-  spec.dictionarySize = 1u << 12;
-  spec.expiredMessage = u"This package expired. Windows: %USER%.";
-  spec.wrongWidthMessage = u"This package does not fit your Windows.";
-  spec.unsupportedWindowsMessage = u"Not for %USER%; needs a %user% we allow.";
-  return spec;
+  recipe.dictionarySize = 1u << 12;
+  recipe.expiredMessage = u"This package expired. Windows: %USER%.";
+  recipe.wrongWidthMessage = u"This package does not fit your Windows.";
+  recipe.unsupportedWindowsMessage = u"Not for %USER%; needs a %user% we allow.";
+  return recipe;
 }
 
 Facts WithArguments(Facts facts, unsigned a, unsigned b = 0, unsigned c = 0, unsigned d = 0) {
@@ -51,7 +51,7 @@ Facts WithArguments(Facts facts, unsigned a, unsigned b = 0, unsigned c = 0, uns
 
 struct Seed {
   const char* name;
-  std::function<void(writer::PackageSpec&)> spec;
+  std::function<void(writer::PackageRecipe&)> recipe;
   std::function<void(Facts&)> facts;
 };
 
@@ -65,7 +65,7 @@ const std::vector<Seed>& Seeds() {
          f.minor = 1;
          f.flagsA &= ~kAWow64;
        }},
-      {"launch-silent-runas", [](writer::PackageSpec& s) { s.elevationMode = 1; },
+      {"launch-silent-runas", [](writer::PackageRecipe& s) { s.elevationMode = 1; },
        [](Facts& f) { f = WithArguments(f, 6); }},
       {"launch-temp-folder-taken",
        nullptr,
@@ -75,9 +75,9 @@ const std::vector<Seed>& Seeds() {
        }},
       {"launch-own-folder", nullptr, [](Facts& f) { f = WithArguments(f, 3); }},
       {"launch-detached",
-       [](writer::PackageSpec& s) { s.detached = true; }, nullptr},
+       [](writer::PackageRecipe& s) { s.detached = true; }, nullptr},
       {"launch-win11-release",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.win11Min = 2209;
          s.win11Max = 2410;
        },
@@ -86,7 +86,7 @@ const std::vector<Seed>& Seeds() {
          f.releaseChoice = 6;  // 24H2
        }},
       {"launch-lc0-lp2-pb0",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.lc = 0;
          s.lp = 2;
          s.pb = 0;
@@ -94,31 +94,31 @@ const std::vector<Seed>& Seeds() {
        },
        nullptr},
       {"launch-trailing-data",
-       [](writer::PackageSpec& s) { s.trailingData = Program(64, 9); }, nullptr},
+       [](writer::PackageRecipe& s) { s.trailingData = Program(64, 9); }, nullptr},
       {"expired",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.expiryYear = 2025;
          s.expiryMonth = 12;
          s.expiryDay = 31;
        },
        nullptr},
       {"wrong-width-barred",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.x64.reset();
          s.barFrom64Bit = true;
        },
        nullptr},
       {"x86-only-with-32-switch",
-       [](writer::PackageSpec& s) { s.x64.reset(); },
+       [](writer::PackageRecipe& s) { s.x64.reset(); },
        [](Facts& f) { f = WithArguments(f, 1, 8); }},
       {"unsupported-windows",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.allowedWindows = WindowsVersionSet{};
          s.allowedWindows.Add(kWin7);
        },
        nullptr},
       {"unsupported-release",
-       [](writer::PackageSpec& s) {
+       [](writer::PackageRecipe& s) {
          s.win10Min = 2004;
          s.win10Max = 2009;
        },
@@ -142,13 +142,13 @@ const std::vector<Seed>& Seeds() {
 }
 
 std::vector<uint8_t> SeedBytes(const Seed& seed) {
-  writer::PackageSpec spec = BaseSpec();
-  if (seed.spec) seed.spec(spec);
+  writer::PackageRecipe recipe = BaseRecipe();
+  if (seed.recipe) seed.recipe(recipe);
   Facts facts = TypicalFacts();
   if (seed.facts) seed.facts(facts);
   uint8_t prefix[kFactsSize];
   EncodeFacts(facts, prefix);
-  const writer::BuiltPackage package = writer::BuildPackage(spec);
+  const writer::BuiltPackage package = writer::BuildPackage(recipe);
   std::vector<uint8_t> bytes(prefix, prefix + kFactsSize);
   bytes.insert(bytes.end(), package.bytes.begin(), package.bytes.end());
   return bytes;

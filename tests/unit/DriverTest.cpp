@@ -16,7 +16,7 @@ namespace stub {
 namespace {
 
 using writer::BuildPackage;
-using writer::PackageSpec;
+using writer::PackageRecipe;
 
 const std::u16string kPackagePath = u"C:\\Downloads\\Setup.exe";
 const std::u16string kTemp = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
@@ -27,23 +27,23 @@ std::vector<uint8_t> Program(char tag, size_t size = 5000) {
   return bytes;
 }
 
-PackageSpec SoundSpec() {
-  PackageSpec spec;
-  spec.stub = writer::MinimalStubImage();
-  spec.x86 = Program('a');
-  spec.x64 = Program('b');
-  spec.expiredMessage = u"This package has expired.";
-  spec.wrongWidthMessage = u"Not for this processor.";
-  spec.unsupportedWindowsMessage = u"Not for %USER%.";
-  return spec;
+PackageRecipe SoundRecipe() {
+  PackageRecipe recipe;
+  recipe.stub = writer::MinimalStubImage();
+  recipe.x86 = Program('a');
+  recipe.x64 = Program('b');
+  recipe.expiredMessage = u"This package has expired.";
+  recipe.wrongWidthMessage = u"Not for this processor.";
+  recipe.unsupportedWindowsMessage = u"Not for %USER%.";
+  return recipe;
 }
 
 struct LauncherRun {
   MemoryPlatform platform;
   int exitCode = -1;
 
-  explicit LauncherRun(const PackageSpec& spec, const std::u16string& arguments = u"") {
-    platform.packageBytes = BuildPackage(spec).bytes;
+  explicit LauncherRun(const PackageRecipe& recipe, const std::u16string& arguments = u"") {
+    platform.packageBytes = BuildPackage(recipe).bytes;
     platform.modulePath = kPackagePath;
     platform.commandLine = u"\"" + kPackagePath + u"\"" + (arguments.empty() ? u"" : u" " + arguments);
     platform.files[kPackagePath] = platform.packageBytes;
@@ -61,7 +61,7 @@ struct LauncherRun {
 };
 
 TEST(DriverTest, SoundPackageStartsTheSetupProgramWaitsAndDeletesTheCopy) {
-  LauncherRun run(SoundSpec(), u"/S \"D:\\My Folder\"");
+  LauncherRun run(SoundRecipe(), u"/S \"D:\\My Folder\"");
   run.platform.wow64 = true;
   run.Go();
   EXPECT_EQ(run.exitCode, 0);
@@ -82,9 +82,9 @@ TEST(DriverTest, SoundPackageStartsTheSetupProgramWaitsAndDeletesTheCopy) {
 }
 
 TEST(DriverTest, CopyHoldsTheSelectedProgramAndThePackageIsClosedBeforeTheStart) {
-  PackageSpec spec = SoundSpec();
-  spec.detached = true;  // keeps the copy so its bytes can be checked
-  LauncherRun run(spec, u"/32");
+  PackageRecipe recipe = SoundRecipe();
+  recipe.detached = true;  // keeps the copy so its bytes can be checked
+  LauncherRun run(recipe, u"/32");
   run.platform.wow64 = true;
   run.platform.administrator = true;
   run.Go();
@@ -100,14 +100,14 @@ TEST(DriverTest, CopyHoldsTheSelectedProgramAndThePackageIsClosedBeforeTheStart)
 }
 
 TEST(DriverTest, GatesRunInOrderAndTheFirstRefusalWins) {
-  PackageSpec spec = SoundSpec();
-  spec.expiryYear = 2020;
-  spec.expiryMonth = 1;
-  spec.expiryDay = 1;
-  spec.x64.reset();
-  spec.barFrom64Bit = true;  // would also be refused on 64-bit Windows
-  spec.allowedWindows = WindowsVersionSet{};
-  LauncherRun run(spec);
+  PackageRecipe recipe = SoundRecipe();
+  recipe.expiryYear = 2020;
+  recipe.expiryMonth = 1;
+  recipe.expiryDay = 1;
+  recipe.x64.reset();
+  recipe.barFrom64Bit = true;  // would also be refused on 64-bit Windows
+  recipe.allowedWindows = WindowsVersionSet{};
+  LauncherRun run(recipe);
   run.platform.wow64 = true;
   run.Go();
   EXPECT_EQ(run.exitCode, 0);
@@ -119,10 +119,10 @@ TEST(DriverTest, GatesRunInOrderAndTheFirstRefusalWins) {
 }
 
 TEST(DriverTest, UnsupportedWindowsNamesTheVersionFound) {
-  PackageSpec spec = SoundSpec();
-  spec.allowedWindows = WindowsVersionSet{};
-  spec.allowedWindows.Add(kWin10);
-  LauncherRun run(spec);
+  PackageRecipe recipe = SoundRecipe();
+  recipe.allowedWindows = WindowsVersionSet{};
+  recipe.allowedWindows.Add(kWin10);
+  LauncherRun run(recipe);
   run.Go();
   ASSERT_EQ(run.platform.boxes.size(), 1u);
   EXPECT_EQ(run.platform.boxes[0].text, u"Not for Windows 11.");
@@ -138,7 +138,7 @@ struct FatalCase {
 class DriverFatalTest : public testing::TestWithParam<FatalCase> {};
 
 TEST_P(DriverFatalTest, ShowsOneBoxAndEndsWithCodeZero) {
-  LauncherRun run(SoundSpec());
+  LauncherRun run(SoundRecipe());
   GetParam().damage(run.platform.packageBytes);
   run.Go();
   EXPECT_EQ(run.exitCode, 0);
@@ -163,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<FatalCase>& info) { return info.param.name; });
 
 TEST(DriverTest, UnopenablePackageIsDamaged) {
-  LauncherRun run(SoundSpec());
+  LauncherRun run(SoundRecipe());
   run.platform.packageOpenFails = true;
   run.Go();
   ASSERT_EQ(run.platform.boxes.size(), 1u);
@@ -171,9 +171,9 @@ TEST(DriverTest, UnopenablePackageIsDamaged) {
 }
 
 TEST(DriverTest, ExhaustedMemoryShowsOurOwnBox) {
-  PackageSpec spec = SoundSpec();
-  spec.x64 = Program('c', 3 << 20);
-  LauncherRun run(spec);
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x64 = Program('c', 3 << 20);
+  LauncherRun run(recipe);
   run.platform.wow64 = true;
   SetAllocationLimitForTesting(1 << 20);
   run.Go();

@@ -558,13 +558,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The same end through the whole main sequence.
 TEST(LzmaUnpackTest, ExhaustedMemoryInTheLauncherShowsTheOutOfMemoryBox) {
-  writer::PackageSpec spec;
-  spec.stub = writer::MinimalStubImage();
-  spec.x86 = SampleProgram(12 << 20);
-  spec.lzmaLevel = 1;
-  spec.dictionarySize = 1 << 20;
+  writer::PackageRecipe recipe;
+  recipe.stub = writer::MinimalStubImage();
+  recipe.x86 = SampleProgram(12 << 20);
+  recipe.lzmaLevel = 1;
+  recipe.dictionarySize = 1 << 20;
   MemoryPlatform platform;
-  platform.packageBytes = writer::BuildPackage(spec).bytes;
+  platform.packageBytes = writer::BuildPackage(recipe).bytes;
   SetAllocationLimitForTesting(size_t{6} << 20);
   RunOnMemoryPlatform(platform);
   SetAllocationLimitForTesting(0);

@@ -66,32 +66,32 @@ std::u16string LauncherVerdict(const std::vector<uint8_t>& bytes) {
   return u"";
 }
 
-PackageSpec BasicSpec() {
-  PackageSpec spec;
-  spec.stub = MinimalStubImage();
-  spec.x86 = SampleProgram(70000, 1);
-  spec.expiredMessage = u"This package has expired.";
-  spec.wrongWidthMessage = u"Wrong width.";
-  spec.unsupportedWindowsMessage = u"Not on %USER%.";
-  return spec;
+PackageRecipe BasicRecipe() {
+  PackageRecipe recipe;
+  recipe.stub = MinimalStubImage();
+  recipe.x86 = SampleProgram(70000, 1);
+  recipe.expiredMessage = u"This package has expired.";
+  recipe.wrongWidthMessage = u"Wrong width.";
+  recipe.unsupportedWindowsMessage = u"Not on %USER%.";
+  return recipe;
 }
 
 struct RoundTripCase {
   const char* name;
-  std::function<void(PackageSpec&)> change;
+  std::function<void(PackageRecipe&)> change;
 };
 
 class PackageWriterRoundTrip : public testing::TestWithParam<RoundTripCase> {};
 
 TEST_P(PackageWriterRoundTrip, EveryPartReadsBackAsWritten) {
-  PackageSpec spec = BasicSpec();
-  GetParam().change(spec);
-  const BuiltPackage p = BuildPackage(spec);
+  PackageRecipe recipe = BasicRecipe();
+  GetParam().change(recipe);
+  const BuiltPackage p = BuildPackage(recipe);
   const auto& b = p.bytes;
 
   // Locator and header as stored are what the writer says it stored.
   const PackageLocator l = LocatorIn(b);
-  EXPECT_EQ(l.packageOffset, spec.stub.size());
+  EXPECT_EQ(l.packageOffset, recipe.stub.size());
   EXPECT_EQ(l.crcLength, p.locator.crcLength);
   EXPECT_EQ(l.crc, p.locator.crc);
   EXPECT_EQ((static_cast<uint64_t>(l.minSizeHigh) << 32) | l.minSizeLow, b.size());
@@ -102,47 +102,47 @@ TEST_P(PackageWriterRoundTrip, EveryPartReadsBackAsWritten) {
   EXPECT_EQ(0, std::memcmp(stored, reported, kHeaderSize));
 
   // The stub survives untouched apart from the locator room.
-  for (size_t i = 0; i < spec.stub.size(); ++i) {
+  for (size_t i = 0; i < recipe.stub.size(); ++i) {
     if (i >= kLocatorOffset && i < kLocatorOffset + kLocatorSize) continue;
-    ASSERT_EQ(b[i], spec.stub[i]) << "stub byte " << i;
+    ASSERT_EQ(b[i], recipe.stub[i]) << "stub byte " << i;
   }
 
-  // Header fields carry the spec.
-  EXPECT_EQ(h.lzmaProperties, (spec.pb * 5 + spec.lp) * 9 + spec.lc);
-  EXPECT_EQ(h.lzmaDictionarySize, spec.dictionarySize);
-  EXPECT_EQ(0, std::memcmp(h.allowedWindows.bytes, spec.allowedWindows.bytes, 8));
-  EXPECT_EQ(h.win10MinRelease, spec.win10Min);
-  EXPECT_EQ(h.win10MaxRelease, spec.win10Max);
-  EXPECT_EQ(h.win11MinRelease, spec.win11Min);
-  EXPECT_EQ(h.win11MaxRelease, spec.win11Max);
-  EXPECT_EQ(h.elevationMode, spec.elevationMode);
-  EXPECT_EQ(h.expiryYear, spec.expiryYear);
-  EXPECT_EQ(h.expiryMonth, spec.expiryMonth);
-  EXPECT_EQ(h.expiryDay, spec.expiryDay);
+  // Header fields carry the recipe.
+  EXPECT_EQ(h.lzmaProperties, (recipe.pb * 5 + recipe.lp) * 9 + recipe.lc);
+  EXPECT_EQ(h.lzmaDictionarySize, recipe.dictionarySize);
+  EXPECT_EQ(0, std::memcmp(h.allowedWindows.bytes, recipe.allowedWindows.bytes, 8));
+  EXPECT_EQ(h.win10MinRelease, recipe.win10Min);
+  EXPECT_EQ(h.win10MaxRelease, recipe.win10Max);
+  EXPECT_EQ(h.win11MinRelease, recipe.win11Min);
+  EXPECT_EQ(h.win11MaxRelease, recipe.win11Max);
+  EXPECT_EQ(h.elevationMode, recipe.elevationMode);
+  EXPECT_EQ(h.expiryYear, recipe.expiryYear);
+  EXPECT_EQ(h.expiryMonth, recipe.expiryMonth);
+  EXPECT_EQ(h.expiryDay, recipe.expiryDay);
 
   // Layout: payloads right behind the header, messages behind them, the
   // trailing data last and outside the checksum.
   uint32_t next = l.packageOffset + kHeaderSize;
-  if (spec.x86) {
+  if (recipe.x86) {
     EXPECT_EQ(h.payload32.offset, next);
-    EXPECT_EQ(h.payload32.unpackedSize, spec.x86->size());
-    EXPECT_EQ(Unpacked(p, h.payload32), *spec.x86);
+    EXPECT_EQ(h.payload32.unpackedSize, recipe.x86->size());
+    EXPECT_EQ(Unpacked(p, h.payload32), *recipe.x86);
     next += h.payload32.packedSize;
   } else {
     EXPECT_EQ(h.payload32.offset, 0u);
   }
-  if (spec.x64) {
+  if (recipe.x64) {
     EXPECT_EQ(h.payload64.offset, next);
-    EXPECT_EQ(h.payload64.unpackedSize, spec.x64->size());
-    EXPECT_EQ(Unpacked(p, h.payload64), *spec.x64);
+    EXPECT_EQ(h.payload64.unpackedSize, recipe.x64->size());
+    EXPECT_EQ(Unpacked(p, h.payload64), *recipe.x64);
     next += h.payload64.packedSize;
   } else {
-    EXPECT_EQ(h.payload64.offset, spec.barFrom64Bit ? kBarredFrom64Bit : 0u);
+    EXPECT_EQ(h.payload64.offset, recipe.barFrom64Bit ? kBarredFrom64Bit : 0u);
   }
   const std::pair<const MessageDescriptor*, const std::u16string*> messages[] = {
-      {&h.expiredMessage, &spec.expiredMessage},
-      {&h.wrongWidthMessage, &spec.wrongWidthMessage},
-      {&h.unsupportedWindowsMessage, &spec.unsupportedWindowsMessage}};
+      {&h.expiredMessage, &recipe.expiredMessage},
+      {&h.wrongWidthMessage, &recipe.wrongWidthMessage},
+      {&h.unsupportedWindowsMessage, &recipe.unsupportedWindowsMessage}};
   for (const auto& [descriptor, text] : messages) {
     EXPECT_EQ(descriptor->offset, next);
     EXPECT_EQ(TextAt(b, *descriptor), *text);
@@ -151,12 +151,12 @@ TEST_P(PackageWriterRoundTrip, EveryPartReadsBackAsWritten) {
   EXPECT_EQ(h.afterMessages, next);
   EXPECT_EQ(l.crcLength, next - l.packageOffset);
   EXPECT_EQ(l.crc, Crc32(b.data() + l.packageOffset, l.crcLength));
-  EXPECT_EQ(std::vector<uint8_t>(b.begin() + next, b.end()), spec.trailingData);
+  EXPECT_EQ(std::vector<uint8_t>(b.begin() + next, b.end()), recipe.trailingData);
 
   EXPECT_EQ(l.detachedMinSize,
-            spec.detachedMinSize ? spec.detachedMinSize
-                                 : (spec.detached ? static_cast<uint32_t>(b.size()) : 0u));
-  if (!spec.detachedMinSize) {
+            recipe.detachedMinSize ? recipe.detachedMinSize
+                                 : (recipe.detached ? static_cast<uint32_t>(b.size()) : 0u));
+  if (!recipe.detachedMinSize) {
     EXPECT_EQ(LauncherVerdict(b), u"");
   }
 }
@@ -164,33 +164,33 @@ TEST_P(PackageWriterRoundTrip, EveryPartReadsBackAsWritten) {
 INSTANTIATE_TEST_SUITE_P(
     Packages, PackageWriterRoundTrip,
     testing::Values(
-        RoundTripCase{"X86Only", [](PackageSpec&) {}},
+        RoundTripCase{"X86Only", [](PackageRecipe&) {}},
         RoundTripCase{"X64Only",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.x86.reset();
                         s.x64 = SampleProgram(50000, 2);
                       }},
-        RoundTripCase{"Both", [](PackageSpec& s) { s.x64 = SampleProgram(90000, 3); }},
-        RoundTripCase{"BarredFrom64Bit", [](PackageSpec& s) { s.barFrom64Bit = true; }},
+        RoundTripCase{"Both", [](PackageRecipe& s) { s.x64 = SampleProgram(90000, 3); }},
+        RoundTripCase{"BarredFrom64Bit", [](PackageRecipe& s) { s.barFrom64Bit = true; }},
         RoundTripCase{"TrailingData",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.x64 = SampleProgram(1000, 4);
                         s.trailingData = SampleProgram(3000, 5);
                       }},
         RoundTripCase{"EmptyMessagesAndProgram",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.x86 = std::vector<uint8_t>();
                         s.expiredMessage.clear();
                         s.wrongWidthMessage.clear();
                         s.unsupportedWindowsMessage.clear();
                       }},
         RoundTripCase{"NonAsciiMessages",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.expiredMessage = u"Abgelaufen \u00e4\u00f6\u00fc \u20ac";
                         s.unsupportedWindowsMessage = u"\U0001F600 %USER% \u65e5\u672c";
                       }},
         RoundTripCase{"EveryHeaderField",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.allowedWindows = WindowsVersionSet{};
                         s.allowedWindows.Add(kWinXp);
                         s.allowedWindows.Add(kWin11);
@@ -203,10 +203,10 @@ INSTANTIATE_TEST_SUITE_P(
                         s.expiryMonth = 2;
                         s.expiryDay = 28;
                       }},
-        RoundTripCase{"Detached", [](PackageSpec& s) { s.detached = true; }},
-        RoundTripCase{"DetachedMinSizeGiven", [](PackageSpec& s) { s.detachedMinSize = 1234; }},
+        RoundTripCase{"Detached", [](PackageRecipe& s) { s.detached = true; }},
+        RoundTripCase{"DetachedMinSizeGiven", [](PackageRecipe& s) { s.detachedMinSize = 1234; }},
         RoundTripCase{"StoreLevelTinyDictionary",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.lzmaLevel = 0;
                         s.dictionarySize = 4096;
                         s.lc = 0;
@@ -214,7 +214,7 @@ INSTANTIATE_TEST_SUITE_P(
                         s.pb = 0;
                       }},
         RoundTripCase{"HighPositionBits",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.lzmaLevel = 9;
                         s.dictionarySize = 1u << 20;
                         s.lc = 0;
@@ -223,29 +223,29 @@ INSTANTIATE_TEST_SUITE_P(
                         s.x64 = SampleProgram(20000, 6);
                       }},
         RoundTripCase{"OddDictionary",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.dictionarySize = 65537;
                         s.lc = 4;
                       }},
         RoundTripCase{"LargerStub",
-                      [](PackageSpec& s) {
+                      [](PackageRecipe& s) {
                         s.stub.resize(4099, 0xCC);
                       }}),
     [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
 
 struct RefusalCase {
   const char* name;
-  std::function<void(PackageSpec&)> change;
+  std::function<void(PackageRecipe&)> change;
   const char* mentions;  // a word the error message must carry
 };
 
 class PackageWriterRefusal : public testing::TestWithParam<RefusalCase> {};
 
 TEST_P(PackageWriterRefusal, ThrowsWriterErrorWithAReason) {
-  PackageSpec spec = BasicSpec();
-  GetParam().change(spec);
+  PackageRecipe recipe = BasicRecipe();
+  GetParam().change(recipe);
   try {
-    BuildPackage(spec);
+    BuildPackage(recipe);
     FAIL() << "the writer accepted it";
   } catch (const WriterError& e) {
     EXPECT_NE(std::string(e.what()).find(GetParam().mentions), std::string::npos) << e.what();
@@ -255,75 +255,75 @@ TEST_P(PackageWriterRefusal, ThrowsWriterErrorWithAReason) {
 INSTANTIATE_TEST_SUITE_P(
     BadInput, PackageWriterRefusal,
     testing::Values(
-        RefusalCase{"StubNotMz", [](PackageSpec& s) { s.stub[0] = 'Z'; }, "MZ"},
-        RefusalCase{"StubTooShort", [](PackageSpec& s) { s.stub.resize(40); }, "MZ"},
-        RefusalCase{"LocatorRoomInUse", [](PackageSpec& s) { s.stub[140] = 1; }, "128..151"},
-        RefusalCase{"LocatorRoomLastByteInUse", [](PackageSpec& s) { s.stub[151] = 1; },
+        RefusalCase{"StubNotMz", [](PackageRecipe& s) { s.stub[0] = 'Z'; }, "MZ"},
+        RefusalCase{"StubTooShort", [](PackageRecipe& s) { s.stub.resize(40); }, "MZ"},
+        RefusalCase{"LocatorRoomInUse", [](PackageRecipe& s) { s.stub[140] = 1; }, "128..151"},
+        RefusalCase{"LocatorRoomLastByteInUse", [](PackageRecipe& s) { s.stub[151] = 1; },
                     "128..151"},
         RefusalCase{"PeHeaderInLocatorRoom",
-                    [](PackageSpec& s) {
+                    [](PackageRecipe& s) {
                       WriteU32(s.stub.data() + 0x3C, 128);
                       std::memcpy(s.stub.data() + 128, "PE\0\0", 4);
                     },
                     "PE header"},
         RefusalCase{"PeHeaderJustBeforeLocatorEnd",
-                    [](PackageSpec& s) { WriteU32(s.stub.data() + 0x3C, 151); }, "PE header"},
-        RefusalCase{"NoPeSignature", [](PackageSpec& s) { s.stub[256] = 'X'; }, "PE header"},
+                    [](PackageRecipe& s) { WriteU32(s.stub.data() + 0x3C, 151); }, "PE header"},
+        RefusalCase{"NoPeSignature", [](PackageRecipe& s) { s.stub[256] = 'X'; }, "PE header"},
         RefusalCase{"PeOffsetPastEnd",
-                    [](PackageSpec& s) { WriteU32(s.stub.data() + 0x3C, 0xFFFFFFF0u); },
+                    [](PackageRecipe& s) { WriteU32(s.stub.data() + 0x3C, 0xFFFFFFF0u); },
                     "PE header"},
-        RefusalCase{"NoSetupProgram", [](PackageSpec& s) { s.x86.reset(); }, "at least one"},
+        RefusalCase{"NoSetupProgram", [](PackageRecipe& s) { s.x86.reset(); }, "at least one"},
         RefusalCase{"X64OnlyBarredFrom64Bit",
-                    [](PackageSpec& s) {
+                    [](PackageRecipe& s) {
                       s.x86.reset();
                       s.x64 = SampleProgram(10, 1);
                       s.barFrom64Bit = true;
                     },
                     "barred"},
         RefusalCase{"BothBarredFrom64Bit",
-                    [](PackageSpec& s) {
+                    [](PackageRecipe& s) {
                       s.x64 = SampleProgram(10, 1);
                       s.barFrom64Bit = true;
                     },
                     "barred"},
         RefusalCase{"MessageTooLong",
-                    [](PackageSpec& s) { s.unsupportedWindowsMessage.assign(65536, u'x'); },
+                    [](PackageRecipe& s) { s.unsupportedWindowsMessage.assign(65536, u'x'); },
                     "65535"},
-        RefusalCase{"LevelAboveNine", [](PackageSpec& s) { s.lzmaLevel = 10; }, "level"},
-        RefusalCase{"DictionaryTooSmall", [](PackageSpec& s) { s.dictionarySize = 4095; },
+        RefusalCase{"LevelAboveNine", [](PackageRecipe& s) { s.lzmaLevel = 10; }, "level"},
+        RefusalCase{"DictionaryTooSmall", [](PackageRecipe& s) { s.dictionarySize = 4095; },
                     "dictionary"},
         RefusalCase{"LcPlusLpAboveFour",
-                    [](PackageSpec& s) {
+                    [](PackageRecipe& s) {
                       s.lc = 3;
                       s.lp = 2;
                     },
                     "lc"},
-        RefusalCase{"PbAboveFour", [](PackageSpec& s) { s.pb = 5; }, "pb"}),
+        RefusalCase{"PbAboveFour", [](PackageRecipe& s) { s.pb = 5; }, "pb"}),
     [](const testing::TestParamInfo<RefusalCase>& info) { return info.param.name; });
 
 TEST(PackageWriterTest, MessageOfExactly65535UnitsFits) {
-  PackageSpec spec = BasicSpec();
-  spec.expiredMessage.assign(65535, u'y');
-  const BuiltPackage p = BuildPackage(spec);
+  PackageRecipe recipe = BasicRecipe();
+  recipe.expiredMessage.assign(65535, u'y');
+  const BuiltPackage p = BuildPackage(recipe);
   EXPECT_EQ(p.header.expiredMessage.length, 65535);
-  EXPECT_EQ(TextAt(p.bytes, p.header.expiredMessage), spec.expiredMessage);
+  EXPECT_EQ(TextAt(p.bytes, p.header.expiredMessage), recipe.expiredMessage);
 }
 
-TEST(PackageWriterTest, SameSpecGivesSameBytesAndProgressDoesNotMatter) {
-  PackageSpec spec = BasicSpec();
-  spec.x86 = SampleProgram(120000, 7);
-  spec.x64 = SampleProgram(160000, 8);
-  spec.trailingData = {1, 2, 3};
-  const BuiltPackage first = BuildPackage(spec);
+TEST(PackageWriterTest, SameRecipeGivesSameBytesAndProgressDoesNotMatter) {
+  PackageRecipe recipe = BasicRecipe();
+  recipe.x86 = SampleProgram(120000, 7);
+  recipe.x64 = SampleProgram(160000, 8);
+  recipe.trailingData = {1, 2, 3};
+  const BuiltPackage first = BuildPackage(recipe);
 
   uint64_t last = 0, reportedTotal = 0;
   bool decreased = false;
-  spec.progress = [&](uint64_t consumed, uint64_t total) {
+  recipe.progress = [&](uint64_t consumed, uint64_t total) {
     if (consumed < last) decreased = true;
     last = consumed;
     reportedTotal = total;
   };
-  const BuiltPackage second = BuildPackage(spec);
+  const BuiltPackage second = BuildPackage(recipe);
   EXPECT_EQ(first.bytes, second.bytes);
   EXPECT_FALSE(decreased);
   EXPECT_EQ(reportedTotal, 280000u);
@@ -331,35 +331,35 @@ TEST(PackageWriterTest, SameSpecGivesSameBytesAndProgressDoesNotMatter) {
 }
 
 TEST(PackageWriterTest, SettingsChangeTheBytes) {
-  const PackageSpec base = BasicSpec();
-  PackageSpec other = base;
+  const PackageRecipe base = BasicRecipe();
+  PackageRecipe other = base;
   other.lzmaLevel = 1;
   EXPECT_NE(BuildPackage(base).bytes, BuildPackage(other).bytes);
 }
 
 TEST(PackageWriterTest, StoreHeaderKeepsTheSealAndAdjustLocatorCanBreakIt) {
-  PackageSpec spec = BasicSpec();
-  BuiltPackage p = BuildPackage(spec);
+  PackageRecipe recipe = BasicRecipe();
+  BuiltPackage p = BuildPackage(recipe);
   PackageHeader h = p.header;
   h.expiryYear = 2001;
   StoreHeader(p, h);
   EXPECT_EQ(HeaderIn(p.bytes, p.locator.packageOffset).expiryYear, 2001);
   EXPECT_EQ(LauncherVerdict(p.bytes), u"");
 
-  spec.adjustLocator = [](PackageLocator& l) { l.crc ^= 1; };
-  EXPECT_EQ(LauncherVerdict(BuildPackage(spec).bytes), FatalMessageText(FatalMessage::kDamaged));
+  recipe.adjustLocator = [](PackageLocator& l) { l.crc ^= 1; };
+  EXPECT_EQ(LauncherVerdict(BuildPackage(recipe).bytes), FatalMessageText(FatalMessage::kDamaged));
 
   // A header edit made before sealing is covered by the checksum.
-  spec.adjustLocator = nullptr;
-  spec.adjustHeader = [](PackageHeader& header) { header.elevationMode = 7; };
-  const BuiltPackage edited = BuildPackage(spec);
+  recipe.adjustLocator = nullptr;
+  recipe.adjustHeader = [](PackageHeader& header) { header.elevationMode = 7; };
+  const BuiltPackage edited = BuildPackage(recipe);
   EXPECT_EQ(HeaderIn(edited.bytes, edited.locator.packageOffset).elevationMode, 7);
   EXPECT_EQ(LauncherVerdict(edited.bytes), u"");
 }
 
 TEST(PackageWriterTest, DecompressStopsShortOnDamagedData) {
-  const PackageSpec spec = BasicSpec();
-  const BuiltPackage p = BuildPackage(spec);
+  const PackageRecipe recipe = BasicRecipe();
+  const BuiltPackage p = BuildPackage(recipe);
   const PayloadDescriptor d = p.header.payload32;
   // Cut the packed data in half: fewer bytes come out than were put in.
   const auto out = DecompressRawLzma1(p.bytes.data() + d.offset, d.packedSize / 2,

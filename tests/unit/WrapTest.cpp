@@ -24,7 +24,7 @@ namespace stub {
 namespace {
 
 using writer::BuiltPackage;
-using writer::PackageSpec;
+using writer::PackageRecipe;
 
 const std::u16string kPackagePath = u"C:\\Downloads\\Setup.exe";
 // Far above what the sound package needs (a 64 KiB window, 1 MiB of output),
@@ -40,32 +40,32 @@ std::vector<uint8_t> Program(char tag) {
 // Which stage the changed field belongs to: the package is made to reach it.
 enum class Stage { kLocator, kPayload, kExpiredMessage, kWrongWidthMessage, kUnsupportedMessage };
 
-PackageSpec SpecFor(Stage stage) {
-  PackageSpec spec;
-  spec.stub = writer::MinimalStubImage();
-  spec.x86 = Program('a');
-  spec.x64 = Program('b');
-  spec.dictionarySize = 1u << 16;
-  spec.expiredMessage = u"Expired.";
-  spec.wrongWidthMessage = u"Wrong width.";
-  spec.unsupportedWindowsMessage = u"Not for %USER%.";
+PackageRecipe RecipeFor(Stage stage) {
+  PackageRecipe recipe;
+  recipe.stub = writer::MinimalStubImage();
+  recipe.x86 = Program('a');
+  recipe.x64 = Program('b');
+  recipe.dictionarySize = 1u << 16;
+  recipe.expiredMessage = u"Expired.";
+  recipe.wrongWidthMessage = u"Wrong width.";
+  recipe.unsupportedWindowsMessage = u"Not for %USER%.";
   switch (stage) {
     case Stage::kExpiredMessage:
-      spec.expiryYear = 2020;
-      spec.expiryMonth = 1;
-      spec.expiryDay = 1;
+      recipe.expiryYear = 2020;
+      recipe.expiryMonth = 1;
+      recipe.expiryDay = 1;
       break;
     case Stage::kWrongWidthMessage:
-      spec.x64.reset();
-      spec.barFrom64Bit = true;
+      recipe.x64.reset();
+      recipe.barFrom64Bit = true;
       break;
     case Stage::kUnsupportedMessage:
-      spec.allowedWindows = WindowsVersionSet{};
+      recipe.allowedWindows = WindowsVersionSet{};
       break;
     default:
       break;
   }
-  return spec;
+  return recipe;
 }
 
 // The call that shows the stage holding the field was reached: the damage
@@ -156,7 +156,7 @@ MemoryPlatform PlatformFor(Stage stage, const std::vector<uint8_t>& bytes) {
 
 TEST_P(WrapTest, EndsInTheExpectedBoxWithoutAHugeAllocation) {
   const WrapCase& c = GetParam();
-  BuiltPackage package = writer::BuildPackage(SpecFor(c.stage));
+  BuiltPackage package = writer::BuildPackage(RecipeFor(c.stage));
   c.patch(package);
   MemoryPlatform platform = PlatformFor(c.stage, package.bytes);
 
@@ -312,7 +312,7 @@ class WrapBaselineTest : public testing::TestWithParam<Stage> {};
 TEST_P(WrapBaselineTest, UnchangedPackageGetsAsFarAsTheStage) {
   const Stage stage = GetParam();
   SetAllocationLimitForTesting(kCeiling);
-  BuiltPackage package = writer::BuildPackage(SpecFor(stage));
+  BuiltPackage package = writer::BuildPackage(RecipeFor(stage));
   MemoryPlatform platform = PlatformFor(stage, package.bytes);
   RunOnMemoryPlatform(platform);
   SetAllocationLimitForTesting(0);

@@ -23,15 +23,15 @@ class ExpiryWineTest : public WineTest, public ::testing::WithParamInterface<Exp
 
 TEST_P(ExpiryWineTest, RefusesAnExpiredPackageWithItsOwnText) {
   const ExpiryCase& c = GetParam();
-  auto spec = RunnableSpec();
-  spec.expiryYear = c.year;
-  spec.expiryMonth = c.month;
-  spec.expiryDay = c.day;
+  auto recipe = RunnableRecipe();
+  recipe.expiryYear = c.year;
+  recipe.expiryMonth = c.month;
+  recipe.expiryDay = c.day;
   // Windows 7 is not allowed, so a launcher that checked the version before
   // the date would show the version text instead.
-  spec.allowedWindows = AllWindowsBut({stub::kWin7});
+  recipe.allowedWindows = AllWindowsBut({stub::kWin7});
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   RunOptions options;
   options.windowsVersion = c.windowsVersion;
   const RunResult run = wine.Run(kPackagePath, options);
@@ -80,16 +80,16 @@ TEST_P(WidthWineTest, SelectsTheProgramForTheWindowsWidth) {
   if (c.startedArch == "x86" && !harness.Runs32BitPrograms()) {
     GTEST_SKIP() << "the x86 setup program cannot run here";
   }
-  auto spec = RunnableSpec();
-  spec.x86.reset();
-  spec.x64.reset();
+  auto recipe = RunnableRecipe();
+  recipe.x86.reset();
+  recipe.x64.reset();
   if (c.programs == Programs::kBoth || c.programs == Programs::kX64Only) {
-    spec.x64 = harness.SetupProgram(Width::k64);
+    recipe.x64 = harness.SetupProgram(Width::k64);
   }
-  if (c.programs != Programs::kX64Only) spec.x86 = harness.SetupProgram(Width::k32);
-  spec.barFrom64Bit = c.programs == Programs::kX86BarredFrom64;
+  if (c.programs != Programs::kX64Only) recipe.x86 = harness.SetupProgram(Width::k32);
+  recipe.barFrom64Bit = c.programs == Programs::kX86BarredFrom64;
   WineCase wine(prefix, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   RunOptions options;
   options.arguments = c.arguments;
   const RunResult run = wine.Run(kPackagePath, options);
@@ -151,14 +151,14 @@ class WindowsVersionWineTest : public WineTest, public ::testing::WithParamInter
 TEST_P(WindowsVersionWineTest, RefusesWhatThePackageDoesNotAllow) {
   const VersionCase& c = GetParam();
   WINE_REQUIRE_WIDTH(c.width);
-  auto spec = RunnableSpec();
-  spec.allowedWindows = AllWindowsBut(c.notAllowed);
-  spec.win10Min = c.releases.win10Min;
-  spec.win10Max = c.releases.win10Max;
-  spec.win11Min = c.releases.win11Min;
-  spec.win11Max = c.releases.win11Max;
+  auto recipe = RunnableRecipe();
+  recipe.allowedWindows = AllWindowsBut(c.notAllowed);
+  recipe.win10Min = c.releases.win10Min;
+  recipe.win10Max = c.releases.win10Max;
+  recipe.win11Min = c.releases.win11Min;
+  recipe.win11Max = c.releases.win11Max;
   WineCase wine(c.width, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   RunOptions options;
   options.windowsVersion = c.windowsVersion;
   options.currentVersion = c.registry;

@@ -34,7 +34,7 @@ class CopyWineTest : public WineTest, public ::testing::WithParamInterface<CopyC
 TEST_P(CopyWineTest, WritesStartsAndDeletesTheCopy) {
   const CopyCase& c = GetParam();
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, Build(RunnableSpec()));
+  wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
   for (const auto& folder : c.folders) wine.MakeFolder(folder);
   const std::vector<uint8_t> occupant = {'t', 'a', 'k', 'e', 'n'};
   const std::string temp = WineTempFolder();
@@ -144,15 +144,15 @@ class LaunchFailureWineTest : public WineTest, public ::testing::WithParamInterf
 
 TEST_P(LaunchFailureWineTest, ShowsTheMessageAndLeavesOnlyACompleteCopy) {
   const FailureCase& c = GetParam();
-  auto spec = RunnableSpec();
+  auto recipe = RunnableRecipe();
   const std::string text = "This is a text file, not a program.\r\n";
   const std::vector<uint8_t> notAProgram(text.begin(), text.end());
   if (!c.payloadIsAProgram) {
-    spec.x86 = notAProgram;
-    spec.x64.reset();
+    recipe.x86 = notAProgram;
+    recipe.x64.reset();
   }
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   wine.MakeFolder("C:\\Work");
   RunOptions options;
   options.arguments = c.arguments;
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(WineTest, SetupProgramsExitCodeIsNotPassedOn) {
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, Build(RunnableSpec()));
+  wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
   RunOptions options;
   options.environment["SETUPPROG_EXIT"] = "3";
   const RunResult run = wine.Run(kPackagePath, options);
@@ -194,10 +194,10 @@ TEST_F(WineTest, SetupProgramsExitCodeIsNotPassedOn) {
 }
 
 TEST_F(WineTest, DetachedPackageNeitherWaitsNorDeletes) {
-  auto spec = RunnableSpec();
-  spec.detached = true;
+  auto recipe = RunnableRecipe();
+  recipe.detached = true;
   WineCase wine(Width::k64, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   RunOptions options;
   options.arguments = {"/temp", "C:\\Work"};
   options.environment["SETUPPROG_SLEEP_MS"] = "3000";
@@ -236,10 +236,10 @@ class StartModeWineTest : public WineTest, public ::testing::WithParamInterface<
 TEST_P(StartModeWineTest, StartsDirectlyWithoutNoAdmin) {
   const StartCase& c = GetParam();
   WINE_REQUIRE_WIDTH(c.width);
-  auto spec = RunnableSpec();
-  spec.elevationMode = c.elevationMode;
+  auto recipe = RunnableRecipe();
+  recipe.elevationMode = c.elevationMode;
   WineCase wine(c.width, CaseName());
-  wine.WriteFile(kPackagePath, Build(spec));
+  wine.WriteFile(kPackagePath, Build(recipe));
   RunOptions options;
   options.windowsVersion = c.windowsVersion;
   options.arguments = c.arguments;

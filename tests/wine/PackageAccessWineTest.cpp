@@ -56,7 +56,7 @@ std::vector<uint8_t> LocatorZeroed(const stub::writer::BuiltPackage& built) {
 class BrokenPackageWineTest : public WineTest, public ::testing::WithParamInterface<BrokenPackageCase> {};
 
 TEST_P(BrokenPackageWineTest, ShowsOneErrorBoxAndEndsWithZero) {
-  const auto built = stub::writer::BuildPackage(RunnableSpec());
+  const auto built = stub::writer::BuildPackage(RunnableRecipe());
   WineCase wine(Width::k64, CaseName());
   wine.WriteFile(kPackagePath, GetParam().make(built));
   const RunResult run = wine.Run(kPackagePath, {});
@@ -130,9 +130,9 @@ std::vector<uint8_t> Signed(const stub::writer::BuiltPackage& built) {
 class SoundPackageWineTest : public WineTest, public ::testing::WithParamInterface<SoundPackageCase> {};
 
 TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
-  auto spec = RunnableSpec();
-  spec.trailingData = std::vector<uint8_t>(64, 0x5A);
-  const auto built = stub::writer::BuildPackage(spec);
+  auto recipe = RunnableRecipe();
+  recipe.trailingData = std::vector<uint8_t>(64, 0x5A);
+  const auto built = stub::writer::BuildPackage(recipe);
   const auto bytes = GetParam().make(built);
   if (bytes.empty()) GTEST_SKIP() << "osslsigncode or openssl is missing";
   WineCase wine(Width::k64, CaseName());

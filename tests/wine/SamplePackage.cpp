@@ -24,14 +24,14 @@ int main(int argc, char** argv) {
     return 2;
   }
   try {
-    stub::writer::PackageSpec spec;
-    spec.stub = ReadAll(argv[2]);
-    if (std::string(argv[3]) != "-") spec.x86 = ReadAll(argv[3]);
-    if (std::string(argv[4]) != "-") spec.x64 = ReadAll(argv[4]);
-    spec.expiredMessage = u"This sample package has expired.";
-    spec.wrongWidthMessage = u"This sample package has no setup program for this processor.";
-    spec.unsupportedWindowsMessage = u"This sample package does not run on %USER%.";
-    const auto package = stub::writer::BuildPackage(spec);
+    stub::writer::PackageRecipe recipe;
+    recipe.stub = ReadAll(argv[2]);
+    if (std::string(argv[3]) != "-") recipe.x86 = ReadAll(argv[3]);
+    if (std::string(argv[4]) != "-") recipe.x64 = ReadAll(argv[4]);
+    recipe.expiredMessage = u"This sample package has expired.";
+    recipe.wrongWidthMessage = u"This sample package has no setup program for this processor.";
+    recipe.unsupportedWindowsMessage = u"This sample package does not run on %USER%.";
+    const auto package = stub::writer::BuildPackage(recipe);
     std::ofstream out(argv[1], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(package.bytes.data()),
               static_cast<std::streamsize>(package.bytes.size()));

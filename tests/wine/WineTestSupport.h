@@ -38,24 +38,24 @@ inline std::u16string Fatal(stub::FatalMessage message) { return stub::FatalMess
 // program sits in the package's only (32-bit) slot: such a package runs on
 // every width without the launcher asking which width Windows has, so the
 // outcome does not hang on how a 64-bit build answers that.
-inline stub::writer::PackageSpec RunnableSpec() {
+inline stub::writer::PackageRecipe RunnableRecipe() {
   const Harness& harness = Harness::Get();
-  stub::writer::PackageSpec spec;
-  spec.stub = harness.Stub();
+  stub::writer::PackageRecipe recipe;
+  recipe.stub = harness.Stub();
   if (harness.StubIs64Bit()) {
-    spec.x86 = harness.SetupProgram(Width::k64);
+    recipe.x86 = harness.SetupProgram(Width::k64);
   } else {
-    spec.x86 = harness.SetupProgram(Width::k32);
-    spec.x64 = harness.SetupProgram(Width::k64);
+    recipe.x86 = harness.SetupProgram(Width::k32);
+    recipe.x64 = harness.SetupProgram(Width::k64);
   }
-  spec.expiredMessage = kExpiredText;
-  spec.wrongWidthMessage = kWrongWidthText;
-  spec.unsupportedWindowsMessage = kUnsupportedText;
-  spec.lzmaLevel = 1;  // small programs; speed matters more than size here
-  return spec;
+  recipe.expiredMessage = kExpiredText;
+  recipe.wrongWidthMessage = kWrongWidthText;
+  recipe.unsupportedWindowsMessage = kUnsupportedText;
+  recipe.lzmaLevel = 1;  // small programs; speed matters more than size here
+  return recipe;
 }
 
-// The architecture of the setup program that RunnableSpec() starts on a
+// The architecture of the setup program that RunnableRecipe() starts on a
 // Windows of `width`.
 inline std::string ExpectedArch(Width width) {
   if (Harness::Get().StubIs64Bit()) return "x64";
@@ -71,8 +71,8 @@ inline stub::WindowsVersionSet AllWindowsBut(const std::vector<unsigned>& elemen
   return set;
 }
 
-inline std::vector<uint8_t> Build(const stub::writer::PackageSpec& spec) {
-  return stub::writer::BuildPackage(spec).bytes;
+inline std::vector<uint8_t> Build(const stub::writer::PackageRecipe& recipe) {
+  return stub::writer::BuildPackage(recipe).bytes;
 }
 
 // Exactly one error box with `text`, captioned with the package's path.

@@ -138,20 +138,20 @@ class Progress {
 };
 
 int RunBuild(const BuildOptions& o) {
-  stub::writer::PackageSpec spec;
+  stub::writer::PackageRecipe recipe;
   const std::string stubPath = o.stub.empty() ? ExecutableFolder() + "/Stub32.exe" : o.stub;
   if (o.stub.empty() && ::access(stubPath.c_str(), F_OK) != 0) {
     throw ToolError("no --stub given and " + stubPath + " does not exist");
   }
-  spec.stub = ReadWholeFile(stubPath, stub::writer::kMaxPackageSize, "the stub");
-  if (auto problem = stub::writer::StubProblem(spec.stub)) {
+  recipe.stub = ReadWholeFile(stubPath, stub::writer::kMaxPackageSize, "the stub");
+  if (auto problem = stub::writer::StubProblem(recipe.stub)) {
     throw ToolError(stubPath + ": not a launcher stub: " + *problem);
   }
   if (o.x86.empty() && o.x64.empty()) throw ToolError("give --x86 FILE, --x64 FILE or both");
   // Stub and trailing data go in uncompressed: when they alone pass the
   // launcher's 2 GiB, nothing needs to be read or compressed to know it.
   if (!o.trailingData.empty()) {
-    const uint64_t fixed = spec.stub.size() + stub::kHeaderSize + RegularFileSize(o.trailingData);
+    const uint64_t fixed = recipe.stub.size() + stub::kHeaderSize + RegularFileSize(o.trailingData);
     if (fixed > stub::writer::kMaxPackageSize) {
       throw ToolError(o.output + ": the package would be at least " + std::to_string(fixed) +
                       " bytes; the launcher reads packages below 2 GiB");
@@ -162,41 +162,41 @@ int RunBuild(const BuildOptions& o) {
     if (bytes.empty()) throw ToolError(path + ": the setup program is empty");
     return bytes;
   };
-  if (!o.x86.empty()) spec.x86 = readProgram(o.x86);
-  if (!o.x64.empty()) spec.x64 = readProgram(o.x64);
-  if (o.no64 && spec.x64) {
+  if (!o.x86.empty()) recipe.x86 = readProgram(o.x86);
+  if (!o.x64.empty()) recipe.x64 = readProgram(o.x64);
+  if (o.no64 && recipe.x64) {
     throw ToolError("--no-64bit-windows bars a 32-bit-only package from 64-bit Windows; it "
                     "cannot be combined with --x64");
   }
-  spec.barFrom64Bit = o.no64;
-  if (!o.windows.empty()) spec.allowedWindows = ParseWindowsList(o.windows);
-  std::tie(spec.win10Min, spec.win10Max) = ParseReleaseRange(Family::kWin10, o.win10);
-  std::tie(spec.win11Min, spec.win11Max) = ParseReleaseRange(Family::kWin11, o.win11);
+  recipe.barFrom64Bit = o.no64;
+  if (!o.windows.empty()) recipe.allowedWindows = ParseWindowsList(o.windows);
+  std::tie(recipe.win10Min, recipe.win10Max) = ParseReleaseRange(Family::kWin10, o.win10);
+  std::tie(recipe.win11Min, recipe.win11Max) = ParseReleaseRange(Family::kWin11, o.win11);
   if (!o.expires.empty() && Lower(o.expires) != "never") {
     try {
       const stub::LocalDate date = ParseDate(o.expires);
-      spec.expiryYear = date.year;
-      spec.expiryMonth = date.month;
-      spec.expiryDay = date.day;
+      recipe.expiryYear = date.year;
+      recipe.expiryMonth = date.month;
+      recipe.expiryDay = date.day;
     } catch (const ToolError& e) {
       throw ToolError(std::string("--expires: ") + e.what());
     }
   }
-  spec.elevationMode = ParseElevation(o.elevation);
-  spec.detached = o.detached;
+  recipe.elevationMode = ParseElevation(o.elevation);
+  recipe.detached = o.detached;
 
-  const char* wrongWidth = !spec.x86 ? kDefaultWrongWidth64Only
-                           : spec.barFrom64Bit ? kDefaultWrongWidthBarred
+  const char* wrongWidth = !recipe.x86 ? kDefaultWrongWidth64Only
+                           : recipe.barFrom64Bit ? kDefaultWrongWidthBarred
                                                : kDefaultWrongWidthBoth;
-  spec.expiredMessage = MessageText(o.expired, "--expired-message", kDefaultExpired);
-  spec.wrongWidthMessage = MessageText(o.wrongWidth, "--wrong-width-message", wrongWidth);
-  spec.unsupportedWindowsMessage =
+  recipe.expiredMessage = MessageText(o.expired, "--expired-message", kDefaultExpired);
+  recipe.wrongWidthMessage = MessageText(o.wrongWidth, "--wrong-width-message", wrongWidth);
+  recipe.unsupportedWindowsMessage =
       MessageText(o.unsupported, "--unsupported-message", kDefaultUnsupported);
   if (!o.trailingData.empty()) {
-    spec.trailingData = ReadWholeFile(o.trailingData, stub::writer::kMaxPackageSize, "the trailing data");
+    recipe.trailingData = ReadWholeFile(o.trailingData, stub::writer::kMaxPackageSize, "the trailing data");
   }
 
-  spec.lzmaLevel = o.level;
+  recipe.lzmaLevel = o.level;
   uint64_t dictionary = 0;
   try {
     dictionary = ParseSize(o.dictionary);
@@ -206,19 +206,19 @@ int RunBuild(const BuildOptions& o) {
   if (dictionary < 4096 || dictionary > (3ull << 29)) {
     throw ToolError("--dict: " + o.dictionary + " is outside 4K..1536M");
   }
-  spec.dictionarySize = static_cast<uint32_t>(dictionary);
+  recipe.dictionarySize = static_cast<uint32_t>(dictionary);
   if (o.lc + o.lp > 4) throw ToolError("--lc plus --lp must not exceed 4 (liblzma's LZMA1 limit)");
-  spec.lc = static_cast<uint8_t>(o.lc);
-  spec.lp = static_cast<uint8_t>(o.lp);
-  spec.pb = static_cast<uint8_t>(o.pb);
+  recipe.lc = static_cast<uint8_t>(o.lc);
+  recipe.lp = static_cast<uint8_t>(o.lp);
+  recipe.pb = static_cast<uint8_t>(o.pb);
 
-  const uint64_t total = (spec.x86 ? spec.x86->size() : 0) + (spec.x64 ? spec.x64->size() : 0);
+  const uint64_t total = (recipe.x86 ? recipe.x86->size() : 0) + (recipe.x64 ? recipe.x64->size() : 0);
   stub::writer::BuiltPackage package;
   {
     Progress progress(!o.quiet && ::isatty(2) && total >= kProgressThreshold);
-    spec.progress = [&](uint64_t consumed, uint64_t all) { progress(consumed, all); };
+    recipe.progress = [&](uint64_t consumed, uint64_t all) { progress(consumed, all); };
     try {
-      package = stub::writer::BuildPackage(spec);
+      package = stub::writer::BuildPackage(recipe);
     } catch (const stub::writer::WriterError& e) {
       throw ToolError(o.output + ": " + e.what());
     }

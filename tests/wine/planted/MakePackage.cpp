@@ -26,16 +26,16 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s <stub> <setup program> <output>\n", argv[0]);
     return 2;
   }
-  stub::writer::PackageSpec spec;
+  stub::writer::PackageRecipe recipe;
   std::vector<uint8_t> program;
-  if (!ReadFile(argv[1], spec.stub) || !ReadFile(argv[2], program)) {
+  if (!ReadFile(argv[1], recipe.stub) || !ReadFile(argv[2], program)) {
     std::fprintf(stderr, "cannot read %s or %s\n", argv[1], argv[2]);
     return 1;
   }
-  spec.x86 = program;
-  spec.dictionarySize = 1u << 16;
+  recipe.x86 = program;
+  recipe.dictionarySize = 1u << 16;
   try {
-    const stub::writer::BuiltPackage package = stub::writer::BuildPackage(spec);
+    const stub::writer::BuiltPackage package = stub::writer::BuildPackage(recipe);
     std::ofstream out(argv[3], std::ios::binary);
     out.write(reinterpret_cast<const char*>(package.bytes.data()),
               static_cast<std::streamsize>(package.bytes.size()));
