@@ -51,7 +51,7 @@ if [[ ! -f $gtest_root/lib/cmake/GTest/GTestConfig.cmake ]]; then
   say "building GoogleTest and GoogleMock for i686"
   rm -rf "$LIBS_DIR/googletest-build" "$gtest_root"
   cmake -S /usr/src/googletest -B "$LIBS_DIR/googletest-build" \
-    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DI386_LIBS_ROOT="$libs_root" -DCMAKE_BUILD_TYPE=Release \
     -DCMAKE_INSTALL_PREFIX="$gtest_root" -DBUILD_GMOCK=ON >/dev/null
   cmake --build "$LIBS_DIR/googletest-build" -j"$JOBS"
   cmake --install "$LIBS_DIR/googletest-build" >/dev/null
@@ -83,6 +83,7 @@ fi
 if [[ ! -f $BUILD_DIR/CMakeCache.txt || ! -f $BUILD_DIR/Makefile ]]; then
   emulator=$(IFS=';'; echo "${runner[*]}")
   cmake -S . -B "$BUILD_DIR" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DI386_LIBS_ROOT="$libs_root" -DGTEST_I386_ROOT="$gtest_root" \
     -DCMAKE_BUILD_TYPE="$BUILD_TYPE" -DSTUB_UNIT_TESTS_ONLY=ON \
     -DCMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE=PRE_TEST \
     -DCMAKE_CROSSCOMPILING_EMULATOR="$emulator" >/dev/null
