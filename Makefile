@@ -31,7 +31,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static 
 # files, and is simply run again.
 configure = [[ -f $(1)/CMakeCache.txt && -f $(1)/Makefile ]] || cmake -S $(or $(3),.) -B $(1) $(2)
 
-.PHONY: deps dist host win32 stub64 setupprog wine-test test bench fuzz demo fresh-check clean distclean
+.PHONY: deps dist host win32 stub64 setupprog wine-test test unit32 bench fuzz demo fresh-check clean distclean
 
 # apt runs only when a package is missing (tools/deps.sh).
 deps:
@@ -72,8 +72,15 @@ test: dist
 	@# The Wine suite runs last, against the stub built for it (wine-test).
 	ctest --test-dir $(HOST_BUILD) --output-on-failure -j$(JOBS) -LE wine
 	bash tools/asan-tests.sh
+	$(MAKE) --no-print-directory unit32
 	bash tools/fuzz.sh short
 	$(MAKE) --no-print-directory wine-test
+
+# The core's unit tests as 32-bit code (32-bit size_t): natively where the
+# kernel runs 32-bit code, else under qemu-i386. The i386 libraries and
+# GoogleTest are cached in build/i386-libs, kept by make clean.
+unit32: deps
+	bash tools/unit32.sh
 
 # Ratios against references measured in the same run (bench/README.md): the
 # core in a Release build, then the launcher's whole run under Wine. The
@@ -104,10 +111,10 @@ demo: dist stub64 setupprog
 fresh-check:
 	bash tools/fresh-machine.sh $(FRESH_ARGS)
 
-# Keeps the liblzma builds: they come from the Debian source package and
-# take a while. distclean removes them too.
+# Keeps the liblzma builds (they come from the Debian source package and
+# take a while) and the i386 libraries of unit32. distclean removes them too.
 clean:
-	rm -rf $(HOST_BUILD) $(PEFIX_BUILD) build/asan build/fuzz $(SETUPPROG_DIR) dist
+	rm -rf $(HOST_BUILD) $(PEFIX_BUILD) build/asan build/fuzz build/unit32 $(SETUPPROG_DIR) dist
 	@for d in $(WIN32_BUILD) $(WIN64_BUILD); do \
 	  [[ -d $$d ]] && find $$d -mindepth 1 -maxdepth 1 ! -name 'liblzma-*' -exec rm -rf {} +; \
 	done; true

@@ -25,8 +25,16 @@ if(WRITER_SOURCES)
   target_link_libraries(packagewriter PUBLIC stubcore)
 endif()
 
+# The 32-bit build (tools/unit32.sh) needs the core's unit tests alone: pkgtool,
+# the benchmarks and the Wine suite want libraries it has no i386 copy of.
+option(STUB_UNIT_TESTS_ONLY "Configure only the core and its unit tests" OFF)
+set(HOST_PARTS tools tests bench)
+if(STUB_UNIT_TESTS_ONLY)
+  set(HOST_PARTS tests)
+endif()
+
 enable_testing()
-foreach(dir tools tests bench)
+foreach(dir ${HOST_PARTS})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()
