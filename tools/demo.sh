@@ -64,6 +64,7 @@ echo "  x64 setup program           $(stat -c %s "$x64") bytes"
 
 launch=$sample
 loader=${WINE32:-}
+ran="$(basename "$stub32") (32-bit, $WINE32_TIER)"
 echo
 case $WINE32_TIER in
   native) echo "Launching with $(basename "$stub32"), the launcher that ships (32-bit Wine, native)." ;;
@@ -75,6 +76,7 @@ case $WINE32_TIER in
     [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here ($WINE32_WHY) and there is no $stub64 (run make stub64)"
     launch=$work/out/SampleSetup64.exe
     loader=$wine64
+    ran="$(basename "$stub64") (the 64-bit test build)"
     writer "$launch" "$stub64" "$x64" -
     echo "Wine cannot run 32-bit programs on this machine ($WINE32_WHY): launching with"
     echo "$(basename "$stub64"), the same package built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
@@ -98,7 +100,7 @@ code=$?
 set -e
 "$wineserver" -w
 
-echo "Launcher exit code: $code"
+echo "Launcher: $ran, exit code $code"
 boxes=$(grep -a 'Call user32.MessageBoxW' "$work/relay.log" | sed -e 's/^[^"]*L"//' -e 's/",.*//' || true)
 [[ -z $boxes ]] || echo "Error box: $boxes"
 start=$(grep -a -o -E 'Call (KERNEL32|kernelbase)\.CreateProcessW|Call shell32\.ShellExecuteExW' "$work/relay.log" | head -n 1 || true)
