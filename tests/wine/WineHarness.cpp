@@ -310,14 +310,22 @@ Harness::Harness() {
     fs::create_directories(workDir_, ec);
     int code = -1;
     bool timedOut = false;
-    const fs::path out = workDir_ / "wine32-probe.txt";
-    if (Spawn({loader32, "--version"}, CleanEnvironment(), out, workDir_ / "wine32-probe.err", 60, &code,
-              &timedOut) &&
-        code == 0 && ReadText(out).rfind("wine-", 0) == 0) {
+    // Files of this process's own: the test processes start in parallel,
+    // and one must not read what another is still writing.
+    const std::string tag = std::to_string(getpid());
+    const fs::path out = workDir_ / ("wine32-probe-" + tag + ".txt");
+    const fs::path err = workDir_ / ("wine32-probe-" + tag + ".err");
+    if (Spawn({loader32, "--version"}, CleanEnvironment(), out, err, 60, &code, &timedOut) && code == 0 &&
+        ReadText(out).rfind("wine-", 0) == 0) {
       loader32_ = loader32;
     }
+    fs::remove(out, ec);
+    fs::remove(err, ec);
   }
   if (loader32_.empty()) emulated32_ = false;
+  // A 32-bit Wine that was made for the run and does not start is a fault to
+  // report, not a reason to test the 64-bit stub instead.
+  const bool promised = tier == "emulated" || tier == "native";
 
   const fs::path stub32 = EnvOr("STUB32_EXE", WINE_TESTS_STUB32);
   const fs::path stub64 = EnvOr("STUB64_EXE", WINE_TESTS_STUB64);
@@ -328,6 +336,8 @@ Harness::Harness() {
     unavailable_ = "Wine is not installed completely (no wineserver found)";
   } else if (setupX64_.empty()) {
     unavailable_ = std::string("the test setup program is missing: ") + WINE_TESTS_SETUPPROG_X64;
+  } else if (promised && !Runs32BitPrograms()) {
+    unavailable_ = "the " + tier + " 32-bit Wine " + EnvOr("WINE32", "") + " does not start (--version)";
   } else if (Runs32BitPrograms() && fs::exists(stub32)) {
     stubPath_ = stub32;
   } else if (fs::exists(stub64)) {
