@@ -105,10 +105,10 @@ wine32-tier:
 
 wine-test: dist stub64 setupprog wine32-tier
 	WINE32_DIR=$(WINE32_DIR) bash tests/wine/e2e.sh dist/Stub32.exe $(WIN64_BUILD)/Stub64.exe
-	bash tests/wine/planted/run.sh
+	WINE32_DIR=$(WINE32_DIR) bash tests/wine/planted/run.sh
 
 demo: dist stub64 setupprog wine32-tier
-	@bash tools/demo.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
+	@WINE32_DIR=$(WINE32_DIR) bash tools/demo.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
 
 # Keeps the liblzma builds: they come from the Debian source package and
 # take a while. distclean removes them too.

@@ -27,7 +27,7 @@ fail() { echo "demo: $*" >&2; exit 1; }
 [[ -f $stub32 ]] || fail "no $stub32 (run make dist)"
 [[ -f $x86 && -f $x64 ]] || fail "no stand-in setup programs in $progs (run make setupprog)"
 
-eval "$(bash "$root/tools/wine32-tier.sh")"
+eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
 wine64=${WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 wineserver=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
 [[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"

@@ -32,7 +32,7 @@ fail() {
   exit 1
 }
 
-eval "$(bash "$root/tools/wine32-tier.sh")"
+eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
 
 stub=${1:-${STUB:-}}
 if [[ -z $stub ]]; then
