@@ -33,6 +33,7 @@ void* ResizeBlock(void* block, size_t size) {
 void FreeBlock(void* block) { std::free(block); }
 
 void SetAllocationLimitForTesting(size_t bytes) { g_allocationLimit = bytes; }
+
 size_t ResizeCountForTesting() { return g_resizes; }
 
 std::u16string ToU16(const Text& text) { return std::u16string(text.Data(), text.Length()); }
@@ -113,8 +114,8 @@ Text MemoryPlatform::ModulePath() {
   return FromU16(modulePath.substr(0, 260));
 }
 
-void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption) {
-  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError});
+void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason) {
+  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError, reason});
   calls.push_back("ExitProcess 0");
   throw ProcessEnded{0};
 }
@@ -194,7 +195,10 @@ void MemoryPlatform::CloseCurrentVersionKey() {
 
 Text MemoryPlatform::TempPath() {
   calls.push_back("GetTempPath");
-  return FromU16(tempPath.substr(0, 256));
+  // GetTempPathW(256, ...) writes nothing when the path and its NUL do not
+  // fit; it never hands back a cut-off path.
+  if (tempPath.size() >= 256) return Text();
+  return FromU16(tempPath);
 }
 
 bool MemoryPlatform::FileExists(const Text& path) {
@@ -217,6 +221,7 @@ CreateCopyResult MemoryPlatform::CreateCopy(const Text& path, const void* bytes,
   written = shortWrite ? std::min(*shortWrite, size) : size;
   const auto* b = static_cast<const uint8_t*>(bytes);
   files[p] = std::vector<uint8_t>(b, b + written);
+  copies.push_back({p, files[p]});
   return CreateCopyResult::kWritten;
 }
 
@@ -287,26 +292,33 @@ void MemoryPlatform::WaitAndClose(ProcessHandle process) {
 namespace {
 MemoryPlatform* g_active = nullptr;
 void ExhaustedOnMemoryPlatform() {
-  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath());
+  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath(),
+                             EndReason::kOutOfMemory);
 }
 }  // namespace
 
-int RunOnMemoryPlatform(MemoryPlatform& platform) {
-  MemoryPlatform* previous = g_active;
+ActivePlatform::ActivePlatform(MemoryPlatform& platform)
+    : previousPlatform_(g_active),
+      previousHandler_(SetMemoryExhaustedHandler(&ExhaustedOnMemoryPlatform)) {
   g_active = &platform;
-  SetMemoryExhaustedHandler(&ExhaustedOnMemoryPlatform);
-  int code = 0;
-  try {
-    RunLauncher(platform);
-  } catch (const ProcessEnded& ended) {
-    code = ended.exitCode;
-  }
-  g_active = previous;
+}
+
+ActivePlatform::~ActivePlatform() {
   // The handler reaches the platform through g_active: left installed with
   // no platform active, a later exhaustion would follow a null pointer
   // instead of aborting.
-  if (!previous) SetMemoryExhaustedHandler(nullptr);
-  return code;
+  g_active = previousPlatform_;
+  SetMemoryExhaustedHandler(previousHandler_);
+}
+
+int RunOnMemoryPlatform(MemoryPlatform& platform) {
+  ActivePlatform active(platform);
+  try {
+    RunLauncher(platform);
+  } catch (const ProcessEnded& ended) {
+    return ended.exitCode;
+  }
+  return 0;
 }
 
 }  // namespace stub

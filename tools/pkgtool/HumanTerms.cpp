@@ -93,29 +93,15 @@ std::vector<std::string> WindowsListNames(const stub::WindowsVersionSet& set) {
 }
 
 const std::vector<Release>& Releases(Family family) {
-  static const std::vector<Release> win10 = {
-      {"1507", 1507, 10240, "Original Release"},
-      {"1511", 1511, 10586, "November Update"},
-      {"1607", 1607, 14393, "Anniversary Update"},
-      {"1703", 1703, 15063, "Creators Update"},
-      {"1709", 1709, 16299, "Fall Creators Update"},
-      {"1803", 1803, 17134, "April 2018 Update"},
-      {"1809", 1809, 17763, "October 2018 Update"},
-      {"1903", 1903, 18362, "May 2019 Update"},
-      {"1909", 1909, 18363, "November 2019 Update"},
-      {"2004", 2004, 19041, "May 2020 Update"},
-      {"20H2", 2009, 19042, "October 2020 Update"},
-      {"21H1", 2105, 19043, "May 2021 Update"},
-      {"21H2", 2111, 19044, "November 2021 Update"},
-      {"22H2", 2210, 19045, "2022 Update"},
+  auto convert = [](const stub::WindowsReleaseList& rows) {
+    std::vector<Release> releases;
+    for (const stub::WindowsRelease& row : rows) {
+      releases.push_back({Utf16ToUtf8(row.name), row.code, row.build, Utf16ToUtf8(row.label)});
+    }
+    return releases;
   };
-  static const std::vector<Release> win11 = {
-      {"21H2", 2110, 22000, "Original Release"},
-      {"22H2", 2209, 22621, "2022 Update"},
-      {"23H2", 2310, 22631, "2023 Update"},
-      {"24H2", 2410, 26100, "2024 Update"},
-      {"25H2", 2510, 26200, "2025 Update"},
-  };
+  static const std::vector<Release> win10 = convert(stub::kWindows10Releases);
+  static const std::vector<Release> win11 = convert(stub::kWindows11Releases);
   return family == Family::kWin10 ? win10 : win11;
 }
 
@@ -135,7 +121,7 @@ uint16_t ParseReleaseCode(Family family, const std::string& raw) {
     return static_cast<uint16_t>(value);
   }
   std::string known;
-  for (const Release& r : Releases(family)) known += (known.empty() ? "" : ", ") + std::string(r.name);
+  for (const Release& r : Releases(family)) known += (known.empty() ? "" : ", ") + r.name;
   throw ToolError(option + ": unknown Windows " + FamilyName(family) + " release '" + text +
                   "' (names: " + known + "; or a release code YYMM)");
 }
@@ -164,7 +150,7 @@ std::string DescribeReleaseCode(Family family, uint16_t code) {
   if (code >= kOpenEnded) return std::to_string(code) + " (open-ended: later releases too)";
   for (const Release& r : Releases(family)) {
     if (r.code != code) continue;
-    if (std::to_string(code) == r.name) return std::string(r.name) + " (" + r.label + ")";
+    if (std::to_string(code) == r.name) return r.name + " (" + r.label + ")";
     return std::to_string(code) + " = " + r.name + " (" + r.label + ")";
   }
   return std::to_string(code);

@@ -419,9 +419,7 @@ int RunSimulate(const std::string& packagePath, const std::string& windows, cons
 int RunMatrix(const std::string& packagePath, const RunOptions& o) {
   SimulationInput input = MakeInput(packagePath, o);
   // Unpacked once here rather than once per cell.
-  const PackageCheck check = CheckPackage(input.package);
-  input.x86Program = check.x86;
-  input.x64Program = check.x64;
+  input.check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
   json rows = json::array();
   std::vector<std::array<std::string, 3>> table;
   for (const WindowsScenario& w : KnownScenarios()) {
