@@ -278,12 +278,16 @@ int RunExtract(const std::string& path, std::string x86, std::string x64, bool q
   }
   if (!x86.empty() && !check.x86) throw ToolError(path + ": the package has no x86 setup program");
   if (!x64.empty() && !check.x64) throw ToolError(path + ": the package has no x64 setup program");
-  const std::pair<const std::string*, const std::optional<std::vector<uint8_t>>*> outputs[] = {
-      {&x86, &check.x86}, {&x64, &check.x64}};
-  for (const auto& [target, program] : outputs) {
-    if (target->empty()) continue;
-    WriteFileAtomically(*target, **program, 0777);
-    if (!quiet) std::cout << "wrote " << *target << " (" << (*program)->size() << " bytes)\n";
+  // Both or neither: a target that cannot be written leaves the other
+  // unwritten too.
+  std::vector<FileToWrite> outputs;
+  if (!x86.empty()) outputs.push_back({x86, &*check.x86});
+  if (!x64.empty()) outputs.push_back({x64, &*check.x64});
+  WriteFilesAtomically(outputs, 0777);
+  if (!quiet) {
+    for (const FileToWrite& output : outputs) {
+      std::cout << "wrote " << output.path << " (" << output.bytes->size() << " bytes)\n";
+    }
   }
   return 0;
 }
