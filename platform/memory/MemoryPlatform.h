@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/memory/Utf8.h"
 
 namespace stub {
 
@@ -171,7 +172,5 @@ size_t ResizeCountForTesting();
 
 std::u16string ToU16(const Text& text);
 Text FromU16(const std::u16string& text);
-std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
 
 }  // namespace stub

@@ -238,35 +238,9 @@ std::string DescribeElevation(uint8_t value) {
 
 std::u16string Utf8ToUtf16(const std::string& text, const std::string& what) {
   std::u16string out;
-  size_t i = 0;
-  auto bad = [&]() {
-    return ToolError(what + ": not valid UTF-8 (byte " + std::to_string(i) + ")");
-  };
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    uint32_t c;
-    size_t n;
-    uint32_t min;
-    if (b < 0x80) { c = b; n = 1; min = 0; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 2; min = 0x80; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; min = 0x800; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; min = 0x10000; }
-    else throw bad();
-    if (i + n > text.size()) throw bad();
-    for (size_t k = 1; k < n; ++k) {
-      const auto t = static_cast<unsigned char>(text[i + k]);
-      if ((t & 0xC0) != 0x80) throw bad();
-      c = (c << 6) | (t & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) throw bad();
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += n;
+  const size_t bad = stub::DecodeUtf8(text, out, stub::Utf8Errors::kStop);
+  if (bad != std::string::npos) {
+    throw ToolError(what + ": not valid UTF-8 (byte " + std::to_string(bad) + ")");
   }
   return out;
 }
