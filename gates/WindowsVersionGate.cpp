@@ -87,19 +87,31 @@ WindowsVerdict CheckWindows2000ServicePack(Platform& platform) {
   return Refuse(5, static_cast<Text&&>(name));
 }
 
+// A release the table names: allowed by its code, refused by its name.
+WindowsVerdict JudgeListed(const char16_t* family, const WindowsRelease& row, uint16_t minimum,
+                           uint16_t maximum) {
+  if (WithinRange(row.code, minimum, maximum)) return Pass(10);
+  return Refuse(10, ReleaseName(family, row));
+}
+
+// A release the table does not name: only an open-ended range admits it, and
+// a refusal names it by what Windows calls it.
+WindowsVerdict JudgeUnlisted(const char16_t* family, const Text& release, uint16_t maximum) {
+  if (maximum >= kOpenEndedRelease) return Pass(10);
+  Text name(family);
+  name.Append(release);
+  return Refuse(10, static_cast<Text&&>(name));
+}
+
 WindowsVerdict JudgeWindows11(CurrentVersionKey& key, const PackageHeader& header, int32_t build) {
   if (!header.allowedWindows.Contains(kWin11)) return Refuse(10, Text(u"Windows 11"));
   const Text displayVersion = key.Read(u"DisplayVersion") ? key.AsText() : Text();
   for (const WindowsRelease& row : kWindows11Releases) {
     if (displayVersion == row.name || build <= static_cast<int32_t>(row.lastBuild)) {
-      if (WithinRange(row.code, header.win11MinRelease, header.win11MaxRelease)) return Pass(10);
-      return Refuse(10, ReleaseName(u"Windows 11 ", row));
+      return JudgeListed(u"Windows 11 ", row, header.win11MinRelease, header.win11MaxRelease);
     }
   }
-  if (header.win11MaxRelease >= kOpenEndedRelease) return Pass(10);
-  Text name(u"Windows 11 ");
-  name.Append(displayVersion);
-  return Refuse(10, static_cast<Text&&>(name));
+  return JudgeUnlisted(u"Windows 11 ", displayVersion, header.win11MaxRelease);
 }
 
 WindowsVerdict JudgeWindows10(CurrentVersionKey& key, const PackageHeader& header, int32_t build) {
@@ -108,14 +120,10 @@ WindowsVerdict JudgeWindows10(CurrentVersionKey& key, const PackageHeader& heade
     const Text displayVersion = key.Read(u"DisplayVersion") ? key.AsText() : Text();
     for (const WindowsRelease& row : kWindows10Releases) {
       if (row.build >= kFirstDisplayVersionBuild && build == static_cast<int32_t>(row.build)) {
-        if (WithinRange(row.code, header.win10MinRelease, header.win10MaxRelease)) return Pass(10);
-        return Refuse(10, ReleaseName(u"Windows 10 ", row));
+        return JudgeListed(u"Windows 10 ", row, header.win10MinRelease, header.win10MaxRelease);
       }
     }
-    if (header.win10MaxRelease >= kOpenEndedRelease) return Pass(10);
-    Text name(u"Windows 10 ");
-    name.Append(displayVersion);
-    return Refuse(10, static_cast<Text&&>(name));
+    return JudgeUnlisted(u"Windows 10 ", displayVersion, header.win10MaxRelease);
   }
   if (!key.Read(u"ReleaseId")) return Pass(10);
   const int32_t releaseId = key.Number();
