@@ -238,7 +238,12 @@ SimulationResult Simulate(const SimulationInput& input) {
   stub::RunOnMemoryPlatform(platform);
   result.calls = platform.calls;
 
-  const PackageCheck check = input.check ? *input.check : CheckPackage(input.package);
+  // The launcher's checks are made here only when the answer needs them.
+  std::shared_ptr<const PackageCheck> check = input.check;
+  auto checked = [&]() -> const PackageCheck& {
+    if (!check) check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
+    return *check;
+  };
   if (!platform.boxes.empty()) {
     const stub::RecordedBox& box = platform.boxes.back();
     result.ending = Ending::kRefused;
@@ -246,7 +251,7 @@ SimulationResult Simulate(const SimulationInput& input) {
     result.caption = box.caption;
     result.refusal = RefusalName(box.reason);
     if (box.reason == stub::EndReason::kUnsupportedWindows) {
-      result.windowsName = RefusedWindowsName(input, check);
+      result.windowsName = RefusedWindowsName(input, checked());
     }
     return result;
   }
@@ -257,7 +262,7 @@ SimulationResult Simulate(const SimulationInput& input) {
     const stub::MemoryPlatform::CreatedCopy& copy = platform.copies.back();
     result.copyPath = copy.path;
     result.copySize = copy.bytes.size();
-    result.program = NameProgram(input, check, copy.bytes);
+    result.program = NameProgram(input, checked(), copy.bytes);
     for (const auto& removed : platform.removed) {
       if (removed == result.copyPath) result.copyDeleted = true;
     }
