@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory/Utf8.h"
 #include "tests/wine/RelayLog.h"
 #include "tests/wine/SetupReport.h"
 
@@ -173,7 +174,7 @@ std::string WineTempFolder();
 // Where the setup program writes its report inside every case prefix.
 constexpr const char* kReportWindowsPath = "C:\\setupprog-report.txt";
 
-std::string ToUtf8(const std::u16string& text);
-std::u16string ToUtf16(const std::string& text);
+using stub::ToUtf8;
+inline std::u16string ToUtf16(const std::string& text) { return stub::FromUtf8(text); }
 
 }  // namespace winetest
