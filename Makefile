@@ -1,7 +1,8 @@
 # Front door of the project. On a fresh Debian 12 machine, as root:
 #   make demo    builds everything and shows the stub at work
 #   make test    builds everything and runs the tests
-# Targets are safe to repeat; an up-to-date tree costs a few seconds.
+# Targets are safe to repeat, also after one failed halfway; an up-to-date
+# tree costs a few seconds.
 
 SHELL := /bin/bash
 .SHELLFLAGS := -euo pipefail -c
@@ -15,47 +16,41 @@ PEFIX_BUILD := build/pefix
 HOST_BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 600
 
-DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine32:i386 wine64 \
-  cmake g++ make pkg-config liblzma-dev zlib1g-dev libgtest-dev libgmock-dev \
-  libbenchmark-dev libcli11-dev nlohmann-json3-dev dpkg-dev xz-utils clang \
-  libclang-rt-14-dev osslsigncode hyperfine jq time ca-certificates
+# Only what the build and the tests call. No i386 multiarch: the 32-bit tiers
+# fetch their i386 files into build/ themselves (tools/debian-fetch.sh).
+# llvm-14 brings llvm-symbolizer, without which the sanitizers' reports and
+# the leak suppressions (matched by function name) do not work.
+DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static \
+  g++-i686-linux-gnu cmake g++ make pkg-config liblzma-dev zlib1g-dev \
+  libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
+  nlohmann-json3-dev dpkg-dev xz-utils clang libclang-rt-14-dev llvm-14 \
+  osslsigncode hyperfine icoutils jq time ca-certificates
 
-.PHONY: deps dist host win32 stub64 setupprog wine-test test bench fuzz demo clean distclean
+# Configures build folder $(1) with arguments $(2) unless it holds a complete
+# configuration: a configure that failed halfway leaves a cache without build
+# files, and is simply run again.
+configure = [[ -f $(1)/CMakeCache.txt && -f $(1)/Makefile ]] || cmake -S $(or $(3),.) -B $(1) $(2)
 
-# apt runs only when a package is missing, so a ready machine pays one
-# dpkg-query per package.
+.PHONY: deps dist host win32 stub64 setupprog wine-test test bench fuzz demo fresh-check clean distclean
+
+# apt runs only when a package is missing (tools/deps.sh).
 deps:
-	@missing=""; \
-	for p in $(DEB_PACKAGES); do \
-	  dpkg-query -W -f='$${Status}\n' "$$p" 2>/dev/null | grep '^install ok installed$$' >/dev/null \
-	    || missing="$$missing $$p"; \
-	done; \
-	if [[ -n "$$missing" ]]; then \
-	  if [[ $$(id -u) -ne 0 ]]; then echo "missing packages:$$missing (run make deps as root)" >&2; exit 1; fi; \
-	  echo "installing:$$missing"; \
-	  if [[ "$$missing" == *":i386"* ]] && ! dpkg --print-foreign-architectures | grep -x i386 >/dev/null; then \
-	    dpkg --add-architecture i386; \
-	  fi; \
-	  apt-get update; \
-	  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends $$missing; \
-	fi
+	@bash tools/deps.sh $(DEB_PACKAGES)
 
 host: deps
-	@[[ -f $(HOST_BUILD)/CMakeCache.txt ]] || cmake -S . -B $(HOST_BUILD) -DCMAKE_BUILD_TYPE=$(HOST_BUILD_TYPE)
+	@$(call configure,$(HOST_BUILD),-DCMAKE_BUILD_TYPE=$(HOST_BUILD_TYPE))
 	cmake --build $(HOST_BUILD) -j$(JOBS)
 
 # The first configure also builds liblzma for the stub (cached in the build
 # folder, kept by `make clean`).
 win32: deps
-	@[[ -f $(WIN32_BUILD)/CMakeCache.txt ]] || cmake -S . -B $(WIN32_BUILD) \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake
+	@$(call configure,$(WIN32_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-mingw.cmake)
 	cmake --build $(WIN32_BUILD) -j$(JOBS)
 
 # Test-only 64-bit build of the stub, for Wine on kernels without 32-bit
 # support. Never shipped.
 stub64: deps
-	@[[ -f $(WIN64_BUILD)/CMakeCache.txt ]] || cmake -S . -B $(WIN64_BUILD) \
-	  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake
+	@$(call configure,$(WIN64_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake)
 	cmake --build $(WIN64_BUILD) -j$(JOBS)
 
 dist: host win32
@@ -70,7 +65,7 @@ dist: host win32
 test: dist
 	@# pefix's tests run on their own until the host build includes them.
 	@if ! grep -qs pefix tools/CMakeLists.txt; then \
-	  [[ -f $(PEFIX_BUILD)/CMakeCache.txt ]] || cmake -S tools/pefix -B $(PEFIX_BUILD) -DCMAKE_BUILD_TYPE=$(HOST_BUILD_TYPE); \
+	  $(call configure,$(PEFIX_BUILD),-DCMAKE_BUILD_TYPE=$(HOST_BUILD_TYPE),tools/pefix); \
 	  cmake --build $(PEFIX_BUILD) -j$(JOBS); \
 	  ctest --test-dir $(PEFIX_BUILD) --output-on-failure -j$(JOBS); \
 	fi
@@ -103,6 +98,12 @@ wine-test: stub64 setupprog
 demo: dist stub64 setupprog
 	@bash tools/demo.sh $(WIN64_BUILD)/Stub64.exe dist/pkgtool $(SETUPPROG_DIR)
 
+# The newcomer's path: the README's two commands in a freshly bootstrapped
+# Debian 12 root (tools/fresh-machine.sh). Not part of make test.
+# FRESH_ARGS=--broken-entry adds an archive entry that makes apt-get update fail.
+fresh-check:
+	bash tools/fresh-machine.sh $(FRESH_ARGS)
+
 # Keeps the liblzma builds: they come from the Debian source package and
 # take a while. distclean removes them too.
 clean:
@@ -111,5 +112,7 @@ clean:
 	  [[ -d $$d ]] && find $$d -mindepth 1 -maxdepth 1 ! -name 'liblzma-*' -exec rm -rf {} +; \
 	done; true
 
+# Everything built or fetched, the cached liblzma builds and Debian files
+# included.
 distclean:
-	rm -rf $(HOST_BUILD) $(WIN32_BUILD) $(WIN64_BUILD) $(PEFIX_BUILD) dist
+	rm -rf --one-file-system build dist

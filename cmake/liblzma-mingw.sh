@@ -7,9 +7,8 @@
 #
 # PREFIX receives include/lzma.h and lib/liblzma.a. HOST is the target triplet
 # (default i686-w64-mingw32). Does nothing when PREFIX already holds the
-# library. Needs root only when the source package must still be fetched: it
-# then adds deb-src entries mirroring the configured Debian archive and runs
-# apt-get update once.
+# library. The source comes from the machine's Debian archive through
+# tools/debian-fetch.sh, which changes nothing in the machine's apt setup.
 set -euo pipefail
 
 prefix=${1:?usage: liblzma-mingw.sh PREFIX [HOST]}
@@ -54,75 +53,15 @@ mkdir -p "$work"
 # (liblzma5 may be installed for several architectures: one line is enough.)
 installed=$(dpkg-query -W -f='${source:Version}\n' liblzma5 2>/dev/null | head -n 1 || true)
 
-sources_ready() {
-  local out
-  out=$(apt-cache showsrc xz-utils 2>/dev/null || true)
-  [[ $out == *"Package: xz-utils"* ]]
-}
-
-add_source_entries() {
-  local list=/etc/apt/sources.list.d/stub-build-src.sources
-  [[ $(id -u) -eq 0 ]] || die "source entries for xz-utils are missing; run as root (make deps) once"
-  say "adding deb-src entries for the configured Debian archive ($list)"
-  : >"$list.tmp"
-  # deb822 files: repeat every stanza that offers binary packages with
-  # Types: deb-src, keeping its URIs, suites, components and keys.
-  local f
-  for f in /etc/apt/sources.list.d/*.sources; do
-    [[ -e "$f" && "$f" != "$list" ]] || continue
-    awk '
-      function flush() {
-        if (stanza != "" && binary && !enabled_no && debian) print stanza "\n"
-        stanza = ""; binary = 0; enabled_no = 0; debian = 0
-      }
-      /^[[:space:]]*$/ { flush(); next }
-      /^#/ { next }
-      /^Types:/ {
-        if ($0 ~ /[[:space:]]deb([[:space:]]|$)/) binary = 1
-        stanza = stanza (stanza == "" ? "" : "\n") "Types: deb-src"
-        next
-      }
-      /^Enabled:[[:space:]]*(no|false)/ { enabled_no = 1 }
-      /^URIs:.*debian\.org/ { debian = 1 }
-      /^Signed-By:.*debian-archive-keyring/ { debian = 1 }
-      { stanza = stanza (stanza == "" ? "" : "\n") $0 }
-      END { flush() }
-    ' "$f" >>"$list.tmp"
-  done
-  # One-line format: every "deb URI suite comp..." line of the Debian archive.
-  for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-    [[ -e "$f" ]] || continue
-    awk '/^[[:space:]]*deb[[:space:]].*debian\.org/ { sub(/deb/, "deb-src"); print }' "$f" \
-      >>"$work/oneline.list"
-  done
-  if [[ -s "$work/oneline.list" ]]; then
-    cp "$work/oneline.list" /etc/apt/sources.list.d/stub-build-src.list
-  fi
-  if [[ -s "$list.tmp" ]]; then
-    mv "$list.tmp" "$list"
-  else
-    rm -f "$list.tmp"
-  fi
-  [[ -s "$list" || -s /etc/apt/sources.list.d/stub-build-src.list ]] \
-    || die "no Debian archive found in the apt sources"
-  apt-get update -qq
-}
-
-if ! sources_ready; then
-  add_source_entries
-  sources_ready || die "apt still offers no source for xz-utils"
-fi
-
+# Through a private apt configuration: the machine's apt setup stays as it is,
+# and an archive index that has nothing to do with xz-utils cannot stop this.
+fetch=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)/tools/debian-fetch.sh
 say "fetching Debian source of xz-utils${installed:+ $installed}"
-(
-  cd "$work"
-  # Prefer exactly the installed version; fall back to the archive's newest.
-  if [[ -n "$installed" ]] && apt-get source -qq -o APT::Sandbox::User=root "xz-utils=$installed" >/dev/null 2>&1; then
-    :
-  else
-    apt-get source -qq -o APT::Sandbox::User=root xz-utils >/dev/null
-  fi
-)
+# Prefer exactly the installed version; fall back to the archive's newest.
+if [[ -z "$installed" ]] || ! bash "$fetch" source "$work" "xz-utils=$installed" 2>"$work/fetch.err"; then
+  [[ -n "$installed" ]] && say "version $installed not offered; taking the archive's newest"
+  bash "$fetch" source "$work" xz-utils
+fi
 src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 1)
 [[ -n "$src" && -x "$src/configure" ]] || die "unpacked source has no configure script"
 

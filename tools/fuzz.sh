@@ -44,7 +44,8 @@ if [[ -z ${ASAN_SYMBOLIZER_PATH:-} ]]; then
   [[ -n $symbolizer ]] && export ASAN_SYMBOLIZER_PATH=$symbolizer
 fi
 
-if [[ ! -f "$BUILD_DIR/CMakeCache.txt" ]]; then
+# A configure that failed halfway leaves a cache without build files.
+if [[ ! -f "$BUILD_DIR/CMakeCache.txt" || ! -f "$BUILD_DIR/Makefile" ]]; then
   cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DSTUB_FUZZ=ON -DCMAKE_CXX_FLAGS="$SANITIZE"
@@ -80,6 +81,14 @@ select_target() {
 
 # Leaks count as crashes, except for the blocks a fatal path leaves to the
 # end of the process, as the real launcher does.
+# The sanitizers name functions only through llvm-symbolizer, and the leak
+# suppressions match function names: without it every report is anonymous
+# and no suppression applies.
+if [[ -z ${ASAN_SYMBOLIZER_PATH:-} ]]; then
+  ASAN_SYMBOLIZER_PATH=$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 || true)
+  [[ -n $ASAN_SYMBOLIZER_PATH ]] || { echo "$0: llvm-symbolizer not found (make deps installs llvm-14)" >&2; exit 1; }
+  export ASAN_SYMBOLIZER_PATH
+fi
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$PWD/tools/lsan-fatal-paths.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
