@@ -23,7 +23,10 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 mode=${1:-short}
 BUILD_DIR=${BUILD_DIR:-build/fuzz}
 JOBS=${JOBS:-2}
-SANITIZE="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+# Sibling calls stay calls, so that every frame shows in a sanitizer's stack:
+# the leak suppressions name the functions that allocate, and a tail call
+# from them into malloc would hide them.
+SANITIZE="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -fno-optimize-sibling-calls"
 
 case "$mode" in
   short) ;;
@@ -36,16 +39,10 @@ case "$target" in
   *) echo "FUZZ_TARGET: '$target' is neither launcher nor package" >&2; exit 2 ;;
 esac
 
-# Sanitizer reports need a symbolizer for their stacks; Debian names it by
-# version.
-if [[ -z ${ASAN_SYMBOLIZER_PATH:-} ]]; then
-  symbolizer=$(command -v llvm-symbolizer || command -v llvm-symbolizer-14 ||
-               ls /usr/bin/llvm-symbolizer-* 2>/dev/null | head -n 1 || true)
-  [[ -n $symbolizer ]] && export ASAN_SYMBOLIZER_PATH=$symbolizer
-fi
-
-# A configure that failed halfway leaves a cache without build files.
-if [[ ! -f "$BUILD_DIR/CMakeCache.txt" || ! -f "$BUILD_DIR/Makefile" ]]; then
+# A configure that failed halfway leaves a cache without build files; one
+# made with other flags is configured again.
+if [[ ! -f "$BUILD_DIR/CMakeCache.txt" || ! -f "$BUILD_DIR/Makefile" ]] ||
+   ! grep -qsxF "CMAKE_CXX_FLAGS:STRING=$SANITIZE" "$BUILD_DIR/CMakeCache.txt"; then
   cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DSTUB_FUZZ=ON -DCMAKE_CXX_FLAGS="$SANITIZE"
@@ -101,19 +98,25 @@ common=(-rss_limit_mb=2048 -timeout=10 -detect_leaks=0 -print_final_stats=1
 
 report() {
   local log=$1 status=$2
-  local runs total stats
-  # A single process prints its final stats; fork mode only its progress
-  # lines ("#N: cov: ...").
-  runs=$(grep -ho 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{s += $2} END {print s + 0}' || true)
-  if [[ ${runs:-0} == 0 ]]; then
-    runs=$(grep -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#' || true)
+  local runs total stats progress
+  # fork mode counts every worker's executions in its progress lines
+  # ("#N: cov: ...") and copies in the final stats of some workers, which
+  # must not be counted again; a single process prints its final stats.
+  progress=$(grep -E '^#[0-9]+: cov: ' "$log" | tail -n 1 || true)
+  if [[ -n $progress ]]; then
+    runs=$(sed -E 's/^#([0-9]+):.*/\1/' <<<"$progress")
+  else
+    runs=$(grep -ho 'stat::number_of_executed_units: *[0-9]*' "$log" | awk '{s += $2} END {print s + 0}' || true)
+    if [[ ${runs:-0} == 0 ]]; then
+      runs=$(grep -o '^#[0-9]*' "$log" | tail -n 1 | tr -d '#' || true)
+    fi
+    progress=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1 || true)
   fi
   echo "fuzz: $runs executions"
   total=$(( $(cat "$total_file" 2>/dev/null || echo 0) + ${runs:-0} ))
   echo "$total" >"$total_file"
   # The last progress line: coverage and corpus as the run left them.
-  stats=$(grep -E '^#[0-9]+.*cov: ' "$log" | tail -n 1 |
-          sed -E 's/.*cov: ([0-9]+).*corp: ([0-9]+).*/coverage \1, corpus \2 inputs/' || true)
+  stats=$(sed -E 's/.*cov: ([0-9]+).*corp: ([0-9]+).*/coverage \1, corpus \2 inputs/' <<<"$progress")
   echo "fuzz: $target: $runs executions added, $total in total on $corpus${stats:+ ($stats)}"
   if [[ $status -ne 0 ]]; then
     echo "fuzz: FAILED (exit $status); crashing inputs:" >&2
