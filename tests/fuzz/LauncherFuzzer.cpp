@@ -4,6 +4,7 @@
 // own outcomes: one error box (a fixed message, the out-of-memory box, or a
 // text stored in the package), or one started setup program. Anything else,
 // and every sanitizer report, is a crash.
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,33 +74,42 @@ PackageView ReadView(const std::vector<uint8_t>& file) {
   return view;
 }
 
-// `shown` is `stored` with each "%USER%" / "%user%" replaced by one and the
-// same name: every stretch between placeholders must appear in order, the
-// first at the start and the last at the end.
+// The filling as the launcher's rule states it, replayed with a marker in
+// place of the name: while the text holds a "%USER%", its first one becomes
+// the marker, the search starting over; then the same for "%user%". The
+// marker is a code unit the stored text does not hold, so it can neither
+// form nor break a placeholder, which is what the launcher's "only the
+// placeholders the stored text holds" amounts to.
+std::u16string MarkPlaceholders(const std::u16string& stored, char16_t marker) {
+  std::u16string text = stored;
+  for (const char16_t* placeholder : {u"%USER%", u"%user%"}) {
+    for (size_t at; (at = text.find(placeholder)) != std::u16string::npos;) {
+      text.replace(at, 6, 1, marker);
+    }
+  }
+  return text;
+}
+
+// Whether `shown` is `stored` with its placeholders filled by one and the
+// same non-empty name (an empty one leaves the text as it is).
 bool FilledFrom(const std::u16string& stored, const std::u16string& shown) {
   if (shown == stored) return true;
-  std::vector<std::u16string> pieces;
-  size_t from = 0;
-  for (;;) {
-    const size_t upper = stored.find(u"%USER%", from);
-    const size_t lower = stored.find(u"%user%", from);
-    const size_t at = std::min(upper, lower);
-    if (at == std::u16string::npos) break;
-    pieces.push_back(stored.substr(from, at - from));
-    from = at + 6;
+  std::vector<bool> used(0x10000);
+  for (char16_t c : stored) used[c] = true;
+  char16_t marker = 1;
+  while (used[marker]) ++marker;  // a stored text is at most 65535 units long
+  const std::u16string marked = MarkPlaceholders(stored, marker);
+  const size_t slots = static_cast<size_t>(std::count(marked.begin(), marked.end(), marker));
+  if (slots == 0) return false;
+  const size_t fixed = marked.size() - slots;
+  if (shown.size() <= fixed || (shown.size() - fixed) % slots != 0) return false;
+  const std::u16string name = shown.substr(marked.find(marker), (shown.size() - fixed) / slots);
+  std::u16string expected;
+  for (char16_t c : marked) {
+    if (c == marker) expected += name;
+    else expected += c;
   }
-  if (pieces.empty()) return false;
-  pieces.push_back(stored.substr(from));
-  if (shown.compare(0, pieces.front().size(), pieces.front()) != 0) return false;
-  size_t pos = pieces.front().size();
-  for (size_t i = 1; i + 1 < pieces.size(); ++i) {
-    const size_t found = shown.find(pieces[i], pos);
-    if (found == std::u16string::npos) return false;
-    pos = found + pieces[i].size();
-  }
-  const std::u16string& last = pieces.back();
-  return shown.size() >= pos + last.size() &&
-         shown.compare(shown.size() - last.size(), last.size(), last) == 0;
+  return expected == shown;
 }
 
 bool IsFixedMessage(const std::u16string& text) {

@@ -157,19 +157,36 @@ std::vector<uint8_t> SeedBytes(const Seed& seed) {
 }  // namespace
 }  // namespace stub::fuzz
 
+namespace {
+
+bool WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (out) return true;
+  std::fprintf(stderr, "cannot write %s\n", path.c_str());
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <output folder>\n", argv[0]);
+  if (argc != 2 && argc != 3) {
+    std::fprintf(stderr, "usage: %s <launcher seed folder> [<package seed folder>]\n", argv[0]);
     return 2;
   }
+  // The package folder gets each distinct package once, without the
+  // computer, for the targets that read a package file as pkgtool does.
   const std::filesystem::path folder = argv[1];
+  const std::filesystem::path packages = argc == 3 ? argv[2] : "";
   std::filesystem::create_directories(folder);
+  if (!packages.empty()) std::filesystem::create_directories(packages);
   for (const auto& seed : stub::fuzz::Seeds()) {
     const std::vector<uint8_t> bytes = stub::fuzz::SeedBytes(seed);
-    std::ofstream out(folder / seed.name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-      std::fprintf(stderr, "cannot write %s\n", (folder / seed.name).c_str());
+    if (!WriteFile(folder / seed.name, bytes)) return 1;
+    const bool distinctPackage = seed.recipe || &seed == &stub::fuzz::Seeds().front();
+    if (!packages.empty() && distinctPackage &&
+        !WriteFile(packages / seed.name,
+                   std::vector<uint8_t>(bytes.begin() + stub::fuzz::kFactsSize, bytes.end()))) {
       return 1;
     }
   }
