@@ -13,11 +13,14 @@
 #include <vector>
 
 #include "package/writer/PackageWriter.h"
+#include "package/writer/PeResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tools/pkgtool/RecipeFile.h"
 #include "tools/pkgtool/Simulation.h"
+#include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
 namespace {
@@ -28,6 +31,10 @@ constexpr int kExitUnsound = 1;
 constexpr int kExitError = 2;
 constexpr uint64_t kMessageFileLimit = 1 << 20;
 constexpr uint64_t kProgressThreshold = 4 << 20;
+
+const char kTestManifest[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><assembly "
+    "xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>";
 
 const char kDefaultExpired[] =
     "This setup package has expired and can no longer be used.  Please obtain a current version "
@@ -91,6 +98,9 @@ struct BuildOptions {
   bool no64 = false, detached = false, quiet = false;
   unsigned level = 6, lc = 3, lp = 0, pb = 2;
   MessageOption expired, wrongWidth, unsupported;
+  // --- vendor resources and recipe (VendorOptions, RecipeFile) ---
+  std::string icon, versionLanguage, recipe;
+  std::vector<std::string> versionInfo;
 };
 
 std::u16string CheckedLength(std::u16string text, const std::string& source) {
@@ -139,14 +149,15 @@ class Progress {
 
 int RunBuild(const BuildOptions& o) {
   stub::writer::PackageRecipe recipe;
-  const std::string stubPath = o.stub.empty() ? ExecutableFolder() + "/Stub32.exe" : o.stub;
-  if (o.stub.empty() && ::access(stubPath.c_str(), F_OK) != 0) {
-    throw ToolError("no --stub given and " + stubPath + " does not exist");
-  }
+  if (o.output.empty()) throw ToolError("give -o FILE, or an output in the --recipe");
+  // --- vendor resources: checked before anything is read or compressed ---
+  const stub::writer::VendorResources vendor = ReadVendorOptions(o.icon, o.versionInfo, o.versionLanguage);
+  const std::string stubPath = o.stub.empty() ? DefaultStubPath() : o.stub;
   recipe.stub = ReadWholeFile(stubPath, stub::writer::kMaxPackageSize, "the stub");
   if (auto problem = stub::writer::StubProblem(recipe.stub)) {
     throw ToolError(stubPath + ": not a launcher stub: " + *problem);
   }
+  recipe.stub = StubWithVendorResources(recipe.stub, stubPath, vendor);
   if (o.x86.empty() && o.x64.empty()) throw ToolError("give --x86 FILE, --x64 FILE or both");
   // Stub and trailing data go in uncompressed: when they alone pass the
   // launcher's 2 GiB, nothing needs to be read or compressed to know it.
@@ -240,9 +251,20 @@ int RunBuild(const BuildOptions& o) {
 
 // ------------------------------------------------------- inspect, verify ----
 
-int RunInspect(const std::string& path, bool asJson) {
+int RunInspect(const std::string& path, bool asJson, bool asRecipe) {
   const std::vector<uint8_t> bytes = ReadPackage(path);
   const PackageCheck check = CheckPackage(bytes);
+  // --- recipe of the package (RecipeFile) ---
+  if (asRecipe) {
+    if (!check.sound) {
+      std::cerr << path << ": " << check.failedCheck << ": " << Utf16ToUtf8(check.verdict) << '\n';
+      return kExitUnsound;
+    }
+    const RecipeFromPackage r = RecipeOfPackage(bytes, check.x86, check.x64, BaseName(path));
+    for (const std::string& w : r.warnings) std::cerr << "pkgtool: warning: " << path << ": " << w << '\n';
+    std::cout << r.recipe.dump(2) << '\n';
+    return 0;
+  }
   const json description = DescribePackage(path, bytes, check);
   if (asJson) {
     std::cout << description.dump(2) << '\n';
@@ -467,13 +489,15 @@ int Main(int argc, char** argv) {
   CLI::App app{"pkgtool: builds self-contained setup packages (launcher stub + setup programs) "
                "and inspects, verifies, unpacks and simulates them with the launcher's own code."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", VersionText().substr(0, VersionText().size() - 1));
   app.footer("Exit codes: 0 done; 1 the package is not sound (verify, inspect); 2 bad input.");
 
   BuildOptions b;
   CLI::App* build = app.add_subcommand("build", "Write a package from a stub and setup programs.");
-  build->add_option("-o,--output", b.output, "Package to write (replaced atomically)")->required();
+  build->add_option("-o,--output", b.output, "Package to write (replaced atomically); required unless the recipe names it");
   build->add_option("--stub", b.stub,
-                    "Launcher stub (default: Stub32.exe beside the pkgtool executable)");
+                    "Launcher stub (default: Stub32.exe beside the pkgtool executable, else "
+                    "../share/setup-launcher/Stub32.exe from it)");
   build->add_option("--x86", b.x86, "32-bit setup program");
   build->add_option("--x64", b.x64, "64-bit setup program");
   build->add_option("--windows", b.windows,
@@ -518,12 +542,28 @@ int Main(int argc, char** argv) {
   build->add_option("--lp", b.lp, "LZMA literal position bits (default 0)")->check(CLI::Range(0, 4));
   build->add_option("--pb", b.pb, "LZMA position bits (default 2)")->check(CLI::Range(0, 4));
   build->add_flag("-q,--quiet", b.quiet, "No summary and no progress");
+  // --- vendor resources and recipe (VendorOptions, RecipeFile) ---
+  build->add_option("--icon", b.icon, "Icon file (.ico): every image becomes the package's main icon");
+  build->add_option("--version-info", b.versionInfo,
+                    "KEY=VALUE for the version information Explorer shows; repeatable. Keys: "
+                    "ProductName, CompanyName, FileDescription, FileVersion, ProductVersion, "
+                    "LegalCopyright, OriginalFilename, Comments. FileVersion and ProductVersion "
+                    "are 1 to 4 dotted numbers up to 65535");
+  build->add_option("--version-language", b.versionLanguage,
+                    "Language of the version information, e.g. 0x0407 (default 0x0409, U.S. "
+                    "English; code page 1200)");
+  build->add_option("--recipe", b.recipe,
+                    "JSON file with the build's options (see README); relative paths are taken "
+                    "from its folder, and options on the command line win");
 
   std::string package;
   bool asJson = false, quiet = false;
   CLI::App* inspect = app.add_subcommand("inspect", "Show every field of a package and its integrity.");
   inspect->add_option("package", package, "Package file")->required();
   inspect->add_flag("--json", asJson, "Machine-readable output");
+  bool asRecipe = false;
+  inspect->add_flag("--recipe", asRecipe,
+                    "Print the package's build recipe (JSON; file names become placeholders)");
 
   CLI::App* verify = app.add_subcommand(
       "verify", "Check the package as the launcher does before it looks at the computer: size, "
@@ -570,6 +610,8 @@ int Main(int argc, char** argv) {
   CLI::App* makeStub = app.add_subcommand("make-test-stub", "");  // tests only, hidden
   makeStub->group("");
   makeStub->add_option("output", stubOut)->required();
+  bool peStub = false;  // a real PE image with a manifest (VendorOptions tests)
+  makeStub->add_flag("--pe", peStub);
 
   try {
     app.parse(argc, argv);
@@ -577,20 +619,27 @@ int Main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "pkgtool: " << e.what() << '\n';
     return kExitError;
   }
 
   try {
-    if (*build) return RunBuild(b);
-    if (*inspect) return RunInspect(package, asJson);
+    if (*build) {
+      // --- recipe (RecipeFile): fills what the command line left unset ---
+      if (!b.recipe.empty()) ApplyRecipe(*build, RecipeOptions(LoadRecipe(b.recipe), b.recipe), b.recipe);
+      return RunBuild(b);
+    }
+    if (*inspect) return RunInspect(package, asJson, asRecipe);
     if (*verify) return RunVerify(package, quiet);
     if (*extract) return RunExtract(package, x86Out, x64Out, quiet);
     if (*simulate) return RunSimulate(package, windows, arch, run);
     if (*matrix) return RunMatrix(package, run);
     if (*makeStub) {
-      WriteFileAtomically(stubOut, stub::writer::MinimalStubImage());
+      WriteFileAtomically(stubOut, peStub ? stub::pe::MinimalPeImage(kTestManifest)
+                                          : stub::writer::MinimalStubImage());
       return 0;
     }
   } catch (const ToolError& e) {
