@@ -104,6 +104,16 @@ demo: dist stub64 setupprog
 fresh-check:
 	bash tools/fresh-machine.sh $(FRESH_ARGS)
 
+# pkgtool on the PATH with the stub it uses: an installed pkgtool looks for
+# Stub32.exe in ../share/setup-launcher/ when none lies beside it. DESTDIR
+# stages the tree for packagers.
+PREFIX ?= /usr/local
+DESTDIR ?=
+install: dist
+	install -d "$(DESTDIR)$(PREFIX)/bin" "$(DESTDIR)$(PREFIX)/share/setup-launcher"
+	install -m 0755 dist/pkgtool "$(DESTDIR)$(PREFIX)/bin/pkgtool"
+	install -m 0644 dist/Stub32.exe "$(DESTDIR)$(PREFIX)/share/setup-launcher/Stub32.exe"
+
 # Keeps the liblzma builds: they come from the Debian source package and
 # take a while. distclean removes them too.
 clean:
