@@ -232,7 +232,7 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
                                   const std::optional<std::vector<uint8_t>>& x64,
                                   const std::string& outputName) {
   RecipeFromPackage result;
-  json& j = result.recipe;
+  nlohmann::ordered_json& j = result.recipe;
   uint8_t rawLocator[stub::kLocatorSize];
   std::copy_n(package.begin() + stub::kLocatorOffset, stub::kLocatorSize, rawLocator);
   const stub::PackageLocator locator = stub::DecodeLocator(rawLocator);
@@ -281,7 +281,7 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
   if (h.afterMessages < package.size()) j["trailingData"] = kTrailingPlaceholder;
 
   const uint8_t lc = h.lzmaProperties % 9, lp = (h.lzmaProperties / 9) % 5, pb = h.lzmaProperties / 45;
-  json lzma = {{"level", 6}, {"dictionary", SizeText(h.lzmaDictionarySize)}, {"lc", lc}, {"lp", lp}, {"pb", pb}};
+  nlohmann::ordered_json lzma = {{"level", 6}, {"dictionary", SizeText(h.lzmaDictionarySize)}, {"lc", lc}, {"lp", lp}, {"pb", pb}};
   // The header keeps the settings but not the preset. With the dictionary
   // given, presets 6..9 compress alike, so 6 stands for them; the others are
   // tried in turn on the smaller program until one gives the stored bytes.
@@ -312,7 +312,7 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
   }
   if (!resources.icons.empty()) j["icon"] = kIconPlaceholder;
   if (resources.version) {
-    json info = json::object();
+    nlohmann::ordered_json info = nlohmann::ordered_json::object();
     const auto& keys = stub::version::Keys();
     for (const auto& [key, value] : resources.version->strings) {
       if (std::find(keys.begin(), keys.end(), key) == keys.end()) {

@@ -47,7 +47,7 @@ inline constexpr const char* kIconPlaceholder = "<icon file>";
 inline constexpr const char* kTrailingPlaceholder = "<trailing data file>";
 
 struct RecipeFromPackage {
-  nlohmann::json recipe;
+  nlohmann::ordered_json recipe;  // fields in the README's order
   // What the recipe cannot carry exactly (a package some other tool wrote);
   // a build from it then gives different bytes.
   std::vector<std::string> warnings;
