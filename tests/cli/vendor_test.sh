@@ -39,7 +39,7 @@ VERSION_ARGS=(--version-info "ProductName=MyApp" --version-info "CompanyName=Exa
 
 check "build with icon and version" "$PKGTOOL" build -q -o app.exe --stub stub.exe --x86 prog32.bin \
   --x64 prog64.bin --windows 7,8,8.1,10,11 --win10 1809.. --expires 2030-01-01 --level 5 \
-  --elevation silent-runas --icon app.ico "${VERSION_ARGS[@]}"
+  --elevation silent-runas --detached --icon app.ico "${VERSION_ARGS[@]}"
 check "verify app.exe" "$PKGTOOL" verify -q app.exe
 
 # --- an independent reader: icoutils ---------------------------------------------
@@ -98,8 +98,8 @@ fi
 "$PKGTOOL" inspect --recipe app.exe > written.json 2> warnings.txt || fail "inspect --recipe"
 check "inspect --recipe warns of nothing" test ! -s warnings.txt
 checks=$((checks + 1))
-[[ "$(jq -c '[.x86, .icon, .lzma.level, .elevation, .versionInfo.FileVersion]' written.json)" == \
-   '["<x86 setup program>","<icon file>",5,"silent-runas","1.2.3"]' ]] || fail "recipe: $(cat written.json)"
+[[ "$(jq -c '[.x86, .icon, .lzma.level, .elevation, .detached, .versionInfo.FileVersion]' written.json)" == \
+   '["<x86 setup program>","<icon file>",5,"silent-runas",true,"1.2.3"]' ]] || fail "recipe: $(cat written.json)"
 mkdir -p project/assets elsewhere
 cp prog32.bin prog64.bin project/
 cp app.ico project/assets/
@@ -158,7 +158,7 @@ recipe-not-json|build --recipe project/broken.json -o out.exe|project/broken.jso
 recipe-unknown-field|build --recipe project/unknown.json -o out.exe|project/unknown.json: colour: unknown field
 recipe-wrong-type|build --recipe project/badtype.json -o out.exe --stub stub.exe|project/badtype.json: lzma.level: must be a number
 recipe-bad-level|build --recipe project/badlevel.json -o out.exe --stub stub.exe|project/badlevel.json: lzma.level:
-recipe-bad-key|build --recipe project/badkey.json -o out.exe --stub stub.exe|--version-info: unknown key 'Product'
+recipe-bad-key|build --recipe project/badkey.json -o out.exe --stub stub.exe|project/badkey.json: versionInfo: unknown key 'Product'
 recipe-placeholder|build --recipe project/placeholder.json -o out.exe|project/placeholder.json: icon: '<icon file>' stands for a file
 recipe-no-output|build --recipe project/unknown.json|colour
 no-output|build --stub stub.exe --x86 prog32.bin|give -o FILE

@@ -176,8 +176,16 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
     } else if (key == "versionInfo") {
       if (!value.is_object()) r.Fail(key, "must be an object of KEY: \"text\"");
       std::vector<std::string> settings;
+      std::vector<std::pair<std::string, std::string>> pairs;
       for (const auto& [name, text] : value.items()) {
         settings.push_back(name + "=" + r.String(text, key + "." + name));
+        pairs.emplace_back(name, text.get<std::string>());
+      }
+      // Checked here too, so that a bad setting names the recipe.
+      try {
+        stub::version::MakeVersionInfo(pairs);
+      } catch (const stub::version::VersionError& e) {
+        r.Fail(key, e.what());
       }
       add("--version-info", settings, key);
     } else if (key == "versionLanguage") {
