@@ -44,7 +44,7 @@ Text NumberedPath(const Text& base, uint32_t n) {
 // the argument list, whose argument 0 is the caption all the same.
 [[noreturn]] void CannotCreateCopy(const ArgumentList& arguments, Platform& platform) {
   platform.ShowErrorAndExit(Text(FatalMessageText(FatalMessage::kCannotCreateCopy)),
-                            arguments.Argument(0));
+                            arguments.Argument(0), EndReason::kCannotCreateCopy);
   __builtin_trap();  // a platform whose box returned must not let the sequence go on
 }
 

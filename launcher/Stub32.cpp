@@ -34,7 +34,10 @@ void RunLauncher(Platform& platform) {
     TStream output;
     UnpackPayload(context, header, payload, input, output, PayloadChecksummed(locator, payload));
     temporaryCopyPath = CreateTemporaryCopy(context, output, payload.unpackedSize);
-    // Leaving this scope frees the output stream, then the input stream.
+    // Both images, packed and unpacked, are freed when this scope ends, before
+    // the start: the wait that follows lasts as long as the installation, and
+    // the setup program should not have to share the machine with up to twice
+    // its own size held by a launcher that does nothing but wait.
   }
   platform.ClosePackageFile();
 

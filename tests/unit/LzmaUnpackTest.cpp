@@ -17,27 +17,19 @@
 #include "package/writer/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
+
+using test::AllocationCeiling;
+using test::SampleProgram;
 
 constexpr uint32_t kOffset = 300;
 constexpr int32_t kStep = TStream::CapacityStep;
 const std::u16string kDamaged = FatalMessageText(FatalMessage::kDamaged);
 
 int32_t RoundUp(uint32_t size) { return static_cast<int32_t>((size + kStep - 1) & ~uint32_t(kStep - 1)); }
-
-// Runs of text alternating with noise: matches near and far, and literals
-// that do not pack.
-std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed = 1) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t x = seed;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    bytes[i] = (i % 1000 < 600) ? static_cast<uint8_t>("setup program "[i % 14]) : static_cast<uint8_t>(x >> 24);
-  }
-  return bytes;
-}
 
 // Output of the xz tool on `data`, run with `options`.
 std::vector<uint8_t> RunXz(const std::string& options, const std::vector<uint8_t>& data) {
@@ -73,8 +65,7 @@ std::vector<uint8_t> EncodeWithEndMarker(const std::vector<uint8_t>& data, uint3
   return out;
 }
 
-struct Scene {
-  MemoryPlatform platform;
+struct Scene : test::LauncherScene {
   PackageHeader header;
   PayloadDescriptor payload;
 };
@@ -94,18 +85,21 @@ Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t 
                uint32_t unpackedSize, const std::function<void(Scene&)>& edit = {},
                bool checksummed = false) {
   Scene scene;
+  // Resizes are counted across the whole call: the context's own texts are
+  // kept short and the same from run to run.
+  scene.platform.commandLine = u"\"C:\\p.exe\"";
+  scene.platform.modulePath = u"C:\\p.exe";
   scene.platform.packageBytes.assign(kOffset, 0);
   scene.platform.packageBytes.insert(scene.platform.packageBytes.end(), packed.begin(), packed.end());
-  scene.platform.OpenPackageFile(Text(u"x"));
+  scene.platform.OpenPackageFile(FromU16(scene.platform.modulePath));
   scene.header.lzmaProperties = properties;
   scene.header.lzmaDictionarySize = dictionary;
   scene.payload = {kOffset, static_cast<uint32_t>(packed.size()), unpackedSize};
   if (edit) edit(scene);
-  StubContext context{scene.platform, ArgumentList(u"\"C:\\p.exe\"", Text(u"C:\\p.exe"))};
   Outcome outcome;
   TStream input, output;
   try {
-    UnpackPayload(context, scene.header, scene.payload, input, output, checksummed);
+    UnpackPayload(scene.Context(), scene.header, scene.payload, input, output, checksummed);
     outcome.ok = true;
     outcome.output.assign(output.Memory, output.Memory + output.Size);
   } catch (const ProcessEnded&) {
@@ -199,23 +193,16 @@ void PrintTo(const OutcomeCase& c, std::ostream* os) { *os << c.name; }
 
 class LzmaOutcomeTest : public testing::TestWithParam<OutcomeCase> {
  protected:
-  void SetUp() override {
-    // Far above what a sound run of these programs needs, far below any size
-    // a damaged field could ask for: a large allocation fails loudly.
-    SetAllocationLimitForTesting(size_t{64} << 20);
-    SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
-  }
-  void TearDown() override {
-    SetAllocationLimitForTesting(0);
-    SetMemoryExhaustedHandler(nullptr);
-  }
+  // Far above what a sound run of these programs needs, far below any size
+  // a damaged field could ask for: a large allocation fails loudly.
+  AllocationCeiling ceiling_{size_t{64} << 20};
 };
 
 TEST_P(LzmaOutcomeTest, AcceptsOnlyTheStatedSize) {
   const OutcomeCase& c = GetParam();
   const auto program = SampleProgram(200000);
   std::vector<uint8_t> packed = EncodeWithEndMarker(program, 1 << 20, 3, 0, 2);
-  std::optional<Scene> seen;
+  std::optional<PayloadDescriptor> seen;
   const Outcome o = Unpack(packed, 0x5D, 1 << 20, static_cast<uint32_t>(program.size()), [&](Scene& scene) {
     if (c.change) c.change(packed, scene);
     // The change may have grown or cut the packed bytes: store them again.
@@ -223,12 +210,10 @@ TEST_P(LzmaOutcomeTest, AcceptsOnlyTheStatedSize) {
       scene.platform.packageBytes.resize(kOffset);
       scene.platform.packageBytes.insert(scene.platform.packageBytes.end(), packed.begin(), packed.end());
     }
-    seen.emplace();
-    seen->header = scene.header;
-    seen->payload = scene.payload;
+    seen = scene.payload;
   });
   if (c.verdict == Verdict::kAccepted) {
-    ExpectAccepted(o, program, seen->payload.unpackedSize, seen->payload.packedSize);
+    ExpectAccepted(o, program, seen->unpackedSize, seen->packedSize);
     return;
   }
   EXPECT_FALSE(o.ok);
@@ -458,36 +443,28 @@ INSTANTIATE_TEST_SUITE_P(Sizes, OutputGrowthTest,
 
 // --- Exhausted memory ------------------------------------------------------------
 
-const MemoryPlatform* g_platform = nullptr;
-
 // Out of memory part way through: the output has grown once already when the
 // next block cannot be had. The process ends with our own box.
 TEST(LzmaUnpackTest, ExhaustedMemoryDuringGrowthShowsTheOutOfMemoryBox) {
   const auto program = SampleProgram(12 << 20);
   const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
-  MemoryPlatform platform;
-  platform.packageBytes.assign(kOffset, 0);
-  platform.packageBytes.insert(platform.packageBytes.end(), packed.begin(), packed.end());
-  platform.OpenPackageFile(Text(u"x"));
-  StubContext context{platform, ArgumentList(u"\"C:\\p.exe\"", Text(u"C:\\p.exe"))};
+  std::vector<uint8_t> file(kOffset, 0);
+  file.insert(file.end(), packed.begin(), packed.end());
+  test::LauncherScene scene(file);
   PackageHeader header;
   header.lzmaProperties = 0x5D;
   header.lzmaDictionarySize = 1 << 20;
   const PayloadDescriptor payload{kOffset, static_cast<uint32_t>(packed.size()),
                                   static_cast<uint32_t>(program.size())};
   ASSERT_LT(packed.size(), size_t{6} << 20);
-  g_platform = &platform;
-  SetAllocationLimitForTesting(size_t{6} << 20);  // the first 4 MiB fit, the next 8 MiB do not
-  SetMemoryExhaustedHandler([] {
-    const_cast<MemoryPlatform*>(g_platform)->ShowErrorAndExit(Text(kMsgOutOfMemory), Text(u"C:\\p.exe"));
-  });
   TStream input, output;
-  EXPECT_THROW(UnpackPayload(context, header, payload, input, output), ProcessEnded);
-  SetAllocationLimitForTesting(0);
-  SetMemoryExhaustedHandler(nullptr);
-  g_platform = nullptr;
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
+  {
+    AllocationCeiling ceiling(size_t{6} << 20);  // the first 4 MiB fit, the next 8 MiB do not
+    EXPECT_THROW(UnpackPayload(scene.Context(), header, payload, input, output), ProcessEnded);
+  }
+  ASSERT_EQ(scene.platform.boxes.size(), 1u);
+  EXPECT_EQ(scene.platform.boxes[0].text, kMsgOutOfMemory);
+  EXPECT_EQ(scene.platform.boxes[0].reason, EndReason::kOutOfMemory);
   EXPECT_EQ(output.Capacity, 4 << 20);
   EXPECT_TRUE(std::equal(output.Memory, output.Memory + output.Capacity, program.begin()));
 }
@@ -499,7 +476,6 @@ TEST(LzmaUnpackTest, ChecksummedSizeIsTakenWholeOrGrown) {
   const auto program = SampleProgram(12 << 20);
   const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
   const auto size = static_cast<uint32_t>(program.size());
-  SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
   struct Row {
     bool checksummed;
     size_t limit;
@@ -512,17 +488,17 @@ TEST(LzmaUnpackTest, ChecksummedSizeIsTakenWholeOrGrown) {
   for (const Row row : {Row{true, 0, true, 12 << 20, 0}, Row{false, 0, true, 12 << 20, 2},
                         Row{true, (size_t{12} << 20) - 1, false, 8 << 20, 1}}) {
     SCOPED_TRACE(testing::Message() << row.checksummed << " " << row.limit);
-    SetAllocationLimitForTesting(row.limit);
     const size_t resizesBefore = ResizeCountForTesting();
-    const Outcome o = Unpack(packed, 0x5D, 1 << 20, size, {}, row.checksummed);
+    const Outcome o = [&] {
+      AllocationCeiling ceiling(row.limit);
+      return Unpack(packed, 0x5D, 1 << 20, size, {}, row.checksummed);
+    }();
     const size_t resizes = ResizeCountForTesting() - resizesBefore;
-    SetAllocationLimitForTesting(0);
     EXPECT_EQ(o.ok, row.ok);
     EXPECT_EQ(o.outputCapacity, row.capacity);
     EXPECT_EQ(resizes, row.resizes);
-    EXPECT_EQ(o.box, std::nullopt);  // the handler above ends without a box
+    EXPECT_EQ(o.box, row.ok ? std::nullopt : std::optional<std::u16string>(kMsgOutOfMemory));
   }
-  SetMemoryExhaustedHandler(nullptr);
 }
 
 struct CoverageCase {
@@ -565,10 +541,10 @@ TEST(LzmaUnpackTest, ExhaustedMemoryInTheLauncherShowsTheOutOfMemoryBox) {
   recipe.dictionarySize = 1 << 20;
   MemoryPlatform platform;
   platform.packageBytes = writer::BuildPackage(recipe).bytes;
-  SetAllocationLimitForTesting(size_t{6} << 20);
-  RunOnMemoryPlatform(platform);
-  SetAllocationLimitForTesting(0);
-  SetMemoryExhaustedHandler(nullptr);
+  {
+    AllocationCeiling ceiling(size_t{6} << 20);
+    RunOnMemoryPlatform(platform);
+  }
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
   EXPECT_TRUE(platform.starts.empty());

@@ -8,6 +8,7 @@
 
 #include "launcher/FatalMessages.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -69,12 +70,14 @@ class PlacementTest : public testing::TestWithParam<PlacementCase> {};
 
 TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
   const PlacementCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.tempPath = c.tempPath;
   for (const auto& f : c.existingFiles) platform.files[f] = {'o', 'l', 'd'};
   platform.folders = c.existingFolders;
-  const std::u16string commandLine = u"\"" + c.package + u"\" " + c.arguments;
-  StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
+  platform.commandLine = u"\"" + c.package + u"\" " + c.arguments;
+  platform.modulePath = c.package;
+  const StubContext& context = scene.Context();
   TStream output;
   output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
 
@@ -108,6 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"TempFolderThenMoreArguments", u"/TeMp D:\\A /s", u"D:\\A\\Setup.exe"},
         PlacementCase{"FolderWithoutTempIsIgnored", u"D:\\A", kTemp + u"Setup.exe"},
         PlacementCase{"EmptyTempPathMeansDriveC", u"", u"C:\\Setup.exe", true, u""},
+        // GetTempPathW(256) writes nothing for a path that does not fit with its NUL.
+        PlacementCase{"TempPathOf255FitsWithItsNul", u"", u"C:\\" + std::u16string(251, u'a') +
+                      u"\\Setup.exe", true, u"C:\\" + std::u16string(251, u'a') + u"\\"},
+        PlacementCase{"TempPathOf256MeansDriveC", u"", u"C:\\Setup.exe", true,
+                      u"C:\\" + std::u16string(252, u'a') + u"\\"},
         PlacementCase{"TempPathGetsBackslash", u"", u"C:\\Tmp\\Setup.exe", true, u"C:\\Tmp"},
         PlacementCase{"SecondNumberTaken", u"", kTemp + u"Setup3.exe", true, kTemp, kPackage,
                       {kTemp + u"Setup.exe", kTemp + u"Setup2.exe"}},
@@ -136,10 +144,12 @@ class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {};
 
 TEST_P(CopyFailureTest, ShowsCannotCreateCopyAndLeavesNoFile) {
   const CopyFailureCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.uncreatable = c.uncreatable;
   platform.shortWrite = c.shortWrite;
-  StubContext context{platform, ArgumentList(u"Setup.exe /temp D:\\A", FromU16(kPackage))};
+  platform.commandLine = u"Setup.exe /temp D:\\A";
+  const StubContext& context = scene.Context();
   TStream output;
   output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
 
@@ -149,6 +159,7 @@ TEST_P(CopyFailureTest, ShowsCannotCreateCopyAndLeavesNoFile) {
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
   EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotCreateCopy);
   EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
   EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), c.removesTheFile);
   EXPECT_FALSE(platform.copyHeld);
@@ -163,8 +174,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<CopyFailureCase>& info) { return info.param.name; });
 
 TEST(CreateTemporaryCopyTest, StreamShorterThanTheSizeIsRefusedBeforeAnyFileIsMade) {
-  MemoryPlatform platform;
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.commandLine = u"Setup.exe";
+  const StubContext& context = scene.Context();
   TStream output;
   output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
 
@@ -188,10 +201,12 @@ class CreationRaceTest : public testing::TestWithParam<RaceCase> {};
 
 TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
   const RaceCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.takenAtCreation = c.takenAtCreation;
   for (const auto& f : c.existing) platform.files[f] = {'o', 'l', 'd'};
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  platform.commandLine = u"Setup.exe";
+  const StubContext& context = scene.Context();
   TStream output;
   output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
 
@@ -235,6 +250,7 @@ TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) 
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
   EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotCreateCopy);
   EXPECT_FALSE(platform.CallMade("FileExists D:\\A\\Setup0.exe"));
 }
 
