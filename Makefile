@@ -31,7 +31,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static 
 # files, and is simply run again.
 configure = [[ -f $(1)/CMakeCache.txt && -f $(1)/Makefile ]] || cmake -S $(or $(3),.) -B $(1) $(2)
 
-.PHONY: deps dist host win32 stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
+.PHONY: deps dist install host win32 stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
 
 # apt runs only when a package is missing (tools/deps.sh).
 deps:
@@ -117,6 +117,16 @@ demo: dist stub64 setupprog wine32-tier
 # FRESH_ARGS=--broken-entry adds an archive entry that makes apt-get update fail.
 fresh-check:
 	bash tools/fresh-machine.sh $(FRESH_ARGS)
+
+# pkgtool on the PATH with the stub it uses: an installed pkgtool looks for
+# Stub32.exe in ../share/setup-launcher/ when none lies beside it. DESTDIR
+# stages the tree for packagers.
+PREFIX ?= /usr/local
+DESTDIR ?=
+install: dist
+	install -d "$(DESTDIR)$(PREFIX)/bin" "$(DESTDIR)$(PREFIX)/share/setup-launcher"
+	install -m 0755 dist/pkgtool "$(DESTDIR)$(PREFIX)/bin/pkgtool"
+	install -m 0644 dist/Stub32.exe "$(DESTDIR)$(PREFIX)/share/setup-launcher/Stub32.exe"
 
 # Keeps the liblzma builds (they come from the Debian source package and
 # take a while) and the i386 libraries of unit32. distclean removes them too.

@@ -27,7 +27,8 @@ target_link_libraries(stubmemory PUBLIC stubcore)
 file(GLOB WRITER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/package/writer/*.cpp)
 if(WRITER_SOURCES)
   add_library(packagewriter STATIC ${WRITER_SOURCES})
-  target_link_libraries(packagewriter PUBLIC stubcore)
+  # The version information's strings go through the one UTF-8 codec.
+  target_link_libraries(packagewriter PUBLIC stubcore PRIVATE stubmemory)
 endif()
 
 # The 32-bit build (tools/unit32.sh) needs the core's unit tests alone: pkgtool,

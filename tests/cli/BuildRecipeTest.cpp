@@ -1,9 +1,11 @@
 // pkgtool build's option rules, on the pure recipe function: no files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
+#include "package/writer/PeResources.h"
 #include "tools/pkgtool/BuildCommand.h"
 #include "tools/pkgtool/HumanTerms.h"
 
@@ -97,7 +99,26 @@ INSTANTIATE_TEST_SUITE_P(
                    },
                    nullptr, "--lc plus --lp"},
         RecipeCase{"BadExpiry", [](BuildOptions& o, BuildFiles&) { o.expires = "2027-02-30"; },
-                   nullptr, "--expires"}),
+                   nullptr, "--expires"},
+        RecipeCase{"VendorVersionGoesIntoTheStub",
+                   [](BuildOptions&, BuildFiles& f) {
+                     f.stub = stub::pe::MinimalPeImage("<assembly/>");
+                     f.vendor.version = stub::version::MakeVersionInfo({{"ProductName", "Gizmo"}});
+                   },
+                   [](const Recipe& r) {
+                     const auto s = stub::writer::SummarizeResources(r.stub);
+                     ASSERT_TRUE(s.version);
+                     EXPECT_TRUE(s.manifest);
+                     const std::pair<std::string, std::string> product{"ProductName", "Gizmo"};
+                     EXPECT_NE(std::find(s.version->strings.begin(), s.version->strings.end(), product),
+                               s.version->strings.end());
+                   }},
+        RecipeCase{"VendorResourcesNeedAResourceSection",
+                   [](BuildOptions&, BuildFiles& f) {
+                     f.stubPath = "plain.exe";
+                     f.vendor.version = stub::version::MakeVersionInfo({{"ProductName", "Gizmo"}});
+                   },
+                   nullptr, "plain.exe: cannot take the icon or version information"}),
     [](const testing::TestParamInfo<RecipeCase>& info) { return info.param.name; });
 
 }  // namespace

@@ -1,12 +1,14 @@
 // The real stub under Wine finding and checking its package: damaged,
 // truncated and missing packages show their one error box; sound ones start
 // the setup program.
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <ostream>
 
+#include "package/writer/VendorResources.h"
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
@@ -167,6 +169,29 @@ std::vector<uint8_t> Signed(const stub::writer::BuiltPackage& built) {
   return bytes;
 }
 
+// The vendor's icon and version information rewrite the stub's last
+// section; the package must still start, and still once signed.
+std::vector<uint8_t> WithIconAndVersionSigned(const stub::writer::BuiltPackage&) {
+  // One 16x16 32-bit bitmap image with its AND mask.
+  std::vector<uint8_t> image(40 + 16 * 16 * 4 + 16 * 4, 0x80);
+  const uint8_t header[16] = {40, 0, 0, 0, 16, 0, 0, 0, 32, 0, 0, 0, 1, 0, 32, 0};
+  std::copy(std::begin(header), std::end(header), image.begin());
+  std::fill(image.begin() + 16, image.begin() + 40, 0);
+  std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 1, 0, 32, 0};
+  for (uint32_t v : {static_cast<uint32_t>(image.size()), 22u}) {
+    for (int i = 0; i < 4; ++i) ico.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  }
+  ico.insert(ico.end(), image.begin(), image.end());
+  stub::writer::VendorResources vendor;
+  vendor.icon = stub::icon::ReadIcoFile(ico);
+  vendor.version = stub::version::MakeVersionInfo(
+      {{"ProductName", "Wine case"}, {"FileVersion", "1.2.3"}, {"CompanyName", "Example Ltd"}});
+  auto recipe = RunnableRecipe();
+  recipe.trailingData = std::vector<uint8_t>(64, 0x5A);
+  recipe.stub = stub::writer::ApplyVendorResources(recipe.stub, vendor);
+  return Signed(stub::writer::BuildPackage(recipe));
+}
+
 class SoundPackageWineTest : public WineTest, public ::testing::WithParamInterface<SoundPackageCase> {};
 
 TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
@@ -197,7 +222,9 @@ INSTANTIATE_TEST_SUITE_P(Packages, SoundPackageWineTest,
                          ::testing::Values(SoundPackageCase{"AsWritten", AsWritten},
                                            SoundPackageCase{"BytesAppended", BytesAppended},
                                            SoundPackageCase{"FlippedByteAfterSpan", FlipAfterSpan},
-                                           SoundPackageCase{"Signed", Signed}),
+                                           SoundPackageCase{"Signed", Signed},
+                                           SoundPackageCase{"IconAndVersionSigned",
+                                                            WithIconAndVersionSigned}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,11 +1,14 @@
 // pefix FILE: moves the PE headers of a linked stub to offset 256 and clears
-// offsets 128..255 for the package locator. Rewrites FILE in place; exits 1
-// and leaves it alone when the image cannot take the move.
+// offsets 128..255 for the package locator, then makes the resources the
+// image's last section, so that pkgtool can replace them (icon, version
+// information) without moving anything else. Rewrites FILE in place; exits 1
+// and leaves it alone when the image cannot take either move.
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <vector>
 
+#include "package/writer/PeResources.h"
 #include "tools/pefix/PeFix.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +31,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "pefix: %s: %s\n", path, outcome.error.c_str());
     return 1;
   }
-  if (!outcome.changed) return 0;
+  bool changed = outcome.changed;
+  try {
+    changed = stub::pe::MoveResourcesLast(image) || changed;
+  } catch (const stub::pe::PeError& e) {
+    std::fprintf(stderr, "pefix: %s: %s\n", path, e.what());
+    return 1;
+  }
+  if (!changed) return 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
   out.close();

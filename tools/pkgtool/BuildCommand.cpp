@@ -8,6 +8,7 @@
 
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
 
@@ -78,13 +79,11 @@ class Progress {
 
 BuildFiles ReadBuildFiles(const BuildOptions& o) {
   BuildFiles files;
-  const std::string stubPath = o.stub.empty() ? ExecutableFolder() + "/Stub32.exe" : o.stub;
-  if (o.stub.empty() && ::access(stubPath.c_str(), F_OK) != 0) {
-    throw ToolError("no --stub given and " + stubPath + " does not exist");
-  }
-  files.stub = ReadWholeFile(stubPath, stub::writer::kMaxPackageSize, "the stub");
+  files.vendor = ReadVendorOptions(o.icon, o.versionInfo, o.versionLanguage);
+  files.stubPath = o.stub.empty() ? DefaultStubPath() : o.stub;
+  files.stub = ReadWholeFile(files.stubPath, stub::writer::kMaxPackageSize, "the stub");
   if (auto problem = stub::writer::StubProblem(files.stub)) {
-    throw ToolError(stubPath + ": not a launcher stub: " + *problem);
+    throw ToolError(files.stubPath + ": not a launcher stub: " + *problem);
   }
   if (o.x86.empty() && o.x64.empty()) throw ToolError("give --x86 FILE, --x64 FILE or both");
   // Stub and trailing data go in uncompressed: when they alone pass the
@@ -115,7 +114,7 @@ BuildFiles ReadBuildFiles(const BuildOptions& o) {
 
 stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) {
   stub::writer::PackageRecipe recipe;
-  recipe.stub = std::move(files.stub);
+  recipe.stub = StubWithVendorResources(files.stub, files.stubPath, files.vendor);
   recipe.x86 = std::move(files.x86);
   recipe.x64 = std::move(files.x64);
   if (!recipe.x86 && !recipe.x64) throw ToolError("give --x86 FILE, --x64 FILE or both");
@@ -170,6 +169,7 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
 }
 
 int RunBuild(const BuildOptions& o) {
+  if (o.output.empty()) throw ToolError("give -o FILE, or an output in the --recipe");
   stub::writer::PackageRecipe recipe = MakeRecipe(o, ReadBuildFiles(o));
   const uint64_t total = (recipe.x86 ? recipe.x86->size() : 0) + (recipe.x64 ? recipe.x64->size() : 0);
   stub::writer::BuiltPackage package;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "package/writer/PackageWriter.h"
+#include "package/writer/VendorResources.h"
 
 namespace pkgtool {
 
@@ -26,11 +27,19 @@ struct BuildOptions {
   bool no64 = false, detached = false, quiet = false;
   unsigned level = 6, lc = 3, lp = 0, pb = 2;
   MessageOption expired, wrongWidth, unsupported;
+  // The vendor's icon and version information, and the recipe file the
+  // options above may have come from.
+  std::string icon, versionLanguage, recipe;
+  std::vector<std::string> versionInfo;
 };
 
 // What the options name on disk, read.
 struct BuildFiles {
   std::vector<uint8_t> stub;
+  std::string stubPath;  // where `stub` came from, for errors about it
+  // The icon as read and the version information as checked; they go into
+  // the stub's resources.
+  stub::writer::VendorResources vendor;
   std::optional<std::vector<uint8_t>> x86, x64;
   std::optional<std::vector<uint8_t>> trailingData;
   // The contents of the --*-message-file files, as read.
@@ -38,7 +47,8 @@ struct BuildFiles {
 };
 
 // Reads every file the options name, refusing what cannot be a part of a
-// package (no stub, an empty program, sizes past the launcher's limits).
+// package (no stub, an empty program, sizes past the launcher's limits). The
+// vendor settings are checked first, before anything large is read.
 BuildFiles ReadBuildFiles(const BuildOptions& options);
 
 // The recipe for `options`: checks every option, fills in the default

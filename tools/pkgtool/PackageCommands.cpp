@@ -12,6 +12,7 @@
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tools/pkgtool/RecipeFile.h"
 #include "tools/pkgtool/Simulation.h"
 #include "tools/pkgtool/SimulationReport.h"
 
@@ -80,9 +81,19 @@ SimulationInput MakeInput(const std::string& packagePath, const RunOptions& o) {
 
 }  // namespace
 
-int RunInspect(const std::string& path, bool asJson) {
+int RunInspect(const std::string& path, bool asJson, bool asRecipe) {
   const std::vector<uint8_t> bytes = ReadPackage(path);
   const PackageCheck check = CheckPackage(bytes);
+  if (asRecipe) {
+    if (!check.sound) {
+      std::cerr << path << ": " << check.failedCheck << ": " << Utf16ToUtf8(check.verdict) << '\n';
+      return kExitUnsound;
+    }
+    const RecipeFromPackage r = RecipeOfPackage(bytes, check.x86, check.x64, BaseName(path));
+    for (const std::string& w : r.warnings) std::cerr << "pkgtool: warning: " << path << ": " << w << '\n';
+    std::cout << r.recipe.dump(2) << '\n';
+    return 0;
+  }
   const json description = DescribePackage(path, bytes, check);
   if (asJson) {
     std::cout << description.dump(2) << '\n';

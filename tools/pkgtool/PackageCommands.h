@@ -10,7 +10,8 @@ namespace pkgtool {
 constexpr int kExitUnsound = 1;
 constexpr int kExitError = 2;
 
-int RunInspect(const std::string& path, bool asJson);
+// `asRecipe`: the recipe that builds the package again, instead of its fields.
+int RunInspect(const std::string& path, bool asJson, bool asRecipe);
 int RunVerify(const std::string& path, bool quiet);
 int RunExtract(const std::string& path, std::string x86, std::string x64, bool quiet);
 

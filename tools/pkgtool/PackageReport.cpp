@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
 
@@ -133,6 +134,7 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
                                                                     : 0}};
     }
   }
+  d["resources"] = DescribeVendorResources(bytes);  // vendor resources (VendorOptions)
   json integrity = {{"sound", check.sound}};
   if (!check.sound) {
     integrity["failedCheck"] = check.failedCheck;
@@ -202,6 +204,7 @@ std::string RenderPackageText(const json& d) {
                               " bytes at offset " +
                               std::to_string(d["trailingData"]["offset"].get<uint64_t>()));
   }
+  out << RenderVendorResourcesText(d["resources"]);  // vendor resources (VendorOptions)
   const json& i = d["integrity"];
   line("Integrity", i["sound"].get<bool>() ? "sound"
                                            : "fails at " + i["failedCheck"].get<std::string>() +

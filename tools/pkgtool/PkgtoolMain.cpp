@@ -6,13 +6,22 @@
 #include <vector>
 
 #include "package/writer/PackageWriter.h"
+#include "package/writer/PeResources.h"
 #include "tools/pkgtool/BuildCommand.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PackageCommands.h"
+#include "tools/pkgtool/RecipeFile.h"
+#include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
 namespace {
+
+// make-test-stub --pe: a real PE image whose resource section the vendor
+// resources can be merged into.
+const char kTestManifest[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><assembly "
+    "xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>";
 
 // ----------------------------------------------------------------- main ----
 
@@ -20,13 +29,16 @@ int Main(int argc, char** argv) {
   CLI::App app{"pkgtool: builds self-contained setup packages (launcher stub + setup programs) "
                "and inspects, verifies, unpacks and simulates them with the launcher's own code."};
   app.require_subcommand(1);
+  app.set_version_flag("--version", VersionText().substr(0, VersionText().size() - 1));
   app.footer("Exit codes: 0 done; 1 the package is not sound (verify, inspect); 2 bad input.");
 
   BuildOptions b;
   CLI::App* build = app.add_subcommand("build", "Write a package from a stub and setup programs.");
-  build->add_option("-o,--output", b.output, "Package to write (replaced atomically)")->required();
+  build->add_option("-o,--output", b.output,
+                    "Package to write (replaced atomically); required unless the recipe names it");
   build->add_option("--stub", b.stub,
-                    "Launcher stub (default: Stub32.exe beside the pkgtool executable)");
+                    "Launcher stub (default: Stub32.exe beside the pkgtool executable, else "
+                    "../share/setup-launcher/Stub32.exe from it)");
   build->add_option("--x86", b.x86, "32-bit setup program");
   build->add_option("--x64", b.x64, "64-bit setup program");
   build->add_option("--windows", b.windows,
@@ -73,12 +85,27 @@ int Main(int argc, char** argv) {
   build->add_option("--lp", b.lp, "LZMA literal position bits (default 0)")->check(CLI::Range(0, 4));
   build->add_option("--pb", b.pb, "LZMA position bits (default 2)")->check(CLI::Range(0, 4));
   build->add_flag("-q,--quiet", b.quiet, "No summary and no progress");
+  build->add_option("--icon", b.icon, "Icon file (.ico): every image becomes the package's main icon");
+  build->add_option("--version-info", b.versionInfo,
+                    "KEY=VALUE for the version information Explorer shows; repeatable. Keys: "
+                    "ProductName, CompanyName, FileDescription, FileVersion, ProductVersion, "
+                    "LegalCopyright, OriginalFilename, Comments. FileVersion and ProductVersion "
+                    "are 1 to 4 dotted numbers up to 65535");
+  build->add_option("--version-language", b.versionLanguage,
+                    "Language of the version information, e.g. 0x0407 (default 0x0409, U.S. "
+                    "English; code page 1200)");
+  build->add_option("--recipe", b.recipe,
+                    "JSON file with the build's options (see README); relative paths are taken "
+                    "from its folder, and options on the command line win");
 
   std::string package;
   bool asJson = false, quiet = false;
   CLI::App* inspect = app.add_subcommand("inspect", "Show every field of a package and its integrity.");
   inspect->add_option("package", package, "Package file")->required();
   inspect->add_flag("--json", asJson, "Machine-readable output");
+  bool asRecipe = false;
+  inspect->add_flag("--recipe", asRecipe,
+                    "Print the package's build recipe (JSON; file names become placeholders)");
 
   CLI::App* verify = app.add_subcommand(
       "verify", "Check the package as the launcher does before it looks at the computer: size, "
@@ -125,6 +152,8 @@ int Main(int argc, char** argv) {
   CLI::App* makeStub = app.add_subcommand("make-test-stub", "");  // tests only, hidden
   makeStub->group("");
   makeStub->add_option("output", stubOut)->required();
+  bool peStub = false;
+  makeStub->add_flag("--pe", peStub);
 
   try {
     app.parse(argc, argv);
@@ -132,25 +161,34 @@ int Main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::cerr << "pkgtool: " << e.what() << '\n';
     return kExitError;
   }
 
-  for (size_t i = 0; i < 3; ++i) {
-    messages[i].first->textGiven = messageOptions[i].first->count() > 0;
-    messages[i].first->fileGiven = messageOptions[i].second->count() > 0;
-  }
-
   try {
-    if (*build) return RunBuild(b);
-    if (*inspect) return RunInspect(package, asJson);
+    if (*build) {
+      // The recipe fills what the command line left unset, so its message
+      // options count as given below.
+      if (!b.recipe.empty()) {
+        ApplyRecipe(*build, RecipeOptions(LoadRecipe(b.recipe), b.recipe), b.recipe);
+      }
+      for (size_t i = 0; i < 3; ++i) {
+        messages[i].first->textGiven = messageOptions[i].first->count() > 0;
+        messages[i].first->fileGiven = messageOptions[i].second->count() > 0;
+      }
+      return RunBuild(b);
+    }
+    if (*inspect) return RunInspect(package, asJson, asRecipe);
     if (*verify) return RunVerify(package, quiet);
     if (*extract) return RunExtract(package, x86Out, x64Out, quiet);
     if (*simulate) return RunSimulate(package, windows, arch, run);
     if (*matrix) return RunMatrix(package, run);
     if (*makeStub) {
-      WriteFileAtomically(stubOut, stub::writer::MinimalStubImage());
+      WriteFileAtomically(stubOut, peStub ? stub::pe::MinimalPeImage(kTestManifest)
+                                          : stub::writer::MinimalStubImage());
       return 0;
     }
   } catch (const ToolError& e) {

@@ -1,0 +1,77 @@
+#include "package/writer/VendorResources.h"
+
+#include <algorithm>
+
+#include "package/writer/PeResources.h"
+
+namespace stub::writer {
+
+namespace {
+
+constexpr uint16_t kMainIconGroup = 1;
+constexpr uint16_t kFirstIconId = 1;
+constexpr uint16_t kVersionId = 1;
+
+}  // namespace
+
+std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
+                                          const VendorResources& vendor) {
+  if (vendor.Empty()) return stub;
+  std::vector<pe::Resource> resources = pe::ReadResources(stub);
+  auto drop = [&](uint16_t type) {
+    std::erase_if(resources, [&](const pe::Resource& r) { return !r.type.IsName() && r.type.id == type; });
+  };
+  if (vendor.icon) {
+    if (vendor.icon->size() > 0xFFFF - kFirstIconId) throw pe::PeError("the icon holds too many images");
+    drop(pe::kRtIcon);
+    drop(pe::kRtGroupIcon);
+    for (size_t i = 0; i < vendor.icon->size(); ++i) {
+      pe::Resource image;
+      image.type.id = pe::kRtIcon;
+      image.name.id = static_cast<uint16_t>(kFirstIconId + i);
+      image.data = (*vendor.icon)[i].bytes;
+      resources.push_back(std::move(image));
+    }
+    pe::Resource group;
+    group.type.id = pe::kRtGroupIcon;
+    group.name.id = kMainIconGroup;
+    group.data = icon::GroupIconData(*vendor.icon, kFirstIconId);
+    resources.push_back(std::move(group));
+  }
+  if (vendor.version) {
+    drop(pe::kRtVersion);
+    pe::Resource version;
+    version.type.id = pe::kRtVersion;
+    version.name.id = kVersionId;
+    version.language = vendor.version->language;
+    version.data = version::EncodeVersionInfo(*vendor.version);
+    resources.push_back(std::move(version));
+  }
+  return pe::ReplaceResources(stub, resources);
+}
+
+ResourceSummary SummarizeResources(const std::vector<uint8_t>& image) {
+  ResourceSummary summary;
+  try {
+    const std::vector<pe::Resource> resources = pe::ReadResources(image);
+    auto ofType = [&](uint16_t type) {
+      std::vector<const pe::Resource*> found;
+      for (const pe::Resource& r : resources) {
+        if (!r.type.IsName() && r.type.id == type) found.push_back(&r);
+      }
+      return found;
+    };
+    // Tree order is Windows' search order: the first group is the one
+    // Explorer shows.
+    const auto groups = ofType(pe::kRtGroupIcon);
+    if (!groups.empty()) summary.icons = icon::ReadGroupIconData(groups.front()->data);
+    const auto versions = ofType(pe::kRtVersion);
+    if (!versions.empty()) summary.version = version::DecodeVersionInfo(versions.front()->data);
+    summary.manifest = !ofType(pe::kRtManifest).empty();
+  } catch (const std::exception& e) {
+    summary.problem = e.what();
+  }
+  return summary;
+}
+
+}  // namespace stub::writer

@@ -1,0 +1,44 @@
+// The vendor's resources in the package's copy of the stub: the main icon and
+// the version information. The stub's other resources (its manifest above
+// all) stay as they are.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "package/writer/IconFile.h"
+#include "package/writer/VersionResource.h"
+
+namespace stub::writer {
+
+struct VendorResources {
+  // Every image of the vendor's .ico, as the main (first) icon group.
+  std::optional<std::vector<icon::IconImage>> icon;
+  std::optional<version::VersionInfo> version;
+
+  bool Empty() const { return !icon && !version; }
+};
+
+// A copy of `stub` carrying `vendor`: an icon replaces every icon and icon
+// group the stub had (so it is the one Explorer shows), version information
+// replaces the stub's. Icons go in language-neutral, so every lookup finds
+// them; the version resource goes in under its own language. Throws
+// pe::PeError when the stub's resources cannot be rewritten.
+std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
+                                          const VendorResources& vendor);
+
+// What a package's image says about its vendor, for inspect and for
+// writing a recipe back.
+struct ResourceSummary {
+  std::vector<icon::GroupEntry> icons;  // the main icon group; empty without one
+  std::optional<version::VersionInfo> version;
+  bool manifest = false;
+  std::string problem;  // why the resources could not be read; empty when they could
+};
+
+// Never throws on a damaged image: the problem goes into `problem`.
+ResourceSummary SummarizeResources(const std::vector<uint8_t>& image);
+
+}  // namespace stub::writer
