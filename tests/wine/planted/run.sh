@@ -82,6 +82,7 @@ $cc -O2 -Wall -mwindows -municode -o "$work/LoadsByPlainName.exe" "$here/LoadsBy
 $cc -O2 -Wall -mwindows -municode -o "$work/PlantedSetup.exe" "$here/PlantedSetup.c"
 g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.cpp" \
   "$root"/package/writer/*.cpp "$root/package/StubTypes.cpp" "$root/package/CRC32.cpp" \
+  "$root/platform/memory/HostProcessor.cpp" "$root/platform/memory/Utf8.cpp" \
   -llzma -pthread
 
 # --- a fresh prefix -----------------------------------------------------------
