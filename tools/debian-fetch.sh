@@ -103,11 +103,11 @@ apt_opts=(
 # Whether every wanted package (at the wanted version) is known to the
 # private indexes.
 known() {
-  local spec name version out
-  for spec in "$@"; do
-    name=${spec%%=*}
+  local want name version out
+  for want in "$@"; do
+    name=${want%%=*}
     version=
-    [[ $spec == *=* ]] && version=${spec#*=}
+    [[ $want == *=* ]] && version=${want#*=}
     if [[ $arch == source ]]; then
       out=$(apt-cache "${apt_opts[@]}" showsrc "$name" 2>/dev/null | awk '/^Version:/ { print $2 }')
     else
@@ -136,13 +136,13 @@ fi
 cd "$dest"
 case $mode in
   debs)
-    specs=()
-    for spec in "$@"; do
-      if [[ $spec == *=* ]]; then specs+=("${spec%%=*}:$arch=${spec#*=}"); else specs+=("$spec:$arch"); fi
+    wants=()
+    for want in "$@"; do
+      if [[ $want == *=* ]]; then wants+=("${want%%=*}:$arch=${want#*=}"); else wants+=("$want:$arch"); fi
     done
     for attempt in 1 2 3; do
-      apt-get "${apt_opts[@]}" download "${specs[@]}" >"$state/download.log" 2>&1 && break
-      [[ $attempt -lt 3 ]] || { tail -n 5 "$state/download.log" >&2; die "download failed: ${specs[*]}"; }
+      apt-get "${apt_opts[@]}" download "${wants[@]}" >"$state/download.log" 2>&1 && break
+      [[ $attempt -lt 3 ]] || { tail -n 5 "$state/download.log" >&2; die "download failed: ${wants[*]}"; }
       sleep $((attempt * 5))
     done
     ;;
