@@ -9,7 +9,6 @@
 #include "package/PackageMessage.h"
 #include "package/VerifyPackage.h"
 #include "unpack/LzmaUnpack.h"
-#include "unpack/NoRTLStream.h"
 
 namespace stub {
 
@@ -30,11 +29,11 @@ void RunLauncher(Platform& platform) {
 
   Text temporaryCopyPath;
   {
-    TStream input;
-    TStream output;
-    UnpackPayload(context, header, payload, input, output, PayloadChecksummed(locator, payload));
-    temporaryCopyPath = CreateTemporaryCopy(context, output, payload.unpackedSize);
-    // Leaving this scope frees the output stream, then the input stream.
+    // The program goes straight from the package into its copy, a piece at
+    // a time: memory is the decoder's window, whatever the program's size.
+    PayloadDecoder program(context, header, payload);
+    temporaryCopyPath = CreateTemporaryCopy(context, program);
+    // Leaving this scope frees the window and the pieces.
   }
   platform.ClosePackageFile();
 

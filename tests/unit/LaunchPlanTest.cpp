@@ -9,6 +9,7 @@
 #include "launch/TemporaryCopy.h"
 #include "launcher/FatalMessages.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/ProgramPieces.h"
 
 namespace stub {
 namespace {
@@ -273,11 +274,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(RunSetupProgramTest, CopyMadeByTheCopyStepIsHeldUntilTheStartReturns) {
   MemoryPlatform platform;
   StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  TStream output;
-  const uint8_t program[] = {'M', 'Z', 1, 2};
-  output.Write(program, sizeof program);
+  ProgramPieces program({'M', 'Z', 1, 2});
 
-  const Text copy = CreateTemporaryCopy(context, output, sizeof program);
+  const Text copy = CreateTemporaryCopy(context, program);
   EXPECT_TRUE(platform.copyHeld);
   RunSetupProgram(context, copy, 10, 0, false);
 

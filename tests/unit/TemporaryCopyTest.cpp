@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
+#include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/ProgramPieces.h"
 
 namespace stub {
 namespace {
@@ -75,11 +77,9 @@ TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
   platform.folders = c.existingFolders;
   const std::u16string commandLine = u"\"" + c.package + u"\" " + c.arguments;
   StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  ProgramPieces program(kProgram);
 
-  const Text path =
-      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+  const Text path = CreateTemporaryCopy(context, program);
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);
@@ -125,55 +125,108 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
+// Failures while the copy is made and written. A damaged program says so
+// first, whatever happened to the copy; a copy once created is closed and
+// removed before any box, so nothing half-written stays or gets started.
 struct CopyFailureCase {
   const char* name;
-  std::vector<std::u16string> uncreatable;
+  bool uncreatable;
   std::optional<uint32_t> shortWrite;
-  bool removesTheFile;
+  size_t failAfter;  // pieces the program delivers before it fails
+  ProgramSource::Step failure;
+  std::u16string box;
+};
+void PrintTo(const CopyFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {
+ protected:
+  void SetUp() override { SetMemoryExhaustedHandler([] { throw ProcessEnded{1}; }); }
+  void TearDown() override { SetMemoryExhaustedHandler(nullptr); }
 };
 
-class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {};
-
-TEST_P(CopyFailureTest, ShowsCannotCreateCopyAndLeavesNoFile) {
+TEST_P(CopyFailureTest, ShowsTheFirstTrueBoxAndLeavesNoFile) {
   const CopyFailureCase& c = GetParam();
   MemoryPlatform platform;
-  platform.uncreatable = c.uncreatable;
+  if (c.uncreatable) platform.uncreatable = {u"D:\\A\\Setup.exe"};
   platform.shortWrite = c.shortWrite;
+  platform.clockStep = 5000;  // the progress window is up from the first piece
   StubContext context{platform, ArgumentList(u"Setup.exe /temp D:\\A", FromU16(kPackage))};
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  ProgramPieces program(kProgram, 2, c.failAfter, c.failure);
 
-  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size())),
-               ProcessEnded);
+  try {
+    CreateTemporaryCopy(context, program);
+    ADD_FAILURE() << "the copy step returned";
+  } catch (const ProcessEnded& ended) {
+    if (c.box.empty()) {
+      EXPECT_EQ(ended.exitCode, 1) << "not the out-of-memory end";
+    }
+  }
 
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
-  EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  if (!c.box.empty()) {
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, c.box);
+    EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  }
   EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
-  EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), c.removesTheFile);
+  EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), !c.uncreatable);
+  EXPECT_TRUE(platform.copyOpen.empty());
   EXPECT_FALSE(platform.copyHeld);
+  EXPECT_FALSE(platform.progressOpen);
   EXPECT_FALSE(platform.CallMade("CreateCopy D:\\A\\Setup2.exe"));
 }
 
+const std::u16string kDamagedText = FatalMessageText(FatalMessage::kDamaged);
+constexpr size_t kNever = ProgramPieces::kNever;
+using Step = ProgramSource::Step;
+
 INSTANTIATE_TEST_SUITE_P(
     Failures, CopyFailureTest,
-    testing::Values(CopyFailureCase{"Uncreatable", {u"D:\\A\\Setup.exe"}, std::nullopt, false},
-                    CopyFailureCase{"ShortWrite", {}, 3u, true},
-                    CopyFailureCase{"NothingWritten", {}, 0u, true}),
+    testing::Values(
+        CopyFailureCase{"Uncreatable", true, std::nullopt, kNever, Step::kDamaged, CannotCreateCopyText()},
+        // The program is checked to its end before the copy is blamed.
+        CopyFailureCase{"UncreatableAndDamaged", true, std::nullopt, 3, Step::kDamaged, kDamagedText},
+        CopyFailureCase{"ShortWrite", false, 3u, kNever, Step::kDamaged, CannotCreateCopyText()},
+        CopyFailureCase{"ShortWriteAndDamagedFurtherOn", false, 3u, 3, Step::kDamaged, kDamagedText},
+        CopyFailureCase{"NothingWritten", false, 0u, kNever, Step::kDamaged, CannotCreateCopyText()},
+        CopyFailureCase{"DamagedPartWay", false, std::nullopt, 2, Step::kDamaged, kDamagedText},
+        CopyFailureCase{"DamagedBeforeTheFirstPiece", false, std::nullopt, 0, Step::kDamaged, kDamagedText},
+        CopyFailureCase{"OutOfMemoryPartWay", false, std::nullopt, 2, Step::kOutOfMemory, u""}),
     [](const testing::TestParamInfo<CopyFailureCase>& info) { return info.param.name; });
 
-TEST(CreateTemporaryCopyTest, StreamShorterThanTheSizeIsRefusedBeforeAnyFileIsMade) {
-  MemoryPlatform platform;
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+// ---------------------------------------------------------------------------
+// The progress window: never for a quick copy, from about a second on for a
+// slow one, always gone when the copy is done.
+struct ProgressCase {
+  const char* name;
+  uint32_t millisecondsPerTick;
+  std::vector<uint32_t> shown;  // done bytes at each update of the window
+};
+void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
 
-  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()) + 1),
-               ProcessEnded);
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
-  EXPECT_TRUE(platform.files.empty());
+class CopyProgressTest : public testing::TestWithParam<ProgressCase> {};
+
+TEST_P(CopyProgressTest, AppearsOnlyAfterTheDelayAndIsGoneAtTheEnd) {
+  const ProgressCase& c = GetParam();
+  MemoryPlatform platform;
+  platform.clockStep = c.millisecondsPerTick;
+  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
+  ProgramPieces program(kProgram, 2);
+
+  CreateTemporaryCopy(context, program);
+
+  EXPECT_EQ(platform.progressShown, c.shown);
+  EXPECT_EQ(platform.CallMade("ShowProgress " + ToUtf8(kPackage) + " of 7"), !c.shown.empty());
+  EXPECT_FALSE(platform.progressOpen);
+  EXPECT_EQ(platform.files[kTemp + u"Setup.exe"], kProgram);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Clock, CopyProgressTest,
+    testing::Values(ProgressCase{"Quick", 0, {}}, ProgressCase{"JustUnderTheDelay", 249, {}},
+                    ProgressCase{"FromTheFourthPiece", 250, {7}},
+                    ProgressCase{"FromTheSecondPiece", 500, {4, 6, 7}},
+                    ProgressCase{"FromTheFirstPiece", 1000, {2, 4, 6, 7}}),
+    [](const testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 // A name that someone else creates between our probe and our creation.
@@ -192,11 +245,9 @@ TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
   platform.takenAtCreation = c.takenAtCreation;
   for (const auto& f : c.existing) platform.files[f] = {'o', 'l', 'd'};
   StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  ProgramPieces program(kProgram);
 
-  const Text path =
-      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+  const Text path = CreateTemporaryCopy(context, program);
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);

@@ -89,9 +89,8 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes) {
       if (is32 ? !HasX86(check.header) : !HasX64(check.header)) continue;
       step = name;
       const stub::PayloadDescriptor& d = is32 ? check.header.payload32 : check.header.payload64;
-      stub::TStream input;
       stub::TStream output;
-      stub::UnpackPayload(context, check.header, d, input, output);
+      stub::UnpackPayload(context, check.header, d, output);
       (is32 ? check.x86 : check.x64) = std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
     }
   });

@@ -119,15 +119,25 @@ class CopyKeepingPlatform final : public stub::Platform {
   void CloseCurrentVersionKey() override { inner_.CloseCurrentVersionKey(); }
   stub::Text TempPath() override { return inner_.TempPath(); }
   bool FileExists(const stub::Text& path) override { return inner_.FileExists(path); }
-  stub::CreateCopyResult CreateCopy(const stub::Text& path, const void* bytes, uint32_t size,
-                                    uint32_t& written) override {
-    const auto result = inner_.CreateCopy(path, bytes, size, written);
-    if (result == stub::CreateCopyResult::kWritten) {
-      const auto* b = static_cast<const uint8_t*>(bytes);
-      copies.emplace_back(stub::ToU16(path), std::vector<uint8_t>(b, b + written));
-    }
+  stub::CreateCopyResult CreateCopy(const stub::Text& path) override {
+    const auto result = inner_.CreateCopy(path);
+    if (result == stub::CreateCopyResult::kCreated) copies.emplace_back(stub::ToU16(path), std::vector<uint8_t>());
     return result;
   }
+  uint32_t WriteCopy(const void* bytes, uint32_t size) override {
+    const uint32_t written = inner_.WriteCopy(bytes, size);
+    if (!copies.empty()) {
+      const auto* b = static_cast<const uint8_t*>(bytes);
+      copies.back().second.insert(copies.back().second.end(), b, b + written);
+    }
+    return written;
+  }
+  void CloseCopy() override { inner_.CloseCopy(); }
+  uint32_t TickCount() override { return inner_.TickCount(); }
+  void ShowProgress(const stub::Text& caption, uint32_t done, uint32_t total) override {
+    inner_.ShowProgress(caption, done, total);
+  }
+  void CloseProgress() override { inner_.CloseProgress(); }
   void HoldCopy(const stub::Text& path) override { inner_.HoldCopy(path); }
   void ReleaseCopy() override { inner_.ReleaseCopy(); }
   void RemoveFile(const stub::Text& path) override { inner_.RemoveFile(path); }
