@@ -278,8 +278,10 @@ void DestroyProgressWindow() {
 uint32_t Win32Platform::TickCount() { return GetTickCount(); }
 
 void Win32Platform::ShowProgress(const Text& caption, uint32_t done, uint32_t total) {
-  const uint32_t permille =
-      total == 0 ? 1000 : static_cast<uint32_t>(static_cast<uint64_t>(done) * 1000 / total);
+  // 32-bit arithmetic only: a 64-bit division becomes a libgcc call that
+  // crashes the linker (binutils 2.40) when it appears this late under LTO.
+  uint32_t permille = total == 0 ? 1000 : total < 1000 ? done * 1000 / total : done / (total / 1000);
+  if (permille > 1000) permille = 1000;
   if (!g_progressWindow) {
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass;
