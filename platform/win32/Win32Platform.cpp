@@ -240,6 +240,7 @@ namespace {
 
 constexpr wchar_t kProgressClass[] = L"StubUnpackProgress";
 HWND g_progressWindow = nullptr;
+bool g_progressTried = false;  // made once: where no window can be made, none is tried again
 uint32_t g_progressPermille = 0;
 
 LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -282,7 +283,8 @@ void Win32Platform::ShowProgress(const Text& caption, uint32_t done, uint32_t to
   // crashes the linker (binutils 2.40) when it appears this late under LTO.
   uint32_t permille = total == 0 ? 1000 : total < 1000 ? done * 1000 / total : done / (total / 1000);
   if (permille > 1000) permille = 1000;
-  if (!g_progressWindow) {
+  if (!g_progressTried) {
+    g_progressTried = true;
     const HINSTANCE instance = GetModuleHandleW(nullptr);
     WNDCLASSW windowClass;
     ZeroMemory(&windowClass, sizeof(windowClass));
@@ -301,7 +303,7 @@ void Win32Platform::ShowProgress(const Text& caption, uint32_t done, uint32_t to
         (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
         width, height, nullptr, nullptr, instance, nullptr);
     g_progressPermille = permille;
-  } else if (permille != g_progressPermille) {
+  } else if (g_progressWindow && permille != g_progressPermille) {
     g_progressPermille = permille;
     InvalidateRect(g_progressWindow, nullptr, FALSE);
   }
