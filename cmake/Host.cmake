@@ -11,11 +11,16 @@ endif()
 
 add_compile_options(-Wall -Wextra)
 
-add_library(stubcore STATIC ${CORE_SOURCES})
+# The host's answer to what Windows says about the processor goes with the
+# core itself: the checksum asks it, and a program that links nothing else of
+# the in-memory platform still needs it.
+set(HOST_PROCESSOR_SOURCE ${CMAKE_SOURCE_DIR}/platform/memory/HostProcessor.cpp)
+add_library(stubcore STATIC ${CORE_SOURCES} ${HOST_PROCESSOR_SOURCE})
 target_include_directories(stubcore PUBLIC ${CMAKE_SOURCE_DIR})
 target_link_libraries(stubcore PUBLIC PkgConfig::LZMA)
 
 file(GLOB MEMORY_PLATFORM_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/platform/memory/*.cpp)
+list(REMOVE_ITEM MEMORY_PLATFORM_SOURCES ${HOST_PROCESSOR_SOURCE})
 add_library(stubmemory STATIC ${MEMORY_PLATFORM_SOURCES})
 target_link_libraries(stubmemory PUBLIC stubcore)
 
@@ -25,8 +30,16 @@ if(WRITER_SOURCES)
   target_link_libraries(packagewriter PUBLIC stubcore)
 endif()
 
+# The 32-bit build (tools/unit32.sh) needs the core's unit tests alone: pkgtool,
+# the benchmarks and the Wine suite want libraries it has no i386 copy of.
+option(STUB_UNIT_TESTS_ONLY "Configure only the core and its unit tests" OFF)
+set(HOST_PARTS tools tests bench)
+if(STUB_UNIT_TESTS_ONLY)
+  set(HOST_PARTS tests)
+endif()
+
 enable_testing()
-foreach(dir tools tests bench)
+foreach(dir ${HOST_PARTS})
   if(EXISTS ${CMAKE_SOURCE_DIR}/${dir}/CMakeLists.txt)
     add_subdirectory(${dir})
   endif()

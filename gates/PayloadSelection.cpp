@@ -6,13 +6,13 @@ namespace stub {
 
 PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arguments,
                             Platform& platform) {
-  if (header.payload32.offset == 0) {
+  if (!HasX86(header)) {
     return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::kRefused;
   }
-  if (header.payload64.offset == kBarredFrom64Bit) {
+  if (BarredFrom64Bit(header)) {
     return platform.IsWow64() ? PayloadChoice::kRefused : PayloadChoice::k32Bit;
   }
-  if (header.payload64.offset == 0) return PayloadChoice::k32Bit;
+  if (!HasX64(header)) return PayloadChoice::k32Bit;
   for (int i = arguments.Count(); i >= 1; --i) {
     if (arguments.Argument(i) == u"/32") return PayloadChoice::k32Bit;
   }
@@ -22,7 +22,7 @@ PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arg
 PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header) {
   const PayloadChoice choice = ChoosePayload(header, context.arguments, context.platform);
   if (choice == PayloadChoice::kRefused) {
-    ShowPackageMessage(context, header.wrongWidthMessage, nullptr);
+    ShowPackageMessage(context, header.wrongWidthMessage, nullptr, EndReason::kWrongWidth);
   }
   return choice == PayloadChoice::k32Bit ? header.payload32 : header.payload64;
 }

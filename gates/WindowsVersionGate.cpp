@@ -9,45 +9,16 @@ namespace {
 // The one UTF-16 unit 48 + n: a digit for 0..9, the units after '9' beyond.
 char16_t CharacterOf(uint32_t n) { return static_cast<char16_t>(48 + n); }
 
-struct ReleaseRow {
-  const char16_t* text;  // DisplayVersion (Windows 11) — unused for Windows 10 rows
-  uint32_t build;        // build limit (Windows 11) or exact build (Windows 10)
-  uint16_t code;
-  const char16_t* name;
-};
-
-const ReleaseRow kWindows11[] = {
-    {u"21H2", 22448, 2110, u"Windows 11 21H2 (Original Release)"},
-    {u"22H2", 22621, 2209, u"Windows 11 22H2 (2022 Update)"},
-    {u"23H2", 22631, 2310, u"Windows 11 23H2 (2023 Update)"},
-    {u"24H2", 26100, 2410, u"Windows 11 24H2 (2024 Update)"},
-    {u"25H2", 26200, 2510, u"Windows 11 25H2 (2025 Update)"},
-};
-
-const ReleaseRow kWindows10Builds[] = {
-    {nullptr, 19042, 2009, u"Windows 10 20H2 (October 2020 Update)"},
-    {nullptr, 19043, 2105, u"Windows 10 21H1 (May 2021 Update)"},
-    {nullptr, 19044, 2111, u"Windows 10 21H2 (November 2021 Update)"},
-    {nullptr, 19045, 2210, u"Windows 10 22H2 (2022 Update)"},
-};
-
-struct ReleaseIdName {
-  int32_t releaseId;
-  const char16_t* name;
-};
-
-const ReleaseIdName kWindows10ReleaseIds[] = {
-    {1507, u"Windows 10 1507 (Original Release)"},
-    {1511, u"Windows 10 1511 (November Update)"},
-    {1607, u"Windows 10 1607 (Anniversary Update)"},
-    {1703, u"Windows 10 1703 (Creators Update)"},
-    {1709, u"Windows 10 1709 (Fall Creators Update)"},
-    {1803, u"Windows 10 1803 (April 2018 Update)"},
-    {1809, u"Windows 10 1809 (October 2018 Update)"},
-    {1903, u"Windows 10 1903 (May 2019 Update)"},
-    {1909, u"Windows 10 1909 (November 2019 Update)"},
-    {2004, u"Windows 10 2004 (May 2020 Update)"},
-};
+// "Windows 11 " + "22H2 (2022 Update)": the family and the row's name and
+// label, as the refusal names a known release.
+Text ReleaseName(const char16_t* family, const WindowsRelease& row) {
+  Text name(family);
+  name.Append(row.name);
+  name.Append(u" (");
+  name.Append(row.label);
+  name.Append(u')');
+  return name;
+}
 
 // Registry data as text: the units up to the first NUL, at most what was
 // stored.
@@ -116,42 +87,53 @@ WindowsVerdict CheckWindows2000ServicePack(Platform& platform) {
   return Refuse(5, static_cast<Text&&>(name));
 }
 
+// A release the table names: allowed by its code, refused by its name.
+WindowsVerdict JudgeListed(const char16_t* family, const WindowsRelease& row, uint16_t minimum,
+                           uint16_t maximum) {
+  if (WithinRange(row.code, minimum, maximum)) return Pass(10);
+  return Refuse(10, ReleaseName(family, row));
+}
+
+// A release the table does not name: only an open-ended range admits it, and
+// a refusal names it by what Windows calls it.
+WindowsVerdict JudgeUnlisted(const char16_t* family, const Text& release, uint16_t maximum) {
+  if (maximum >= kOpenEndedRelease) return Pass(10);
+  Text name(family);
+  name.Append(release);
+  return Refuse(10, static_cast<Text&&>(name));
+}
+
 WindowsVerdict JudgeWindows11(CurrentVersionKey& key, const PackageHeader& header, int32_t build) {
   if (!header.allowedWindows.Contains(kWin11)) return Refuse(10, Text(u"Windows 11"));
   const Text displayVersion = key.Read(u"DisplayVersion") ? key.AsText() : Text();
-  for (const ReleaseRow& row : kWindows11) {
-    if (displayVersion == row.text || build <= static_cast<int32_t>(row.build)) {
-      if (WithinRange(row.code, header.win11MinRelease, header.win11MaxRelease)) return Pass(10);
-      return Refuse(10, Text(row.name));
+  for (const WindowsRelease& row : kWindows11Releases) {
+    if (displayVersion == row.name || build <= static_cast<int32_t>(row.lastBuild)) {
+      return JudgeListed(u"Windows 11 ", row, header.win11MinRelease, header.win11MaxRelease);
     }
   }
-  if (header.win11MaxRelease >= 9999) return Pass(10);
-  Text name(u"Windows 11 ");
-  name.Append(displayVersion);
-  return Refuse(10, static_cast<Text&&>(name));
+  return JudgeUnlisted(u"Windows 11 ", displayVersion, header.win11MaxRelease);
 }
 
 WindowsVerdict JudgeWindows10(CurrentVersionKey& key, const PackageHeader& header, int32_t build) {
   if (!header.allowedWindows.Contains(kWin10)) return Refuse(10, Text(u"Windows 10"));
-  if (build >= 19042) {
+  if (build >= kFirstDisplayVersionBuild) {
     const Text displayVersion = key.Read(u"DisplayVersion") ? key.AsText() : Text();
-    for (const ReleaseRow& row : kWindows10Builds) {
-      if (build == static_cast<int32_t>(row.build)) {
-        if (WithinRange(row.code, header.win10MinRelease, header.win10MaxRelease)) return Pass(10);
-        return Refuse(10, Text(row.name));
+    for (const WindowsRelease& row : kWindows10Releases) {
+      if (row.build >= kFirstDisplayVersionBuild && build == static_cast<int32_t>(row.build)) {
+        return JudgeListed(u"Windows 10 ", row, header.win10MinRelease, header.win10MaxRelease);
       }
     }
-    if (header.win10MaxRelease >= 9999) return Pass(10);
-    Text name(u"Windows 10 ");
-    name.Append(displayVersion);
-    return Refuse(10, static_cast<Text&&>(name));
+    return JudgeUnlisted(u"Windows 10 ", displayVersion, header.win10MaxRelease);
   }
   if (!key.Read(u"ReleaseId")) return Pass(10);
   const int32_t releaseId = key.Number();
   const auto code = static_cast<uint16_t>(releaseId & 0xFFFF);
   if (WithinRange(code, header.win10MinRelease, header.win10MaxRelease)) return Pass(10);
-  for (const ReleaseIdName& row : kWindows10ReleaseIds) {
-    if (row.releaseId == releaseId) return Refuse(10, Text(row.name));
+  // Releases up to 2004 are named by their ReleaseId, which is their code.
+  for (const WindowsRelease& row : kWindows10Releases) {
+    if (row.build < kFirstDisplayVersionBuild && row.code == releaseId) {
+      return Refuse(10, ReleaseName(u"Windows 10 ", row));
+    }
   }
   Text name(u"Windows 10 ");
   name.Append(key.AsText());
@@ -169,7 +151,7 @@ WindowsVerdict JudgeByRegistry(Platform& platform, const PackageHeader& header, 
   }
   const int32_t build = key.Number();
   WindowsVerdict verdict =
-      build >= 22000 ? JudgeWindows11(key, header, build) : JudgeWindows10(key, header, build);
+      build >= kFirstWindows11Build ? JudgeWindows11(key, header, build) : JudgeWindows10(key, header, build);
   verdict.majorVersion = major;
   // A refusal ends the process with the key still open; every pass closes it.
   if (verdict.pass) key.Close();
@@ -177,6 +159,37 @@ WindowsVerdict JudgeByRegistry(Platform& platform, const PackageHeader& header, 
 }
 
 }  // namespace
+
+const WindowsRelease kWindows10ReleaseRows[] = {
+    {u"1507", u"Original Release", 1507, 10240, 10240},
+    {u"1511", u"November Update", 1511, 10586, 10586},
+    {u"1607", u"Anniversary Update", 1607, 14393, 14393},
+    {u"1703", u"Creators Update", 1703, 15063, 15063},
+    {u"1709", u"Fall Creators Update", 1709, 16299, 16299},
+    {u"1803", u"April 2018 Update", 1803, 17134, 17134},
+    {u"1809", u"October 2018 Update", 1809, 17763, 17763},
+    {u"1903", u"May 2019 Update", 1903, 18362, 18362},
+    {u"1909", u"November 2019 Update", 1909, 18363, 18363},
+    {u"2004", u"May 2020 Update", 2004, 19041, 19041},
+    {u"20H2", u"October 2020 Update", 2009, 19042, 19042},
+    {u"21H1", u"May 2021 Update", 2105, 19043, 19043},
+    {u"21H2", u"November 2021 Update", 2111, 19044, 19044},
+    {u"22H2", u"2022 Update", 2210, 19045, 19045},
+};
+
+// 21H2 also takes the preview builds that came before 22H2 was named.
+const WindowsRelease kWindows11ReleaseRows[] = {
+    {u"21H2", u"Original Release", 2110, 22000, 22448},
+    {u"22H2", u"2022 Update", 2209, 22621, 22621},
+    {u"23H2", u"2023 Update", 2310, 22631, 22631},
+    {u"24H2", u"2024 Update", 2410, 26100, 26100},
+    {u"25H2", u"2025 Update", 2510, 26200, 26200},
+};
+
+const WindowsReleaseList kWindows10Releases{
+    kWindows10ReleaseRows, sizeof kWindows10ReleaseRows / sizeof kWindows10ReleaseRows[0]};
+const WindowsReleaseList kWindows11Releases{
+    kWindows11ReleaseRows, sizeof kWindows11ReleaseRows / sizeof kWindows11ReleaseRows[0]};
 
 int32_t ParseLeadingDigits(const uint8_t* buffer, uint32_t byteCount) {
   const uint32_t units = byteCount / 2;
@@ -246,7 +259,8 @@ WindowsVerdict JudgeWindowsVersion(Platform& platform, const PackageHeader& head
 uint32_t CheckWindowsVersion(const StubContext& context, const PackageHeader& header) {
   const WindowsVerdict verdict = JudgeWindowsVersion(context.platform, header);
   if (!verdict.pass) {
-    ShowPackageMessage(context, header.unsupportedWindowsMessage, &verdict.name);
+    ShowPackageMessage(context, header.unsupportedWindowsMessage, &verdict.name,
+                       EndReason::kUnsupportedWindows);
   }
   return verdict.majorVersion;
 }

@@ -10,6 +10,34 @@
 
 namespace stub {
 
+// Release codes from this one on also admit releases nobody has named yet.
+constexpr uint16_t kOpenEndedRelease = 9999;
+// Windows 10 and 11 both report version 10.0; CurrentBuild tells them apart.
+constexpr int32_t kFirstWindows11Build = 22000;
+// From this Windows 10 build on, "DisplayVersion" names the release and
+// "ReleaseId" stays at 2009.
+constexpr int32_t kFirstDisplayVersionBuild = 19042;
+
+// One feature release of Windows 10 or 11, oldest first: the one table that
+// the gate names releases from and pkgtool describes them with.
+struct WindowsRelease {
+  const char16_t* name;   // "1809" (its ReleaseId) or "22H2" (its DisplayVersion)
+  const char16_t* label;  // "October 2018 Update"
+  uint16_t code;          // YYMM, as the header stores release limits
+  uint32_t build;         // CurrentBuild of the release
+  uint32_t lastBuild;     // Windows 11: the last build the gate takes as this release
+};
+
+struct WindowsReleaseList {
+  const WindowsRelease* rows;
+  uint32_t count;
+  const WindowsRelease* begin() const { return rows; }
+  const WindowsRelease* end() const { return rows + count; }
+};
+
+extern const WindowsReleaseList kWindows10Releases;
+extern const WindowsReleaseList kWindows11Releases;
+
 struct WindowsVerdict {
   bool pass = true;
   Text name;                  // the version named in the refusal

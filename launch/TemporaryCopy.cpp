@@ -45,7 +45,7 @@ Text NumberedPath(const Text& base, uint32_t n) {
 // the argument list, whose argument 0 is the caption all the same.
 [[noreturn]] void CannotCreateCopy(const ArgumentList& arguments, Platform& platform) {
   platform.ShowErrorAndExit(Text(FatalMessageText(FatalMessage::kCannotCreateCopy)),
-                            arguments.Argument(0));
+                            arguments.Argument(0), EndReason::kCannotCreateCopy);
   __builtin_trap();  // a platform whose box returned must not let the sequence go on
 }
 
@@ -143,12 +143,15 @@ class CopyProgress {
 };
 
 // The box for a copy that could not be made or finished, unless the program
-// turns out to be damaged: that has always been said first.
+// turns out to be damaged (that has always been said first) or memory runs
+// out while the rest of it is checked.
 [[noreturn]] void CopyFailed(const StubContext& context, ProgramSource& program,
                              CopyProgress& progress) {
-  const bool sound = program.Verify();
+  const ProgramSource::Step end = program.Drain();
   progress.Close();
-  ShowFatalMessage(context, sound ? FatalMessage::kCannotCreateCopy : FatalMessage::kDamaged);
+  if (end == ProgramSource::Step::kOutOfMemory) MemoryExhausted();
+  ShowFatalMessage(context, end == ProgramSource::Step::kDone ? FatalMessage::kCannotCreateCopy
+                                                              : FatalMessage::kDamaged);
 }
 
 }  // namespace

@@ -8,15 +8,13 @@ namespace stub {
 
 namespace {
 
-bool IsSeparator(char16_t c) { return c >= 1 && c <= 32; }
-
 // Splits off the argument that starts at `p` (after the separators), moving
 // `p` past it. Quotes toggle a quoted stretch and are dropped.
 Text NextArgument(const char16_t*& p) {
   // Separators are skipped, and so is an adjacent pair of quotes met among
   // them: "" on its own is no argument.
   for (;;) {
-    if (IsSeparator(*p)) {
+    if (IsArgumentSeparator(*p)) {
       ++p;
     } else if (p[0] == u'"' && p[1] == u'"') {
       p += 2;

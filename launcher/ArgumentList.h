@@ -31,6 +31,9 @@ class ArgumentList {
   int capacity_ = 0;
 };
 
+// The characters the launcher splits its command line at.
+inline bool IsArgumentSeparator(char16_t c) { return c >= 1 && c <= 32; }
+
 // True when both have the same length and agree after folding only the ASCII
 // letters a-z to upper case.
 bool SameTextAscii(const Text& a, const char16_t* b);

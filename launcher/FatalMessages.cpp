@@ -28,7 +28,8 @@ const char16_t* FatalMessageText(FatalMessage message) {
 }
 
 void ShowFatalMessage(const StubContext& context, FatalMessage message) {
-  context.platform.ShowErrorAndExit(Text(FatalMessageText(message)), context.arguments.Argument(0));
+  context.platform.ShowErrorAndExit(Text(FatalMessageText(message)), context.arguments.Argument(0),
+                                    EndReasonOf(message));
   __builtin_trap();  // a platform whose box returned must not let the sequence go on
 }
 

@@ -33,7 +33,10 @@ void RunLauncher(Platform& platform) {
     // a time: memory is the decoder's window, whatever the program's size.
     PayloadDecoder program(context, header, payload);
     temporaryCopyPath = CreateTemporaryCopy(context, program);
-    // Leaving this scope frees the window and the pieces.
+    // The window and the pieces are freed when this scope ends, before the
+    // start: the wait that follows lasts as long as the installation, and the
+    // setup program should not have to share the machine with buffers held by
+    // a launcher that does nothing but wait.
   }
   platform.ClosePackageFile();
 

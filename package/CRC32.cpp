@@ -1,5 +1,7 @@
 #include "package/CRC32.h"
 
+#include "platform/Processor.h"
+
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
 #include <emmintrin.h>
@@ -88,15 +90,24 @@ uint32_t Crc32UpdatePortable(uint32_t crc, const void* data, size_t length) {
 bool Crc32CanFold() {
 #if STUB_CRC32_FOLDING
   if (foldSupport == 0) {
-    // Every processor Windows runs on has CPUID and its leaf 1, so the
-    // probe for CPUID itself (__get_cpuid) would only cost the stub bytes.
-    unsigned a, b, c, d;
-    __cpuid(1, a, b, c, d);
-    foldSupport = (c & bit_PCLMUL) && (c & bit_SSE4_1) ? 2 : 1;
+    // Windows is asked first: a processor that has the instructions is of no
+    // use when the system does not save their registers (NT 4 on a current
+    // processor faults on the first one, before any refusal box). A 486
+    // without CPUID says no through __get_cpuid rather than faulting.
+    unsigned a, b, c = 0, d;
+    const bool canFold = SystemSupportsSse2() && __get_cpuid(1, &a, &b, &c, &d) &&
+                         (c & bit_PCLMUL) && (c & bit_SSE4_1);
+    foldSupport = canFold ? 2 : 1;
   }
   return foldSupport == 2;
 #else
   return false;
+#endif
+}
+
+void Crc32ForgetProbe() {
+#if STUB_CRC32_FOLDING
+  foldSupport = 0;
 #endif
 }
 

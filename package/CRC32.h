@@ -21,6 +21,9 @@ namespace stub::detail {
 // its own. Call Crc32UpdateFolded only where Crc32CanFold() says yes.
 uint32_t Crc32UpdatePortable(uint32_t crc, const void* data, size_t length);
 uint32_t Crc32UpdateFolded(uint32_t crc, const void* data, size_t length);
+// Decided once, on first use, from what Windows and the processor say.
 bool Crc32CanFold();
+// Makes the next Crc32CanFold() ask again (tests change the answers).
+void Crc32ForgetProbe();
 
 }  // namespace stub::detail

@@ -48,8 +48,7 @@ Text FillPlaceholders(const Text& text, const Text& userText) {
   return result;
 }
 
-void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
-                        const Text* userText) {
+Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& descriptor) {
   const uint32_t byteCount = 2u * descriptor.length;
   Text message;
   if (byteCount != 0) {
@@ -63,8 +62,14 @@ void ShowPackageMessage(const StubContext& context, const MessageDescriptor& des
     }
     FreeBlock(bytes);
   }
+  return message;
+}
+
+void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
+                        const Text* userText, EndReason reason) {
+  Text message = ReadPackageMessage(context, descriptor);
   if (userText) message = FillPlaceholders(message, *userText);
-  context.platform.ShowErrorAndExit(message, context.arguments.Argument(0));
+  context.platform.ShowErrorAndExit(message, context.arguments.Argument(0), reason);
   __builtin_trap();  // a platform whose box returned must not let the sequence go on
 }
 

@@ -16,11 +16,14 @@ PackageHeader ReadPackageHeader(const StubContext& context, uint32_t packageOffs
 // leaves `text` unchanged.
 Text FillPlaceholders(const Text& text, const Text& userText);
 
-// Reads the message text the descriptor points at, fills the placeholder when
-// `userText` is given (null or empty: no substitution) and shows it as an
-// error box captioned with the launcher's path. A text that cannot be read
-// whole shows the damaged-package message instead. Never returns.
+// The message text the descriptor points at, exactly as stored. A text that
+// cannot be read whole ends the process with the damaged-package message.
+Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& descriptor);
+
+// Reads the message, fills the placeholder when `userText` is given (null or
+// empty: no substitution) and shows it as an error box captioned with the
+// launcher's path, ending the process with `reason`. Never returns.
 [[noreturn]] void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
-                                     const Text* userText);
+                                     const Text* userText, EndReason reason);
 
 }  // namespace stub

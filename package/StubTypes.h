@@ -94,6 +94,16 @@ struct PackageHeader {
   MessageDescriptor unsupportedWindowsMessage;
 };
 
+// Which setup programs a header says the package carries. An offset of 0
+// means "none"; the 64-bit slot also carries the bar from 64-bit Windows.
+inline bool HasX86(const PackageHeader& header) { return header.payload32.offset != 0; }
+inline bool BarredFrom64Bit(const PackageHeader& header) {
+  return header.payload64.offset == kBarredFrom64Bit;
+}
+inline bool HasX64(const PackageHeader& header) {
+  return header.payload64.offset != 0 && !BarredFrom64Bit(header);
+}
+
 PackageLocator DecodeLocator(const uint8_t (&bytes)[kLocatorSize]);
 void EncodeLocator(const PackageLocator& locator, uint8_t (&bytes)[kLocatorSize]);
 PackageHeader DecodeHeader(const uint8_t (&bytes)[kHeaderSize]);

@@ -12,7 +12,11 @@ const char16_t kMsgOutOfMemory[] =
     u"There is not enough free memory to unpack the setup program.  "
     u"Close other programs and try again.";
 
-void SetMemoryExhaustedHandler(ExhaustedHandler handler) { g_exhausted = handler; }
+ExhaustedHandler SetMemoryExhaustedHandler(ExhaustedHandler handler) {
+  const ExhaustedHandler previous = g_exhausted;
+  g_exhausted = handler;
+  return previous;
+}
 
 void MemoryExhausted() {
   if (g_exhausted) g_exhausted();

@@ -22,8 +22,9 @@ void FreeBlock(void* block);
 extern const char16_t kMsgOutOfMemory[];
 
 // Installs what MemoryExhausted() does: the driver points it at the active
-// platform's error box. The handler must not return.
+// platform's error box. The handler must not return. Returns the handler it
+// replaces, so that a scoped owner can put it back.
 using ExhaustedHandler = void (*)();
-void SetMemoryExhaustedHandler(ExhaustedHandler handler);
+ExhaustedHandler SetMemoryExhaustedHandler(ExhaustedHandler handler);
 
 }  // namespace stub

@@ -41,6 +41,20 @@ enum class CreateCopyResult {
 
 constexpr uint32_t kRegistryBufferSize = 128;
 
+// Which check or step ended the launcher with an error box. Windows shows
+// only the text; the tag lets the in-memory platform say which check it was
+// without anyone matching texts. The first four follow FatalMessage.
+enum class EndReason : uint8_t {
+  kDamaged,
+  kTruncated,
+  kCannotCreateCopy,
+  kCannotExecute,
+  kExpired,
+  kWrongWidth,
+  kUnsupportedWindows,
+  kOutOfMemory,
+};
+
 class Platform {
  public:
   // --- Process ---------------------------------------------------------
@@ -49,7 +63,9 @@ class Platform {
   // GetModuleFileNameW into a buffer of 261 characters.
   virtual Text ModulePath() = 0;
   // MessageBoxW(no owner, text, caption, MB_ICONERROR), then ExitProcess(0).
-  [[noreturn]] virtual void ShowErrorAndExit(const Text& text, const Text& caption) = 0;
+  // `reason` is not shown and does not change the exit code.
+  [[noreturn]] virtual void ShowErrorAndExit(const Text& text, const Text& caption,
+                                             EndReason reason) = 0;
 
   // --- The package file (the launcher's own file) ----------------------
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on failure.

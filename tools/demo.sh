@@ -5,11 +5,13 @@
 #
 #   tools/demo.sh [STUB64] [PKGTOOL] [SETUPPROG_DIR]
 #
-# The package is built around dist/Stub32.exe, the launcher that ships. Where
-# Wine cannot run 32-bit programs (a kernel without 32-bit support), the launch
-# uses the same package built around the test-only 64-bit stub (STUB64,
-# default build/win64/Stub64.exe) instead, with the x64 setup program in its
-# only slot, since that stub takes every Windows for 32-bit.
+# The package is built around dist/Stub32.exe, the launcher that ships, and
+# Stub32.exe runs it: with a native 32-bit Wine, or with Wine's i386 half
+# under qemu's emulation where the kernel runs no 32-bit code
+# (tools/wine32-tier.sh prepares that once). Only where neither works does the
+# launch use the same package built around the test-only 64-bit stub (STUB64,
+# default build/win64/Stub64.exe), with the x64 setup program in its only
+# slot, since that stub takes every Windows for 32-bit.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -25,9 +27,9 @@ fail() { echo "demo: $*" >&2; exit 1; }
 [[ -f $stub32 ]] || fail "no $stub32 (run make dist)"
 [[ -f $x86 && -f $x64 ]] || fail "no stand-in setup programs in $progs (run make setupprog)"
 
-wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
-wine32=/usr/lib/wine/wine
-wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
+eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
+wine64=${WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
+wineserver=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
 [[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"
 
 # Writes a package: build OUT STUB X86|- X64|-
@@ -61,14 +63,25 @@ echo "  x86 setup program           $(stat -c %s "$x86") bytes"
 echo "  x64 setup program           $(stat -c %s "$x64") bytes"
 
 launch=$sample
-if ! "$wine32" --version >/dev/null 2>&1; then
-  [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here and there is no $stub64 (run make stub64)"
-  launch=$work/out/SampleSetup64.exe
-  writer "$launch" "$stub64" "$x64" -
-  echo
-  echo "Wine cannot run 32-bit programs on this machine: launching the same package"
-  echo "built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
-fi
+loader=${WINE32:-}
+ran="$(basename "$stub32") (32-bit, $WINE32_TIER)"
+echo
+case $WINE32_TIER in
+  native) echo "Launching with $(basename "$stub32"), the launcher that ships (32-bit Wine, native)." ;;
+  emulated)
+    echo "Launching with $(basename "$stub32"), the launcher that ships: this kernel runs no 32-bit"
+    echo "code, so Wine's 32-bit half runs under qemu's user-mode emulation (build/wine32)."
+    ;;
+  *)
+    [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here ($WINE32_WHY) and there is no $stub64 (run make stub64)"
+    launch=$work/out/SampleSetup64.exe
+    loader=$wine64
+    ran="$(basename "$stub64") (the 64-bit test build)"
+    writer "$launch" "$stub64" "$x64" -
+    echo "Wine cannot run 32-bit programs on this machine ($WINE32_WHY): launching with"
+    echo "$(basename "$stub64"), the same package built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
+    ;;
+esac
 
 echo
 echo "Preparing a fresh Wine prefix (this takes a little while)..."
@@ -82,12 +95,12 @@ echo
 echo "Running: C:\\Downloads\\SampleSetup.exe /silent /temp \"C:\\My Folder\""
 set +e
 SETUPPROG_REPORT='C:\setupprog-report.txt' WINEDEBUG=-all,+relay \
-  "$wine64" 'C:\Downloads\SampleSetup.exe' /silent /temp 'C:\My Folder' >/dev/null 2>"$work/relay.log"
+  "$loader" 'C:\Downloads\SampleSetup.exe' /silent /temp 'C:\My Folder' >/dev/null 2>"$work/relay.log"
 code=$?
 set -e
 "$wineserver" -w
 
-echo "Launcher exit code: $code"
+echo "Launcher: $ran, exit code $code"
 boxes=$(grep -a 'Call user32.MessageBoxW' "$work/relay.log" | sed -e 's/^[^"]*L"//' -e 's/",.*//' || true)
 [[ -z $boxes ]] || echo "Error box: $boxes"
 start=$(grep -a -o -E 'Call (KERNEL32|kernelbase)\.CreateProcessW|Call shell32\.ShellExecuteExW' "$work/relay.log" | head -n 1 || true)

@@ -34,7 +34,7 @@ log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 export DEBIAN_FRONTEND=noninteractive
 apt=(apt-get -q -o DPkg::Lock::Timeout=300)
-tries=4
+tries=3
 for attempt in $(seq 1 $tries); do
   say "installing (try $attempt of $tries): ${todo[*]}"
   # Its exit status speaks for every index; only the packages matter here.
@@ -47,7 +47,7 @@ for attempt in $(seq 1 $tries); do
   fi
   mapfile -t todo < <(missing "${todo[@]}")
   [[ ${#todo[@]} -eq 0 ]] && exit 0
-  [[ $attempt -lt $tries ]] && sleep $((attempt * 10))
+  [[ $attempt -lt $tries ]] && sleep $((attempt * 5))
 done
 
 say "could not install: ${todo[*]}"

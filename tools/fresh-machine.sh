@@ -98,10 +98,11 @@ git clone -q --no-local "$root_dir" "$chroot_dir/root/project"
 commit=$(git -C "$chroot_dir/root/project" log -1 --format='%h %s')
 
 : >"$work/summary.txt"
-say "root $(date -u +%FT%TZ), commit $commit, $( ((broken)) && echo 'with a broken archive entry' || echo 'normal archive entries')"
+if ((broken)); then suffix=-broken; what='with a broken archive entry'; else suffix=; what='normal archive entries'; fi
+say "root $(date -u +%FT%TZ), commit $commit, $what"
 status=0
 for cmd in "${cmds[@]}"; do
-  log=$work/$(tr -c 'a-z0-9\n' '-' <<<"$cmd" | head -c 40)$( ((broken)) && echo -broken).log
+  log=$work/$(tr -c 'a-z0-9\n' '-' <<<"$cmd" | head -c 40)$suffix.log
   start=$SECONDS
   rc=0
   env -i HOME=/root TERM=dumb PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \

@@ -40,21 +40,13 @@ uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize) {
   return window;
 }
 
-bool ProgramSource::Verify() {
+ProgramSource::Step ProgramSource::Drain() {
   const uint8_t* piece = nullptr;
   uint32_t count = 0;
-  for (;;) {
-    switch (Next(piece, count)) {
-      case Step::kPiece:
-        continue;
-      case Step::kDone:
-        return true;
-      case Step::kDamaged:
-        return false;
-      case Step::kOutOfMemory:
-        MemoryExhausted();
-    }
+  Step step;
+  while ((step = Next(piece, count)) == Step::kPiece) {
   }
+  return step;
 }
 
 PayloadDecoder::PayloadDecoder(const StubContext& context, const PackageHeader& header,

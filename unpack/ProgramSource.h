@@ -19,9 +19,10 @@ class ProgramSource {
   virtual uint32_t Size() const = 0;
   virtual Step Next(const uint8_t*& piece, uint32_t& count) = 0;
 
-  // Runs the rest of the program through to nowhere: true when it completes
-  // soundly, false when it is damaged. Running out of memory ends the process.
-  bool Verify();
+  // Runs the rest of the program through to nowhere and says how it ended:
+  // kDone when it completed soundly, else kDamaged or kOutOfMemory. Ends
+  // nothing itself, so that the caller can tidy up before its box.
+  Step Drain();
 
  protected:
   ~ProgramSource() = default;

@@ -33,64 +33,11 @@ void* ResizeBlock(void* block, size_t size) {
 void FreeBlock(void* block) { std::free(block); }
 
 void SetAllocationLimitForTesting(size_t bytes) { g_allocationLimit = bytes; }
+
 size_t ResizeCountForTesting() { return g_resizes; }
 
 std::u16string ToU16(const Text& text) { return std::u16string(text.Data(), text.Length()); }
 Text FromU16(const std::u16string& text) { return Text(text.data(), text.size()); }
-
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;  // a lone surrogate has no UTF-8 form
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-std::u16string FromUtf8(const std::string& text) {
-  std::u16string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    uint32_t c;
-    size_t n;
-    if (b < 0x80) { c = b; n = 1; }
-    else if ((b >> 5) == 6) { c = b & 0x1F; n = 2; }
-    else if ((b >> 4) == 14) { c = b & 0x0F; n = 3; }
-    else { c = b & 0x07; n = 4; }
-    for (size_t k = 1; k < n && i + k < text.size(); ++k)
-      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    i += n;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
-}
 
 void MemoryPlatform::SetRegistryText(const std::u16string& name, const std::u16string& text) {
   std::vector<uint8_t> bytes;
@@ -113,8 +60,8 @@ Text MemoryPlatform::ModulePath() {
   return FromU16(modulePath.substr(0, 260));
 }
 
-void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption) {
-  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError});
+void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason) {
+  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError, reason});
   calls.push_back("ExitProcess 0");
   throw ProcessEnded{0};
 }
@@ -194,7 +141,10 @@ void MemoryPlatform::CloseCurrentVersionKey() {
 
 Text MemoryPlatform::TempPath() {
   calls.push_back("GetTempPath");
-  return FromU16(tempPath.substr(0, 256));
+  // GetTempPathW(256, ...) writes nothing when the path and its NUL do not
+  // fit; it never hands back a cut-off path.
+  if (tempPath.size() >= 256) return Text();
+  return FromU16(tempPath);
 }
 
 bool MemoryPlatform::FileExists(const Text& path) {
@@ -213,6 +163,7 @@ CreateCopyResult MemoryPlatform::CreateCopy(const Text& path) {
   if (files.count(p) || Contains(folders, p)) return CreateCopyResult::kNameTaken;
   if (Contains(uncreatable, p)) return CreateCopyResult::kFailed;
   files[p].clear();
+  copies.push_back({p, {}});
   copyOpen = p;
   return CreateCopyResult::kCreated;
 }
@@ -227,6 +178,9 @@ uint32_t MemoryPlatform::WriteCopy(const void* bytes, uint32_t size) {
   }
   const auto* b = static_cast<const uint8_t*>(bytes);
   file.insert(file.end(), b, b + n);
+  // copies.back() is the open copy: CreateCopy records each one as it opens it.
+  std::vector<uint8_t>& record = copies.back().bytes;
+  record.insert(record.end(), b, b + n);
   return n;
 }
 
@@ -323,26 +277,33 @@ void MemoryPlatform::WaitAndClose(ProcessHandle process) {
 namespace {
 MemoryPlatform* g_active = nullptr;
 void ExhaustedOnMemoryPlatform() {
-  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath());
+  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath(),
+                             EndReason::kOutOfMemory);
 }
 }  // namespace
 
-int RunOnMemoryPlatform(MemoryPlatform& platform) {
-  MemoryPlatform* previous = g_active;
+ActivePlatform::ActivePlatform(MemoryPlatform& platform)
+    : previousPlatform_(g_active),
+      previousHandler_(SetMemoryExhaustedHandler(&ExhaustedOnMemoryPlatform)) {
   g_active = &platform;
-  SetMemoryExhaustedHandler(&ExhaustedOnMemoryPlatform);
-  int code = 0;
-  try {
-    RunLauncher(platform);
-  } catch (const ProcessEnded& ended) {
-    code = ended.exitCode;
-  }
-  g_active = previous;
+}
+
+ActivePlatform::~ActivePlatform() {
   // The handler reaches the platform through g_active: left installed with
   // no platform active, a later exhaustion would follow a null pointer
   // instead of aborting.
-  if (!previous) SetMemoryExhaustedHandler(nullptr);
-  return code;
+  g_active = previousPlatform_;
+  SetMemoryExhaustedHandler(previousHandler_);
+}
+
+int RunOnMemoryPlatform(MemoryPlatform& platform) {
+  ActivePlatform active(platform);
+  try {
+    RunLauncher(platform);
+  } catch (const ProcessEnded& ended) {
+    return ended.exitCode;
+  }
+  return 0;
 }
 
 }  // namespace stub

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/memory/Utf8.h"
 
 namespace stub {
 
@@ -24,6 +25,7 @@ struct RecordedBox {
   std::u16string text;
   std::u16string caption;
   uint32_t style = 0;  // always MB_ICONERROR (0x10) for the launcher's boxes
+  EndReason reason = EndReason::kDamaged;
 };
 
 struct RecordedStart {
@@ -81,6 +83,14 @@ class MemoryPlatform final : public Platform {
   std::vector<RecordedStart> starts;
   std::vector<std::string> calls;  // operation log, e.g. "QueryValue CurrentBuild"
   std::vector<std::u16string> removed;
+  // Every copy CreateCopy opened, with the bytes WriteCopy stored in it: kept
+  // after the launcher deletes the file, so that callers can tell which
+  // program it wrote (and how much of it, when the write fell short).
+  struct CreatedCopy {
+    std::u16string path;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<CreatedCopy> copies;
   bool packageOpen = false;
   bool keyOpen = false;
   bool copyHeld = false;
@@ -98,7 +108,8 @@ class MemoryPlatform final : public Platform {
   // --- Platform ------------------------------------------------------------
   Text CommandLine() override;
   Text ModulePath() override;
-  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption) override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption,
+                                     EndReason reason) override;
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
   uint64_t PackageFileSize() override;
@@ -131,6 +142,36 @@ class MemoryPlatform final : public Platform {
   void WaitAndClose(ProcessHandle process) override;
 };
 
+// For its lifetime, makes `platform` the one an exhausted allocation ends on
+// (its out-of-memory box, then ProcessEnded), and puts back the platform and
+// handler that were there before. Every run of core code on the in-memory
+// platform goes through one, so that no handler outlives its platform.
+class ActivePlatform {
+ public:
+  explicit ActivePlatform(MemoryPlatform& platform);
+  ~ActivePlatform();
+  ActivePlatform(const ActivePlatform&) = delete;
+  ActivePlatform& operator=(const ActivePlatform&) = delete;
+
+ private:
+  MemoryPlatform* previousPlatform_;
+  void (*previousHandler_)();
+};
+
+// Runs `body` as the launcher's process would run it on `platform`: true
+// when it returned, false when the process ended (the box is in
+// platform.boxes).
+template <typename Body>
+bool RunAsProcess(MemoryPlatform& platform, Body&& body) {
+  ActivePlatform active(platform);
+  try {
+    body();
+    return true;
+  } catch (const ProcessEnded&) {
+    return false;
+  }
+}
+
 // Runs the whole main sequence on `platform`, catching the end of the
 // process. Returns the exit code (0 when the sequence returned normally).
 int RunOnMemoryPlatform(MemoryPlatform& platform);
@@ -138,12 +179,13 @@ int RunOnMemoryPlatform(MemoryPlatform& platform);
 // Host allocator controls for tests: allocations larger than `bytes` fail
 // (0 lifts the limit). Lets tests reach the out-of-memory path safely.
 void SetAllocationLimitForTesting(size_t bytes);
+// What SystemSupportsSse2() answers on the host (true unless a test says
+// otherwise: every system the host build runs on saves those registers).
+void SetSse2SupportForTesting(bool supported);
 // Resizes of existing blocks so far (each may move and copy the block).
 size_t ResizeCountForTesting();
 
 std::u16string ToU16(const Text& text);
 Text FromU16(const std::u16string& text);
-std::string ToUtf8(const std::u16string& text);
-std::u16string FromUtf8(const std::string& text);
 
 }  // namespace stub

@@ -56,7 +56,7 @@ Text Win32Platform::ModulePath() {
   return Text(Utf16(path));
 }
 
-void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption) {
+void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason) {
   ShowBoxAndExit(text.Data(), caption.Data());
 }
 

@@ -20,7 +20,8 @@ class Win32Platform final : public Platform {
 
   Text CommandLine() override;
   Text ModulePath() override;
-  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption) override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption,
+                                     EndReason reason) override;
 
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;

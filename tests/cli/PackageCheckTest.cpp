@@ -1,12 +1,14 @@
 // verify's verdicts on packages the writer seals but the launcher must refuse.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "launcher/FatalMessages.h"
 #include "package/writer/PackageWriter.h"
+#include "platform/Memory.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
 
@@ -29,6 +31,18 @@ struct CheckCase {
 };
 
 class PackageCheckTest : public testing::TestWithParam<CheckCase> {};
+
+// A check leaves no out-of-memory handler behind pointing at a platform that
+// is gone: a later exhaustion aborts cleanly instead of following it.
+TEST(PackageCheckDeathTest, LeavesNoHandlerBehind) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        CheckPackage(std::vector<uint8_t>(300, 0xEE));
+        stub::MemoryExhausted();
+      },
+      testing::KilledBySignal(SIGABRT), "");
+}
 
 TEST_P(PackageCheckTest, StopsAtTheFirstFailingCheck) {
   const CheckCase& c = GetParam();

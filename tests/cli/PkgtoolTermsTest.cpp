@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "launcher/ArgumentList.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/Simulation.h"
 
@@ -280,6 +281,20 @@ TEST(LauncherCommandLineTest, QuotesThePathAndArgumentsWithBlanks) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(LauncherCommandLine(u"C:\\P\\Setup.exe", c.arguments), c.line);
+  }
+}
+
+// What simulate shows as the launcher's command line must split, by the
+// launcher's own rule, into exactly the arguments given: every character
+// from 1 to 32 separates, not only blanks.
+TEST(LauncherCommandLineTest, SplitsBackIntoTheSameArguments) {
+  const std::vector<std::u16string> arguments = {
+      u"/s", u"a\nb", u"x\x01y", u"\x1Fend", u"two words", u"tab\there", u"\r", u"D:\\T\\"};
+  const std::u16string line = LauncherCommandLine(u"C:\\P\\Setup.exe", arguments);
+  const stub::ArgumentList split(line.c_str(), stub::Text(u"C:\\P\\Setup.exe"));
+  ASSERT_EQ(split.Count(), static_cast<int>(arguments.size())) << stub::ToUtf8(line);
+  for (size_t i = 0; i < arguments.size(); ++i) {
+    EXPECT_EQ(stub::ToU16(split.Argument(static_cast<int>(i) + 1)), arguments[i]);
   }
 }
 

@@ -139,6 +139,13 @@ check "trailing data kept" cmp -s <(tail -c 5000 full.exe) trailing.bin
 (mkdir -p ex && cd ex && "$PKGTOOL" extract -q ../full.exe) || fail "extract with default names"
 check "default x86 name" cmp -s ex/full.x86.exe prog32.bin
 check "default x64 name" cmp -s ex/full.x64.exe prog64.bin
+# A run that fails on one target writes none: no complete x86 program is left
+# behind when the x64 one cannot be written.
+"$PKGTOOL" extract -q full.exe --x86 ok.exe --x64 missing-dir/x64.exe 2> stderr.txt
+[[ $? -eq 2 ]] || fail "extract to a missing folder does not exit 2"
+checks=$((checks + 1))
+[[ ! -e ok.exe ]] || fail "a failed extract left ok.exe behind"
+compgen -G 'ok.exe.tmp-*' > /dev/null && fail "a failed extract left a temporary file behind"
 
 # Same inputs, same bytes, whatever the thread timing.
 check "rebuild" "$PKGTOOL" build -q -o again.exe --stub stub.exe --x86 prog32.bin \

@@ -7,6 +7,8 @@
 #include <random>
 #include <vector>
 
+#include "platform/memory/MemoryPlatform.h"
+
 namespace stub {
 namespace {
 
@@ -80,6 +82,22 @@ INSTANTIATE_TEST_SUITE_P(Paths, Crc32PathTest,
                                          CrcPath{"Portable", detail::Crc32UpdatePortable, false},
                                          CrcPath{"Folded", detail::Crc32UpdateFolded, true}),
                          [](const testing::TestParamInfo<CrcPath>& info) { return info.param.name; });
+
+// The processor's word alone never takes the folded path: on a Windows that
+// does not save the SSE registers (NT 4) its first instruction would fault.
+TEST(Crc32Test, FoldsOnlyWhereWindowsAndTheProcessorBothAgree) {
+#if defined(__i386__) || defined(__x86_64__)
+  const bool processorCan = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+#else
+  const bool processorCan = false;
+#endif
+  for (const bool windowsSaves : {false, true}) {
+    SetSse2SupportForTesting(windowsSaves);
+    detail::Crc32ForgetProbe();
+    EXPECT_EQ(detail::Crc32CanFold(), windowsSaves && processorCan) << "Windows saves: " << windowsSaves;
+    EXPECT_EQ(Crc32("123456789", 9), 0xCBF43926u);
+  }
+}
 
 TEST(Crc32Test, UpdateContinuesAChecksum) {
   const char text[] = "The setup package has been truncated.";

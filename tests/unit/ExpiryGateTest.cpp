@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -87,22 +88,18 @@ class CheckExpiryTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckExpiryTest, RefusesWithThePackagesOwnTextAndReadsTheClockOnlyWhenDated) {
   const CheckCase& c = GetParam();
-  MemoryPlatform platform;
-  platform.packageBytes.assign(kMessageOffset, 0xEE);
-  for (char16_t unit : kExpiredText) {
-    platform.packageBytes.push_back(static_cast<uint8_t>(unit));
-    platform.packageBytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  ASSERT_TRUE(platform.OpenPackageFile(Text(u"x")));
+  std::vector<uint8_t> file(kMessageOffset, 0xEE);
+  const std::vector<uint8_t> text = test::Utf16Bytes(kExpiredText);
+  file.insert(file.end(), text.begin(), text.end());
+  test::LauncherScene scene(file);
+  MemoryPlatform& platform = scene.platform;
   platform.today = c.today;
-  StubContext context{platform,
-                      ArgumentList(platform.commandLine.c_str(), FromU16(platform.modulePath))};
   PackageHeader header = ExpiringOn(c.expiry);
   header.expiredMessage = {kMessageOffset, static_cast<uint16_t>(kExpiredText.size())};
 
   bool ended = false;
   try {
-    CheckExpiry(context, header);
+    CheckExpiry(scene.Context(), header);
   } catch (const ProcessEnded& end) {
     ended = true;
     EXPECT_EQ(end.exitCode, 0);
@@ -116,6 +113,7 @@ TEST_P(CheckExpiryTest, RefusesWithThePackagesOwnTextAndReadsTheClockOnlyWhenDat
     EXPECT_EQ(platform.boxes[0].text, kExpiredText);
     EXPECT_EQ(platform.boxes[0].caption, platform.modulePath);
     EXPECT_EQ(platform.boxes[0].style, MemoryPlatform::kMbIconError);
+    EXPECT_EQ(platform.boxes[0].reason, EndReason::kExpired);
   }
 }
 

@@ -9,7 +9,7 @@
 #include "launch/TemporaryCopy.h"
 #include "launcher/FatalMessages.h"
 #include "platform/memory/MemoryPlatform.h"
-#include "tests/unit/ProgramPieces.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -193,19 +193,22 @@ class RunSetupProgramTest : public testing::TestWithParam<RunCase> {};
 
 TEST_P(RunSetupProgramTest, StartsHoldsWaitsAndCleansUp) {
   const RunCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.startFails = c.startFails;
   platform.universalNames[u"Z:\\Pkg\\Setup.exe"] = u"\\\\srv\\share\\Pkg\\Setup.exe";
   platform.files[kCopy] = {'M', 'Z'};
   platform.HoldCopy(FromU16(kCopy));
-  const std::u16string commandLine = u"Setup.exe " + c.arguments;
-  StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
+  platform.commandLine = u"Setup.exe " + c.arguments;
+  platform.modulePath = c.package;
 
   bool ended = false;
   try {
-    RunSetupProgram(context, FromU16(kCopy), c.majorVersion, 0, c.detached);
+    RunSetupProgram(scene.Context(), FromU16(kCopy), c.majorVersion, 0, c.detached);
   } catch (const ProcessEnded&) {
     ended = true;
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotExecute);
   }
 
   EXPECT_EQ(ended, c.startFails);
@@ -272,9 +275,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<RunCase>& info) { return info.param.name; });
 
 TEST(RunSetupProgramTest, CopyMadeByTheCopyStepIsHeldUntilTheStartReturns) {
-  MemoryPlatform platform;
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  ProgramPieces program({'M', 'Z', 1, 2});
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.commandLine = u"Setup.exe";
+  platform.modulePath = kPackage;
+  const StubContext& context = scene.Context();
+  test::ProgramPieces program({'M', 'Z', 1, 2});
 
   const Text copy = CreateTemporaryCopy(context, program);
   EXPECT_TRUE(platform.copyHeld);

@@ -11,6 +11,7 @@
 
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -203,14 +204,8 @@ void PrintTo(const ExhaustionCase& c, std::ostream* os) { *os << c.name; }
 
 class TStreamExhaustionTest : public testing::TestWithParam<ExhaustionCase> {
  protected:
-  void SetUp() override {
-    SetAllocationLimitForTesting(size_t{64} << 20);
-    SetMemoryExhaustedHandler([] { throw ProcessEnded{0}; });
-  }
-  void TearDown() override {
-    SetAllocationLimitForTesting(0);
-    SetMemoryExhaustedHandler(nullptr);
-  }
+  test::LauncherScene scene_;  // an exhausted allocation ends on its platform
+  test::AllocationCeiling ceiling_{size_t{64} << 20};
 };
 
 TEST_P(TStreamExhaustionTest, EndsTheProcessAndKeepsTheOldBlock) {

@@ -5,6 +5,7 @@
 #include "launcher/FatalMessages.h"
 #include "package/PackageMessage.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -55,22 +56,25 @@ TEST(PackageHeaderTest, WindowsSetElementsAreBitsOfBytes) {
   EXPECT_FALSE(set.Contains(64));
 }
 
-struct MessageFixture {
-  MemoryPlatform platform;
-  StubContext context{platform, ArgumentList(u"x", Text(u"C:\\Downloads\\Setup.exe"))};
-  explicit MessageFixture(const std::u16string& text, uint32_t offset = 200) {
-    platform.packageBytes.assign(offset, 0);
-    for (char16_t c : text) {
-      platform.packageBytes.push_back(static_cast<uint8_t>(c));
-      platform.packageBytes.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    platform.OpenPackageFile(Text(u"p"));
-  }
+std::vector<uint8_t> MessageFile(const std::u16string& text, uint32_t offset) {
+  std::vector<uint8_t> file(offset, 0);
+  const std::vector<uint8_t> bytes = test::Utf16Bytes(text);
+  file.insert(file.end(), bytes.begin(), bytes.end());
+  return file;
+}
+
+struct MessageFixture : test::LauncherScene {
+  explicit MessageFixture(const std::u16string& text, uint32_t offset = 200)
+      : LauncherScene(MessageFile(text, offset)) {}
+  // The box shown; a readable text ends with the reason it was shown for,
+  // an unreadable one as a damaged package.
   std::u16string Show(MessageDescriptor d, const Text* user) {
-    EXPECT_THROW(ShowPackageMessage(context, d, user), ProcessEnded);
+    EXPECT_THROW(ShowPackageMessage(Context(), d, user, EndReason::kWrongWidth), ProcessEnded);
     EXPECT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes.at(0).caption, u"C:\\Downloads\\Setup.exe");
     EXPECT_EQ(platform.boxes.at(0).style, MemoryPlatform::kMbIconError);
+    const bool damaged = platform.boxes.at(0).text == FatalMessageText(FatalMessage::kDamaged);
+    EXPECT_EQ(platform.boxes.at(0).reason, damaged ? EndReason::kDamaged : EndReason::kWrongWidth);
     return platform.boxes.at(0).text;
   }
 };

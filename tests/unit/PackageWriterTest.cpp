@@ -12,22 +12,12 @@
 #include "package/CRC32.h"
 #include "package/VerifyPackage.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub::writer {
 namespace {
 
-// Bytes that compress, but not to nothing: runs of a repeating pattern broken
-// by pseudo-random noise.
-std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed) {
-  std::vector<uint8_t> bytes(size);
-  uint32_t x = seed * 2654435761u + 1;
-  for (size_t i = 0; i < size; ++i) {
-    x = x * 1103515245u + 12345u;
-    bytes[i] = (i % 64 < 40) ? static_cast<uint8_t>("MZsetup program body "[i % 21])
-                             : static_cast<uint8_t>(x >> 24);
-  }
-  return bytes;
-}
+using test::SampleProgram;
 
 PackageLocator LocatorIn(const std::vector<uint8_t>& bytes) {
   uint8_t raw[kLocatorSize];
@@ -54,14 +44,11 @@ std::vector<uint8_t> Unpacked(const BuiltPackage& p, const PayloadDescriptor& d)
 
 // The launcher's own integrity check over the written bytes.
 std::u16string LauncherVerdict(const std::vector<uint8_t>& bytes) {
-  MemoryPlatform platform;
-  platform.packageBytes = bytes;
-  platform.OpenPackageFile(Text(u"C:\\Downloads\\Setup.exe"));
-  StubContext context{platform, ArgumentList(u"Setup.exe", Text(u"C:\\Downloads\\Setup.exe"))};
+  test::LauncherScene scene(bytes);
   try {
-    VerifyPackage(context);
+    VerifyPackage(scene.Context());
   } catch (const ProcessEnded&) {
-    return platform.boxes.empty() ? u"?" : platform.boxes[0].text;
+    return scene.Box().value_or(u"?");
   }
   return u"";
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -110,16 +111,14 @@ class SelectPayloadTest : public testing::TestWithParam<SelectCase> {};
 
 TEST_P(SelectPayloadTest, HandsOnTheWholeDescriptorOrShowsTheWrongWidthText) {
   const SelectCase& c = GetParam();
-  MemoryPlatform platform;
+  std::vector<uint8_t> file(kMessageOffset, 0);
+  const std::vector<uint8_t> text = test::Utf16Bytes(kWrongWidthText);
+  file.insert(file.end(), text.begin(), text.end());
+  test::LauncherScene scene(file);
+  MemoryPlatform& platform = scene.platform;
   platform.wow64 = c.wow64;
-  platform.packageBytes.assign(kMessageOffset, 0);
-  for (char16_t unit : kWrongWidthText) {
-    platform.packageBytes.push_back(static_cast<uint8_t>(unit));
-    platform.packageBytes.push_back(static_cast<uint8_t>(unit >> 8));
-  }
-  ASSERT_TRUE(platform.OpenPackageFile(Text(u"x")));
-  const std::u16string line = u"Setup.exe " + c.arguments;
-  StubContext context{platform, ArgumentList(line.c_str(), FromU16(platform.modulePath))};
+  platform.commandLine = u"Setup.exe " + c.arguments;
+  const StubContext& context = scene.Context();
   PackageHeader header = WithPayloads(c.offset32, c.offset64);
   header.wrongWidthMessage = {kMessageOffset, static_cast<uint16_t>(kWrongWidthText.size())};
 
@@ -128,6 +127,7 @@ TEST_P(SelectPayloadTest, HandsOnTheWholeDescriptorOrShowsTheWrongWidthText) {
     ASSERT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes[0].text, kWrongWidthText);  // no substitution
     EXPECT_EQ(platform.boxes[0].caption, platform.modulePath);
+    EXPECT_EQ(platform.boxes[0].reason, EndReason::kWrongWidth);
     return;
   }
   const PayloadDescriptor chosen = SelectPayload(context, header);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -9,7 +10,7 @@
 #include "launcher/FatalMessages.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
-#include "tests/unit/ProgramPieces.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -71,13 +72,15 @@ class PlacementTest : public testing::TestWithParam<PlacementCase> {};
 
 TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
   const PlacementCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.tempPath = c.tempPath;
   for (const auto& f : c.existingFiles) platform.files[f] = {'o', 'l', 'd'};
   platform.folders = c.existingFolders;
-  const std::u16string commandLine = u"\"" + c.package + u"\" " + c.arguments;
-  StubContext context{platform, ArgumentList(commandLine.c_str(), FromU16(c.package))};
-  ProgramPieces program(kProgram);
+  platform.commandLine = u"\"" + c.package + u"\" " + c.arguments;
+  platform.modulePath = c.package;
+  const StubContext& context = scene.Context();
+  test::ProgramPieces program(kProgram);
 
   const Text path = CreateTemporaryCopy(context, program);
 
@@ -108,6 +111,11 @@ INSTANTIATE_TEST_SUITE_P(
         PlacementCase{"TempFolderThenMoreArguments", u"/TeMp D:\\A /s", u"D:\\A\\Setup.exe"},
         PlacementCase{"FolderWithoutTempIsIgnored", u"D:\\A", kTemp + u"Setup.exe"},
         PlacementCase{"EmptyTempPathMeansDriveC", u"", u"C:\\Setup.exe", true, u""},
+        // GetTempPathW(256) writes nothing for a path that does not fit with its NUL.
+        PlacementCase{"TempPathOf255FitsWithItsNul", u"", u"C:\\" + std::u16string(251, u'a') +
+                      u"\\Setup.exe", true, u"C:\\" + std::u16string(251, u'a') + u"\\"},
+        PlacementCase{"TempPathOf256MeansDriveC", u"", u"C:\\Setup.exe", true,
+                      u"C:\\" + std::u16string(252, u'a') + u"\\"},
         PlacementCase{"TempPathGetsBackslash", u"", u"C:\\Tmp\\Setup.exe", true, u"C:\\Tmp"},
         PlacementCase{"SecondNumberTaken", u"", kTemp + u"Setup3.exe", true, kTemp, kPackage,
                       {kTemp + u"Setup.exe", kTemp + u"Setup2.exe"}},
@@ -134,63 +142,77 @@ struct CopyFailureCase {
   std::optional<uint32_t> shortWrite;
   size_t failAfter;  // pieces the program delivers before it fails
   ProgramSource::Step failure;
-  std::u16string box;
+  EndReason reason;  // of the one box shown
 };
 void PrintTo(const CopyFailureCase& c, std::ostream* os) { *os << c.name; }
 
-class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {
- protected:
-  void SetUp() override { SetMemoryExhaustedHandler([] { throw ProcessEnded{1}; }); }
-  void TearDown() override { SetMemoryExhaustedHandler(nullptr); }
-};
+std::u16string BoxText(EndReason reason) {
+  switch (reason) {
+    case EndReason::kDamaged: return FatalMessageText(FatalMessage::kDamaged);
+    case EndReason::kCannotCreateCopy: return CannotCreateCopyText();
+    case EndReason::kOutOfMemory: return kMsgOutOfMemory;
+    default: return u"(no box the copy step shows)";
+  }
+}
+
+class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {};
 
 TEST_P(CopyFailureTest, ShowsTheFirstTrueBoxAndLeavesNoFile) {
   const CopyFailureCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   if (c.uncreatable) platform.uncreatable = {u"D:\\A\\Setup.exe"};
   platform.shortWrite = c.shortWrite;
   platform.clockStep = 5000;  // the progress window is up from the first piece
-  StubContext context{platform, ArgumentList(u"Setup.exe /temp D:\\A", FromU16(kPackage))};
-  ProgramPieces program(kProgram, 2, c.failAfter, c.failure);
+  platform.commandLine = u"Setup.exe /temp D:\\A";
+  const StubContext& context = scene.Context();
+  test::ProgramPieces program(kProgram, 2, c.failAfter, c.failure);
 
-  try {
-    CreateTemporaryCopy(context, program);
-    ADD_FAILURE() << "the copy step returned";
-  } catch (const ProcessEnded& ended) {
-    if (c.box.empty()) {
-      EXPECT_EQ(ended.exitCode, 1) << "not the out-of-memory end";
-    }
-  }
+  EXPECT_THROW(CreateTemporaryCopy(context, program), ProcessEnded);
 
-  if (!c.box.empty()) {
-    ASSERT_EQ(platform.boxes.size(), 1u);
-    EXPECT_EQ(platform.boxes[0].text, c.box);
-    EXPECT_EQ(platform.boxes[0].caption, kPackage);
-  }
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].text, BoxText(c.reason));
+  EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_EQ(platform.boxes[0].reason, c.reason);
   EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
   EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), !c.uncreatable);
   EXPECT_TRUE(platform.copyOpen.empty());
   EXPECT_FALSE(platform.copyHeld);
   EXPECT_FALSE(platform.progressOpen);
   EXPECT_FALSE(platform.CallMade("CreateCopy D:\\A\\Setup2.exe"));
+
+  // The platform's record outlives the removed file and holds what reached
+  // it: the pieces before the failure, cut at the short write.
+  ASSERT_EQ(platform.copies.size(), c.uncreatable ? 0u : 1u);
+  if (!c.uncreatable) {
+    size_t reached = std::min<size_t>(kProgram.size(), 2 * std::min<size_t>(c.failAfter, 4));
+    if (c.shortWrite) reached = std::min<size_t>(reached, *c.shortWrite);
+    EXPECT_EQ(platform.copies[0].path, u"D:\\A\\Setup.exe");
+    EXPECT_EQ(platform.copies[0].bytes,
+              std::vector<uint8_t>(kProgram.begin(), kProgram.begin() + reached));
+  }
 }
 
-const std::u16string kDamagedText = FatalMessageText(FatalMessage::kDamaged);
-constexpr size_t kNever = ProgramPieces::kNever;
+constexpr size_t kNever = test::ProgramPieces::kNever;
 using Step = ProgramSource::Step;
+constexpr EndReason kDamaged = EndReason::kDamaged;
+constexpr EndReason kCannotCopy = EndReason::kCannotCreateCopy;
+constexpr EndReason kOutOfMemory = EndReason::kOutOfMemory;
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, CopyFailureTest,
     testing::Values(
-        CopyFailureCase{"Uncreatable", true, std::nullopt, kNever, Step::kDamaged, CannotCreateCopyText()},
+        CopyFailureCase{"Uncreatable", true, std::nullopt, kNever, Step::kDamaged, kCannotCopy},
         // The program is checked to its end before the copy is blamed.
-        CopyFailureCase{"UncreatableAndDamaged", true, std::nullopt, 3, Step::kDamaged, kDamagedText},
-        CopyFailureCase{"ShortWrite", false, 3u, kNever, Step::kDamaged, CannotCreateCopyText()},
-        CopyFailureCase{"ShortWriteAndDamagedFurtherOn", false, 3u, 3, Step::kDamaged, kDamagedText},
-        CopyFailureCase{"NothingWritten", false, 0u, kNever, Step::kDamaged, CannotCreateCopyText()},
-        CopyFailureCase{"DamagedPartWay", false, std::nullopt, 2, Step::kDamaged, kDamagedText},
-        CopyFailureCase{"DamagedBeforeTheFirstPiece", false, std::nullopt, 0, Step::kDamaged, kDamagedText},
-        CopyFailureCase{"OutOfMemoryPartWay", false, std::nullopt, 2, Step::kOutOfMemory, u""}),
+        CopyFailureCase{"UncreatableAndDamaged", true, std::nullopt, 3, Step::kDamaged, kDamaged},
+        CopyFailureCase{"UncreatableAndOutOfMemory", true, std::nullopt, 3, Step::kOutOfMemory, kOutOfMemory},
+        CopyFailureCase{"ShortWrite", false, 3u, kNever, Step::kDamaged, kCannotCopy},
+        CopyFailureCase{"ShortWriteAndDamagedFurtherOn", false, 3u, 3, Step::kDamaged, kDamaged},
+        CopyFailureCase{"ShortWriteAndOutOfMemoryFurtherOn", false, 3u, 3, Step::kOutOfMemory, kOutOfMemory},
+        CopyFailureCase{"NothingWritten", false, 0u, kNever, Step::kDamaged, kCannotCopy},
+        CopyFailureCase{"DamagedPartWay", false, std::nullopt, 2, Step::kDamaged, kDamaged},
+        CopyFailureCase{"DamagedBeforeTheFirstPiece", false, std::nullopt, 0, Step::kDamaged, kDamaged},
+        CopyFailureCase{"OutOfMemoryPartWay", false, std::nullopt, 2, Step::kOutOfMemory, kOutOfMemory}),
     [](const testing::TestParamInfo<CopyFailureCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -207,10 +229,12 @@ class CopyProgressTest : public testing::TestWithParam<ProgressCase> {};
 
 TEST_P(CopyProgressTest, AppearsOnlyAfterTheDelayAndIsGoneAtTheEnd) {
   const ProgressCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.clockStep = c.millisecondsPerTick;
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  ProgramPieces program(kProgram, 2);
+  platform.commandLine = u"Setup.exe";
+  const StubContext& context = scene.Context();
+  test::ProgramPieces program(kProgram, 2);
 
   CreateTemporaryCopy(context, program);
 
@@ -241,11 +265,13 @@ class CreationRaceTest : public testing::TestWithParam<RaceCase> {};
 
 TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
   const RaceCase& c = GetParam();
-  MemoryPlatform platform;
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
   platform.takenAtCreation = c.takenAtCreation;
   for (const auto& f : c.existing) platform.files[f] = {'o', 'l', 'd'};
-  StubContext context{platform, ArgumentList(u"Setup.exe", FromU16(kPackage))};
-  ProgramPieces program(kProgram);
+  platform.commandLine = u"Setup.exe";
+  const StubContext& context = scene.Context();
+  test::ProgramPieces program(kProgram);
 
   const Text path = CreateTemporaryCopy(context, program);
 
@@ -286,6 +312,7 @@ TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) 
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
   EXPECT_EQ(platform.boxes[0].caption, kPackage);
+  EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotCreateCopy);
   EXPECT_FALSE(platform.CallMade("FileExists D:\\A\\Setup0.exe"));
 }
 

@@ -9,6 +9,7 @@
 #include "launcher/FatalMessages.h"
 #include "package/CRC32.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -55,13 +56,11 @@ TEST_P(VerifyPackageTest, GivesTheExpectedVerdict) {
   f.StoreLocator();
   if (c.damage) c.damage(f.bytes);
 
-  MemoryPlatform platform;
-  platform.packageBytes = f.bytes;
-  ASSERT_TRUE(platform.OpenPackageFile(Text(u"C:\\Downloads\\Setup.exe")));
-  StubContext context{platform, ArgumentList(u"Setup.exe", Text(u"C:\\Downloads\\Setup.exe"))};
+  test::LauncherScene scene(f.bytes);
+  const MemoryPlatform& platform = scene.platform;
   bool ended = false;
   try {
-    const PackageLocator result = VerifyPackage(context);
+    const PackageLocator result = VerifyPackage(scene.Context());
     EXPECT_EQ(result.packageOffset, f.locator.packageOffset);
   } catch (const ProcessEnded& e) {
     ended = true;
@@ -81,6 +80,7 @@ TEST_P(VerifyPackageTest, GivesTheExpectedVerdict) {
       EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(expected)));
       EXPECT_EQ(platform.boxes[0].caption, u"C:\\Downloads\\Setup.exe");
       EXPECT_EQ(platform.boxes[0].style, MemoryPlatform::kMbIconError);
+      EXPECT_EQ(platform.boxes[0].reason, EndReasonOf(expected));
       break;
     }
   }
@@ -152,13 +152,12 @@ TEST(VerifyPackageTest, HugeSpanIsRefusedWithoutAllocatingIt) {
   Fixture f;
   f.locator.crcLength = 0x7FFFFFFF;
   f.StoreLocator();
-  MemoryPlatform platform;
-  platform.packageBytes = f.bytes;
-  platform.OpenPackageFile(Text(u"p"));
-  StubContext context{platform, ArgumentList(u"p", Text(u"p"))};
-  SetAllocationLimitForTesting(1 << 20);
-  EXPECT_THROW(VerifyPackage(context), ProcessEnded);
-  SetAllocationLimitForTesting(0);
+  test::LauncherScene scene(f.bytes);
+  const MemoryPlatform& platform = scene.platform;
+  {
+    test::AllocationCeiling ceiling(1 << 20);
+    EXPECT_THROW(VerifyPackage(scene.Context()), ProcessEnded);
+  }
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
 }
@@ -188,18 +187,15 @@ TEST_P(ChecksumPiecesTest, ChecksCoverEveryByteWithinOnePieceOfMemory) {
   std::copy(raw, raw + kLocatorSize, bytes.begin() + kLocatorOffset);
   if (c.damagedAt >= 0) bytes[kStubSize + static_cast<size_t>(c.damagedAt)] ^= 0x01;
 
-  MemoryPlatform platform;
-  platform.packageBytes = bytes;
-  platform.OpenPackageFile(Text(u"p"));
-  StubContext context{platform, ArgumentList(u"p", Text(u"p"))};
-  SetAllocationLimitForTesting(kChecksumPiece);
+  test::LauncherScene scene(bytes);
+  const MemoryPlatform& platform = scene.platform;
   bool passed = true;
   try {
-    VerifyPackage(context);
+    test::AllocationCeiling ceiling(kChecksumPiece);
+    VerifyPackage(scene.Context());
   } catch (const ProcessEnded&) {
     passed = false;
   }
-  SetAllocationLimitForTesting(0);
   EXPECT_EQ(passed, c.damagedAt < 0);
   if (!passed) {
     ASSERT_EQ(platform.boxes.size(), 1u);

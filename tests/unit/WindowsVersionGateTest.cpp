@@ -7,9 +7,12 @@
 #include <vector>
 
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
+
+using test::Utf16Bytes;
 
 WindowsVersionSet SetOf(std::initializer_list<unsigned> elements) {
   WindowsVersionSet set;
@@ -29,14 +32,6 @@ WindowsVersionSet AllBut(unsigned element) {
   return set;
 }
 
-std::vector<uint8_t> Utf16(const std::u16string& s) {
-  std::vector<uint8_t> b;
-  for (char16_t c : s) {
-    b.push_back(static_cast<uint8_t>(c));
-    b.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  return b;
-}
 
 // ---------------------------------------------------------------------------
 // The dispatch table: version facts against the allowed set.
@@ -226,12 +221,7 @@ struct RegistryCase {
 };
 
 // Terminated text as RegSetValueEx stores a REG_SZ.
-std::vector<uint8_t> Sz(const std::u16string& text) {
-  std::vector<uint8_t> bytes = Utf16(text);
-  bytes.push_back(0);
-  bytes.push_back(0);
-  return bytes;
-}
+std::vector<uint8_t> Sz(const std::u16string& text) { return Utf16Bytes(text, true); }
 
 struct CaseBuilder {
   RegistryCase c;
@@ -307,11 +297,11 @@ std::vector<RegistryCase> RegistryCases() {
   std::vector<uint8_t> fullBuild = Sz(std::u16string(63, u'2'));  // exactly 128 bytes
   // CurrentBuild padded with letters and no terminator, so that a later,
   // shorter read leaves stale units behind it in the shared buffer.
-  std::vector<uint8_t> paddedBuild = Utf16(u"27000" + std::u16string(40, u'X'));
-  std::vector<uint8_t> paddedOldBuild = Utf16(u"17763" + std::u16string(40, u'X'));
-  std::vector<uint8_t> displayNoNul = Utf16(u"ZZ");
-  std::vector<uint8_t> sixtyFourAs = Utf16(std::u16string(64, u'A'));
-  std::vector<uint8_t> releaseNoNul = Utf16(u"18");
+  std::vector<uint8_t> paddedBuild = Utf16Bytes(u"27000" + std::u16string(40, u'X'));
+  std::vector<uint8_t> paddedOldBuild = Utf16Bytes(u"17763" + std::u16string(40, u'X'));
+  std::vector<uint8_t> displayNoNul = Utf16Bytes(u"ZZ");
+  std::vector<uint8_t> sixtyFourAs = Utf16Bytes(std::u16string(64, u'A'));
+  std::vector<uint8_t> releaseNoNul = Utf16Bytes(u"18");
   std::vector<uint8_t> releaseWithTail = Sz(u"1810");
   for (char16_t ch : std::u16string(u"junk")) {
     releaseWithTail.push_back(static_cast<uint8_t>(ch));
@@ -360,7 +350,7 @@ std::vector<RegistryCase> RegistryCases() {
       B("Win11_DisplayVersionOf64UnitsUsedWhole").Build(u"27000").DisplayRaw(sixtyFourAs)
           .Win11(0, 2510).Refused(u"Windows 11 " + std::u16string(64, u'A'))
           .Reads(kWithDisplay),
-      B("Win11_CurrentBuildWithoutNul").BuildRaw(Utf16(u"22631")).Display(u"23H2")
+      B("Win11_CurrentBuildWithoutNul").BuildRaw(Utf16Bytes(u"22631")).Display(u"23H2")
           .Win11(0, 2209).Refused(u"Windows 11 23H2 (2023 Update)").Reads(kWithDisplay),
       // A CurrentBuild of exactly 128 bytes is read; its value saturates.
       B("Win11_CurrentBuildOf128BytesIsRead").BuildRaw(fullBuild).Display(u"30H1")
@@ -602,19 +592,18 @@ class CheckWindowsVersionTest : public testing::TestWithParam<CheckCase> {};
 
 TEST_P(CheckWindowsVersionTest, ReturnsTheMajorVersionOrShowsTheTextWithTheName) {
   const CheckCase& c = GetParam();
-  MemoryPlatform platform;
+  std::vector<uint8_t> file(kMessageOffset, 0);
+  const std::vector<uint8_t> text = Utf16Bytes(kUnsupportedText);
+  file.insert(file.end(), text.begin(), text.end());
+  test::LauncherScene scene(file);
+  MemoryPlatform& platform = scene.platform;
   platform.version = c.version;
   if (c.currentBuild) platform.SetRegistryText(u"CurrentBuild", c.currentBuild);
-  platform.packageBytes.assign(kMessageOffset, 0);
-  const std::vector<uint8_t> text = Utf16(kUnsupportedText);
-  platform.packageBytes.insert(platform.packageBytes.end(), text.begin(), text.end());
-  ASSERT_TRUE(platform.OpenPackageFile(Text(u"x")));
-  StubContext context{platform,
-                      ArgumentList(platform.commandLine.c_str(), FromU16(platform.modulePath))};
+  const StubContext& context = scene.Context();
   PackageHeader header;
   header.allowedWindows = c.allowed;
-  header.win10MaxRelease = 9999;
-  header.win11MaxRelease = 9999;
+  header.win10MaxRelease = kOpenEndedRelease;
+  header.win11MaxRelease = kOpenEndedRelease;
   header.unsupportedWindowsMessage = {kMessageOffset,
                                       static_cast<uint16_t>(kUnsupportedText.size())};
 
@@ -627,6 +616,7 @@ TEST_P(CheckWindowsVersionTest, ReturnsTheMajorVersionOrShowsTheTextWithTheName)
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, c.box);
   EXPECT_EQ(platform.boxes[0].caption, platform.modulePath);
+  EXPECT_EQ(platform.boxes[0].reason, EndReason::kUnsupportedWindows);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -664,36 +654,36 @@ TEST_P(ParseLeadingDigitsTest, ReadsTheLeadingDecimalDigits) {
 
 std::vector<uint8_t> WithUnit(std::u16string s, char16_t unit, std::u16string tail) {
   s.push_back(unit);
-  return Utf16(s + tail);
+  return Utf16Bytes(s + tail);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Data, ParseLeadingDigitsTest,
     testing::Values(
-        DigitsCase{"Build", Utf16(u"19045"), 10, 19045},
+        DigitsCase{"Build", Utf16Bytes(u"19045"), 10, 19045},
         DigitsCase{"BuildWithNul", Sz(u"19045"), 12, 19045},
-        DigitsCase{"StopsAtPoint", Utf16(u"19045.1234"), 20, 19045},
-        DigitsCase{"LeadingLetter", Utf16(u"A19045"), 12, 0},
-        DigitsCase{"LeadingBlank", Utf16(u" 19045"), 12, 0},
+        DigitsCase{"StopsAtPoint", Utf16Bytes(u"19045.1234"), 20, 19045},
+        DigitsCase{"LeadingLetter", Utf16Bytes(u"A19045"), 12, 0},
+        DigitsCase{"LeadingBlank", Utf16Bytes(u" 19045"), 12, 0},
         DigitsCase{"Empty", {}, 0, 0},
-        DigitsCase{"OneByteOnly", Utf16(u"7"), 1, 0},
-        DigitsCase{"OddCountDropsLastByte", Utf16(u"1809"), 7, 180},
-        DigitsCase{"CountLimitsTheUnits", Utf16(u"19045"), 4, 19},
-        DigitsCase{"LeadingZeros", Utf16(u"0000019045"), 20, 19045},
-        DigitsCase{"StopsAtNul", Utf16(std::u16string(u"12") + u'\0' + u"34"), 10, 12},
+        DigitsCase{"OneByteOnly", Utf16Bytes(u"7"), 1, 0},
+        DigitsCase{"OddCountDropsLastByte", Utf16Bytes(u"1809"), 7, 180},
+        DigitsCase{"CountLimitsTheUnits", Utf16Bytes(u"19045"), 4, 19},
+        DigitsCase{"LeadingZeros", Utf16Bytes(u"0000019045"), 20, 19045},
+        DigitsCase{"StopsAtNul", Utf16Bytes(std::u16string(u"12") + u'\0' + u"34"), 10, 12},
         // Units are whole 16-bit values: a digit's low byte with a high byte set is no digit.
         DigitsCase{"HighByteMakesNoDigit", WithUnit(u"1", u'\u0131', u"2"), 6, 1},
         DigitsCase{"FullwidthDigitIsNoDigit", WithUnit(u"", u'\uFF11', u"2"), 4, 0},
-        DigitsCase{"ColonIsNoDigit", Utf16(u"12:3"), 8, 12},
-        DigitsCase{"SlashIsNoDigit", Utf16(u"12/3"), 8, 12},
+        DigitsCase{"ColonIsNoDigit", Utf16Bytes(u"12:3"), 8, 12},
+        DigitsCase{"SlashIsNoDigit", Utf16Bytes(u"12/3"), 8, 12},
         // Beyond the signed 32-bit range the value saturates.
-        DigitsCase{"Int32Max", Utf16(u"2147483647"), 20, INT32_MAX},
-        DigitsCase{"Int32MaxPlusOne", Utf16(u"2147483648"), 20, INT32_MAX},
-        DigitsCase{"WrapsUnsigned32", Utf16(u"4294967296"), 20, INT32_MAX},
-        DigitsCase{"ElevenNines", Utf16(u"99999999999"), 22, INT32_MAX},
-        DigitsCase{"TwentyNines", Utf16(u"99999999999999999999"), 40, INT32_MAX},
-        DigitsCase{"SixtyFourDigits", Utf16(std::u16string(64, u'9')), 128, INT32_MAX},
-        DigitsCase{"NineDigits", Utf16(u"999999999"), 18, 999999999}),
+        DigitsCase{"Int32Max", Utf16Bytes(u"2147483647"), 20, INT32_MAX},
+        DigitsCase{"Int32MaxPlusOne", Utf16Bytes(u"2147483648"), 20, INT32_MAX},
+        DigitsCase{"WrapsUnsigned32", Utf16Bytes(u"4294967296"), 20, INT32_MAX},
+        DigitsCase{"ElevenNines", Utf16Bytes(u"99999999999"), 22, INT32_MAX},
+        DigitsCase{"TwentyNines", Utf16Bytes(u"99999999999999999999"), 40, INT32_MAX},
+        DigitsCase{"SixtyFourDigits", Utf16Bytes(std::u16string(64, u'9')), 128, INT32_MAX},
+        DigitsCase{"NineDigits", Utf16Bytes(u"999999999"), 18, 999999999}),
     [](const testing::TestParamInfo<DigitsCase>& info) { return info.param.label; });
 
 }  // namespace

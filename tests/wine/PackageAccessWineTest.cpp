@@ -73,6 +73,46 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenPackageCase{"LocatorZeroed", LocatorZeroed, FatalMessage::kDamaged}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The launcher checks a package by folding it with PCLMULQDQ where the
+// processor has that and SSE4.1, and through tables elsewhere. The suite runs
+// on a processor model with both; these cases run the 32-bit stub on one with
+// neither, so the table path, too, runs as 32-bit code.
+struct TablePathCase {
+  const char* name;
+  std::function<std::vector<uint8_t>(const stub::writer::BuiltPackage&)> make;
+  bool damaged;
+};
+void PrintTo(const TablePathCase& c, std::ostream* os) { *os << c.name; }
+
+class TablePathWineTest : public WineTest, public ::testing::WithParamInterface<TablePathCase> {};
+
+TEST_P(TablePathWineTest, ChecksThePackageWithoutPclmulqdq) {
+  const Harness& harness = Harness::Get();
+  if (!harness.Emulated32() || harness.CpuModels().size() < 2) {
+    GTEST_SKIP() << "only an emulated processor can be chosen; here the checksum takes the path of the "
+                    "machine's own processor, and the unit tests run both";
+  }
+  const auto built = stub::writer::BuildPackage(RunnableRecipe());
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, GetParam().make(built));
+  RunOptions options;
+  options.cpu = harness.CpuModels()[1];
+  const RunResult run = wine.Run(kPackagePath, options);
+  if (GetParam().damaged) {
+    ExpectOneErrorBox(run, Fatal(FatalMessage::kDamaged));
+  } else {
+    ExpectOneFinishedStart(run);
+  }
+}
+
+std::vector<uint8_t> Unchanged(const stub::writer::BuiltPackage& built) { return built.bytes; }
+
+INSTANTIATE_TEST_SUITE_P(Packages, TablePathWineTest,
+                         ::testing::Values(TablePathCase{"AsWritten", Unchanged, false},
+                                           TablePathCase{"FlippedByteInSpan", FlipInsideChecksumSpan, true},
+                                           TablePathCase{"FlippedLastByteOfSpan", FlipLastByteOfSpan, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Packages that differ from the written one only where the launcher does not
 // look: they still run.
 struct SoundPackageCase {

@@ -127,7 +127,7 @@ std::map<std::string, std::string> CleanEnvironment() {
     if (eq == std::string::npos) continue;
     const std::string name = entry.substr(0, eq);
     if (name == "DISPLAY" || name == "WAYLAND_DISPLAY" || name.rfind("WINE", 0) == 0 ||
-        name.rfind("SETUPPROG_", 0) == 0) {
+        name.rfind("SETUPPROG_", 0) == 0 || name.rfind("QEMU_", 0) == 0) {
       continue;
     }
     env[name] = entry.substr(eq + 1);
@@ -219,62 +219,6 @@ std::string WineTempFolder() {
 
 const char* WidthName(Width width) { return width == Width::k32 ? "win32" : "win64"; }
 
-std::string ToUtf8(const std::u16string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t c = text[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      out.push_back(static_cast<char>(0xC0 | c >> 6));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else if (c < 0x10000) {
-      out.push_back(static_cast<char>(0xE0 | c >> 12));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      out.push_back(static_cast<char>(0xF0 | c >> 18));
-      out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-  return out;
-}
-
-std::u16string ToUtf16(const std::string& text) {
-  std::u16string out;
-  for (size_t i = 0; i < text.size();) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    uint32_t c = b;
-    size_t n = 1;
-    if (b >= 0xF0) {
-      c = b & 0x07;
-      n = 4;
-    } else if (b >= 0xE0) {
-      c = b & 0x0F;
-      n = 3;
-    } else if (b >= 0xC0) {
-      c = b & 0x1F;
-      n = 2;
-    }
-    for (size_t k = 1; k < n && i + k < text.size(); ++k) {
-      c = c << 6 | (static_cast<unsigned char>(text[i + k]) & 0x3F);
-    }
-    i += n;
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out.push_back(static_cast<char16_t>(0xD800 + (c >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + (c & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(c));
-    }
-  }
-  return out;
-}
 
 // --- Harness ---------------------------------------------------------------
 
@@ -292,22 +236,40 @@ Harness::Harness() {
                                "/usr/lib64/wine/wine64", "/opt/wine-stable/bin/wine64"});
   server_ = FirstExecutable(
       {EnvOr("WINESERVER", ""), "wineserver", "/usr/lib/wine/wineserver", "/opt/wine-stable/bin/wineserver"});
+  const std::string tier = EnvOr("WINE32_TIER", "");
+  emulated32_ = tier == "emulated";
+  if (emulated32_) {
+    std::stringstream models(EnvOr("WINE32_CPUS", ""));
+    for (std::string model; models >> model;) cpus_.push_back(model);
+    if (cpus_.empty()) cpus_.push_back("max");
+  }
   // Wine's 32-bit loader is installed on many machines whose kernel cannot
   // run 32-bit code; only running it tells.
-  const std::string loader32 = FirstExecutable(
-      {EnvOr("WINE32", ""), "/usr/lib/wine/wine", "/usr/lib32/wine/wine", "/opt/wine-stable/bin/wine"});
+  const std::string loader32 =
+      tier == "none" ? std::string()
+                     : FirstExecutable({EnvOr("WINE32", ""), "/usr/lib/wine/wine", "/usr/lib32/wine/wine",
+                                        "/opt/wine-stable/bin/wine"});
   if (!loader32.empty()) {
     std::error_code ec;
     fs::create_directories(workDir_, ec);
     int code = -1;
     bool timedOut = false;
-    const fs::path out = workDir_ / "wine32-probe.txt";
-    if (Spawn({loader32, "--version"}, CleanEnvironment(), out, workDir_ / "wine32-probe.err", 60, &code,
-              &timedOut) &&
-        code == 0 && ReadText(out).rfind("wine-", 0) == 0) {
+    // Files of this process's own: the test processes start in parallel,
+    // and one must not read what another is still writing.
+    const std::string tag = std::to_string(getpid());
+    const fs::path out = workDir_ / ("wine32-probe-" + tag + ".txt");
+    const fs::path err = workDir_ / ("wine32-probe-" + tag + ".err");
+    if (Spawn({loader32, "--version"}, CleanEnvironment(), out, err, 60, &code, &timedOut) && code == 0 &&
+        ReadText(out).rfind("wine-", 0) == 0) {
       loader32_ = loader32;
     }
+    fs::remove(out, ec);
+    fs::remove(err, ec);
   }
+  if (loader32_.empty()) emulated32_ = false;
+  // A 32-bit Wine that was made for the run and does not start is a fault to
+  // report, not a reason to test the 64-bit stub instead.
+  const bool promised = tier == "emulated" || tier == "native";
 
   const fs::path stub32 = EnvOr("STUB32_EXE", WINE_TESTS_STUB32);
   const fs::path stub64 = EnvOr("STUB64_EXE", WINE_TESTS_STUB64);
@@ -318,6 +280,8 @@ Harness::Harness() {
     unavailable_ = "Wine is not installed completely (no wineserver found)";
   } else if (setupX64_.empty()) {
     unavailable_ = std::string("the test setup program is missing: ") + WINE_TESTS_SETUPPROG_X64;
+  } else if (promised && !Runs32BitPrograms()) {
+    unavailable_ = "the " + tier + " 32-bit Wine " + EnvOr("WINE32", "") + " does not start (--version)";
   } else if (Runs32BitPrograms() && fs::exists(stub32)) {
     stubPath_ = stub32;
   } else if (fs::exists(stub64)) {
@@ -342,9 +306,9 @@ Harness::Harness() {
 bool Harness::Supports(Width width) const {
   if (!unavailable_.empty()) return false;
   if (width == Width::k64) return true;
-  // A 32-bit prefix needs Wine's 32-bit loader, and a 64-bit stub cannot
-  // run on 32-bit Windows.
-  return Runs32BitPrograms() && !stubIs64_;
+  // A 32-bit prefix needs Wine's 32-bit loader running natively, and a 64-bit
+  // stub cannot run on 32-bit Windows.
+  return Runs32BitPrograms() && !emulated32_ && !stubIs64_;
 }
 
 std::string Harness::WhyNot(Width width) const {
@@ -354,6 +318,11 @@ std::string Harness::WhyNot(Width width) const {
     return "this machine cannot run 32-bit Windows programs under Wine, so there is no 32-bit Windows to "
            "test on";
   }
+  if (emulated32_) {
+    return "32-bit Windows (a WINEARCH=win32 prefix) cannot be made here: the kernel runs no 32-bit code, and "
+           "under qemu's emulation wineboot crashes making one; the launcher's 32-bit code runs on 64-bit "
+           "Windows (WoW64) instead";
+  }
   return "the stub under test is the 64-bit test build, which 32-bit Windows cannot run";
 }
 
@@ -362,6 +331,19 @@ const std::vector<uint8_t>& Harness::SetupProgram(Width width) const {
 }
 
 const std::string& Harness::Loader(Width width) const { return width == Width::k32 ? loader32_ : loader64_; }
+
+std::string Harness::StubDescription(const std::string& cpu) const {
+  const std::string name = stubPath_.filename().string();
+  if (stubIs64_) return name + " (64-bit test build)";
+  if (!emulated32_) return name + " (32-bit, native)";
+  return name + " (32-bit, qemu cpu " + (cpu.empty() ? cpus_.front() : cpu) + ")";
+}
+
+namespace {
+std::string lastRunDescription;
+}
+
+const std::string& LastRunDescription() { return lastRunDescription; }
 
 fs::path Harness::Template(Width width, std::string* error) {
   const fs::path dir = workDir_ / (std::string("template-") + WidthName(width));
@@ -608,10 +590,15 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   for (const auto& [k, v] : options.environment) launchEnv[k] = v;
   std::vector<std::string> arguments = {windowsPath};
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
+  const Harness& harness = Harness::Get();
+  if (harness.Emulated32()) launchEnv["QEMU_CPU"] = options.cpu.empty() ? harness.CpuModels().front() : options.cpu;
+  lastRunDescription = harness.StubDescription(options.cpu);
   result.relayLog = folder_ / (tag + "-relay.log");
-  if (!RunWine(arguments, launchEnv, folder_ / (tag + "-launcher.out"), result.relayLog,
-               options.timeoutSeconds, &result.exitCode, &result.timedOut)) {
-    result.problem = "cannot start " + Harness::Get().Loader(width_);
+  std::vector<std::string> launch = {harness.StubLoader()};
+  launch.insert(launch.end(), arguments.begin(), arguments.end());
+  if (!Spawn(launch, launchEnv, folder_ / (tag + "-launcher.out"), result.relayLog, options.timeoutSeconds,
+             &result.exitCode, &result.timedOut)) {
+    result.problem = "cannot start " + harness.StubLoader();
     return result;
   }
   result.setupAtExit = ParseSetupReport(ReadText(HostPath(kReportWindowsPath)));

@@ -6,6 +6,9 @@
 //
 // Environment:
 //   STUB32_EXE, STUB64_EXE   the stubs to test (defaults from CMake)
+//   WINE32_TIER, WINE64, WINE32, WINESERVER, WINE32_CPUS
+//                            the Wine to use, as tools/wine32-tier.sh prints
+//                            it; without them the installed Wine is probed
 //   WINE_TESTS_WORKDIR       where prefixes and case folders go
 //   WINE_TESTS_KEEP=1        keep every case folder, not only failed ones
 #pragma once
@@ -17,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory/Utf8.h"
 #include "tests/wine/RelayLog.h"
 #include "tests/wine/SetupReport.h"
 
@@ -40,6 +44,15 @@ class Harness {
   bool StubIs64Bit() const { return stubIs64_; }
   // A 32-bit Windows program can run here (Wine's 32-bit loader works).
   bool Runs32BitPrograms() const { return !loader32_.empty(); }
+  // 32-bit programs run under qemu's user-mode emulator, which can run them
+  // on a 64-bit Windows (WoW64) but cannot make a 32-bit one.
+  bool Emulated32() const { return emulated32_; }
+  // The processor models 32-bit programs can be run on (Emulated32() only):
+  // the first, used unless a case asks for another, with PCLMULQDQ and
+  // SSE4.1, the second without.
+  const std::vector<std::string>& CpuModels() const { return cpus_; }
+  // The stub and how it runs, for the suite's report.
+  std::string StubDescription(const std::string& cpu) const;
   // Prefixes of this width can be made and the stub runs in them.
   bool Supports(Width width) const;
   // Why Supports(width) is false.
@@ -47,7 +60,11 @@ class Harness {
 
   const std::vector<uint8_t>& SetupProgram(Width width) const;
 
+  // What makes and configures prefixes of this width (wineboot, winecfg, reg).
   const std::string& Loader(Width width) const;
+  // What starts the stub: its own width's loader, so that the relay trace
+  // shows only what the launcher does.
+  const std::string& StubLoader() const { return stubIs64_ ? loader64_ : loader32_; }
   const std::string& Server() const { return server_; }
   const fs::path& WorkDir() const { return workDir_; }
 
@@ -64,6 +81,8 @@ class Harness {
   fs::path stubPath_;
   std::vector<uint8_t> stub_;
   bool stubIs64_ = false;
+  bool emulated32_ = false;
+  std::vector<std::string> cpus_;
   std::string loader64_, loader32_, server_;
   std::vector<uint8_t> setupX86_, setupX64_;
   fs::path workDir_;
@@ -84,6 +103,9 @@ struct RunOptions {
   // Extra environment for the launcher and its setup program
   // (SETUPPROG_EXIT, SETUPPROG_SLEEP_MS).
   std::map<std::string, std::string> environment;
+  // The emulated processor model for 32-bit programs (Harness::CpuModels());
+  // empty for the first.
+  std::string cpu;
   int timeoutSeconds = 120;
 };
 
@@ -141,6 +163,10 @@ class WineCase {
   int runs_ = 0;
 };
 
+// What the last Run() of this process ran on (Harness::StubDescription),
+// empty before the first; for the suite's report.
+const std::string& LastRunDescription();
+
 // The temporary folder Wine gives its user (C:\users\NAME\Temp\), NAME
 // being the login name of whoever runs the tests.
 std::string WineTempFolder();
@@ -148,7 +174,7 @@ std::string WineTempFolder();
 // Where the setup program writes its report inside every case prefix.
 constexpr const char* kReportWindowsPath = "C:\\setupprog-report.txt";
 
-std::string ToUtf8(const std::u16string& text);
-std::u16string ToUtf16(const std::string& text);
+using stub::ToUtf8;
+inline std::u16string ToUtf16(const std::string& text) { return stub::FromUtf8(text); }
 
 }  // namespace winetest

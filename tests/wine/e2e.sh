@@ -1,24 +1,42 @@
 #!/usr/bin/env bash
 # End-to-end runs of the launcher under Wine: the wine_tests suite
-# (tests/wine/*Test.cpp), through CTest, against the stub given.
+# (tests/wine/*Test.cpp), through CTest, then a report of which stub every
+# case ran on and why the others were skipped.
 #
-#   tests/wine/e2e.sh STUB.exe [PKGTOOL] [SETUPPROG_DIR]
+#   tests/wine/e2e.sh [STUB32.exe] [STUB64.exe]
 #
-# STUB may be Stub32.exe or, where Wine cannot run 32-bit programs, the
-# test-only Stub64.exe; the suite reads which one it is from the file and
-# skips, by name and with the reason, what that stub or this Wine cannot show.
-# The suite writes its packages itself and builds its own setup programs, so
-# PKGTOOL and SETUPPROG_DIR are accepted but not needed. The host build
-# (HOST_BUILD, default build/host) must be configured and built.
+# STUB32 (default dist/Stub32.exe) is the launcher that ships; it runs
+# wherever Wine can run 32-bit programs: natively, or with Wine's i386 half
+# under qemu (tools/wine32-tier.sh prepares that once, under build/wine32).
+# Only where neither works does the suite fall back to STUB64 (default
+# build/win64/Stub64.exe), the test-only 64-bit build of the same sources.
+# The host build (HOST_BUILD, default build/host) must be configured and built.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-stub=$(realpath "${1:?usage: e2e.sh STUB.exe [PKGTOOL] [SETUPPROG_DIR]}")
+stub32=$(realpath -m "${1:-$root/dist/Stub32.exe}")
+stub64=$(realpath -m "${2:-$root/build/win64/Stub64.exe}")
 build=${HOST_BUILD:-$root/build/host}
 [[ -f $build/CMakeCache.txt ]] || { echo "e2e: no host build in $build (run make dist)" >&2; exit 1; }
+
+tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")
+eval "$tier"
+export WINE32_TIER WINE64 WINE32 WINESERVER WINE32_CPUS
+[[ $WINE32_TIER != none ]] || echo "e2e: 32-bit programs cannot run here ($WINE32_WHY); testing $stub64" >&2
 
 # Configure again: a tree configured before the Wine tests existed lacks them.
 cmake "$build" >/dev/null
 cmake --build "$build" -j"${JOBS:-2}" --target wine_tests >/dev/null
-STUB32_EXE=$stub STUB64_EXE=$stub \
-  ctest --test-dir "$build" -L wine --output-on-failure -j"${JOBS:-2}"
+status=0
+STUB32_EXE=$stub32 STUB64_EXE=$stub64 \
+  ctest --test-dir "$build" -L wine --output-on-failure -j"${JOBS:-2}" || status=$?
+
+report=${WINE_TESTS_WORKDIR:-$(cmake -L -N "$build" 2>/dev/null | sed -n "s/^WINE_TESTS_WORKDIR:PATH=//p")}/report.txt
+if [[ -f $report ]]; then
+  echo
+  echo "Wine cases by outcome and stub (32-bit Wine: $WINE32_TIER):"
+  sort -k1,1 -k2,2 "$report" | sed 's/^/  /'
+  echo "  -- $(grep -c '^passed' "$report" || true) passed, $(grep -c '^FAILED' "$report" || true) failed," \
+    "$(grep -c '^skipped' "$report" || true) skipped"
+fi
+exit $status

@@ -67,7 +67,11 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, cons
   return bytes;
 }
 
-void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode) {
+namespace {
+
+// Writes `bytes` into a new temporary file beside `path` and returns its
+// name; on failure nothing is left behind.
+std::string Stage(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode) {
   std::string temporary = path + ".tmp-XXXXXX";
   Descriptor fd(::mkstemp(temporary.data()));
   if (fd.get() < 0) throw ToolError(SystemError(path));
@@ -87,7 +91,33 @@ void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& by
   }
   if (::fsync(fd.get()) != 0) fail(SystemError(path));
   if (::close(fd.release()) != 0) fail(SystemError(path));
-  if (::rename(temporary.c_str(), path.c_str()) != 0) fail(SystemError(path));
+  return temporary;
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode) {
+  WriteFilesAtomically({{path, &bytes}}, mode);
+}
+
+void WriteFilesAtomically(const std::vector<FileToWrite>& files, unsigned mode) {
+  std::vector<std::string> staged;
+  auto removeStaged = [&](size_t from) {
+    for (size_t i = from; i < staged.size(); ++i) ::unlink(staged[i].c_str());
+  };
+  try {
+    for (const FileToWrite& file : files) staged.push_back(Stage(file.path, *file.bytes, mode));
+  } catch (const ToolError&) {
+    removeStaged(0);
+    throw;
+  }
+  for (size_t i = 0; i < files.size(); ++i) {
+    if (::rename(staged[i].c_str(), files[i].path.c_str()) != 0) {
+      const std::string message = SystemError(files[i].path);
+      removeStaged(i);
+      throw ToolError(message);
+    }
+  }
 }
 
 std::string ExecutableFolder() {

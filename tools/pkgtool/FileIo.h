@@ -22,6 +22,15 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, cons
 void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                          unsigned mode = 0666);
 
+// Several files, all or none: every one is written beside its target first,
+// and only when all are written are they renamed into place. A failure before
+// the renames leaves every target as it was.
+struct FileToWrite {
+  std::string path;
+  const std::vector<uint8_t>* bytes;
+};
+void WriteFilesAtomically(const std::vector<FileToWrite>& files, unsigned mode = 0666);
+
 // Folder of the running executable (from /proc/self/exe), without a slash.
 std::string ExecutableFolder();
 

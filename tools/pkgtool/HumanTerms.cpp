@@ -93,29 +93,15 @@ std::vector<std::string> WindowsListNames(const stub::WindowsVersionSet& set) {
 }
 
 const std::vector<Release>& Releases(Family family) {
-  static const std::vector<Release> win10 = {
-      {"1507", 1507, 10240, "Original Release"},
-      {"1511", 1511, 10586, "November Update"},
-      {"1607", 1607, 14393, "Anniversary Update"},
-      {"1703", 1703, 15063, "Creators Update"},
-      {"1709", 1709, 16299, "Fall Creators Update"},
-      {"1803", 1803, 17134, "April 2018 Update"},
-      {"1809", 1809, 17763, "October 2018 Update"},
-      {"1903", 1903, 18362, "May 2019 Update"},
-      {"1909", 1909, 18363, "November 2019 Update"},
-      {"2004", 2004, 19041, "May 2020 Update"},
-      {"20H2", 2009, 19042, "October 2020 Update"},
-      {"21H1", 2105, 19043, "May 2021 Update"},
-      {"21H2", 2111, 19044, "November 2021 Update"},
-      {"22H2", 2210, 19045, "2022 Update"},
+  auto convert = [](const stub::WindowsReleaseList& rows) {
+    std::vector<Release> releases;
+    for (const stub::WindowsRelease& row : rows) {
+      releases.push_back({Utf16ToUtf8(row.name), row.code, row.build, Utf16ToUtf8(row.label)});
+    }
+    return releases;
   };
-  static const std::vector<Release> win11 = {
-      {"21H2", 2110, 22000, "Original Release"},
-      {"22H2", 2209, 22621, "2022 Update"},
-      {"23H2", 2310, 22631, "2023 Update"},
-      {"24H2", 2410, 26100, "2024 Update"},
-      {"25H2", 2510, 26200, "2025 Update"},
-  };
+  static const std::vector<Release> win10 = convert(stub::kWindows10Releases);
+  static const std::vector<Release> win11 = convert(stub::kWindows11Releases);
   return family == Family::kWin10 ? win10 : win11;
 }
 
@@ -135,7 +121,7 @@ uint16_t ParseReleaseCode(Family family, const std::string& raw) {
     return static_cast<uint16_t>(value);
   }
   std::string known;
-  for (const Release& r : Releases(family)) known += (known.empty() ? "" : ", ") + std::string(r.name);
+  for (const Release& r : Releases(family)) known += (known.empty() ? "" : ", ") + r.name;
   throw ToolError(option + ": unknown Windows " + FamilyName(family) + " release '" + text +
                   "' (names: " + known + "; or a release code YYMM)");
 }
@@ -164,7 +150,7 @@ std::string DescribeReleaseCode(Family family, uint16_t code) {
   if (code >= kOpenEnded) return std::to_string(code) + " (open-ended: later releases too)";
   for (const Release& r : Releases(family)) {
     if (r.code != code) continue;
-    if (std::to_string(code) == r.name) return std::string(r.name) + " (" + r.label + ")";
+    if (std::to_string(code) == r.name) return r.name + " (" + r.label + ")";
     return std::to_string(code) + " = " + r.name + " (" + r.label + ")";
   }
   return std::to_string(code);
@@ -252,35 +238,9 @@ std::string DescribeElevation(uint8_t value) {
 
 std::u16string Utf8ToUtf16(const std::string& text, const std::string& what) {
   std::u16string out;
-  size_t i = 0;
-  auto bad = [&]() {
-    return ToolError(what + ": not valid UTF-8 (byte " + std::to_string(i) + ")");
-  };
-  while (i < text.size()) {
-    const auto b = static_cast<unsigned char>(text[i]);
-    uint32_t c;
-    size_t n;
-    uint32_t min;
-    if (b < 0x80) { c = b; n = 1; min = 0; }
-    else if ((b & 0xE0) == 0xC0) { c = b & 0x1F; n = 2; min = 0x80; }
-    else if ((b & 0xF0) == 0xE0) { c = b & 0x0F; n = 3; min = 0x800; }
-    else if ((b & 0xF8) == 0xF0) { c = b & 0x07; n = 4; min = 0x10000; }
-    else throw bad();
-    if (i + n > text.size()) throw bad();
-    for (size_t k = 1; k < n; ++k) {
-      const auto t = static_cast<unsigned char>(text[i + k]);
-      if ((t & 0xC0) != 0x80) throw bad();
-      c = (c << 6) | (t & 0x3F);
-    }
-    if (c < min || c > 0x10FFFF || (c >= 0xD800 && c < 0xE000)) throw bad();
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-    i += n;
+  const size_t bad = stub::DecodeUtf8(text, out, stub::Utf8Errors::kStop);
+  if (bad != std::string::npos) {
+    throw ToolError(what + ": not valid UTF-8 (byte " + std::to_string(bad) + ")");
   }
   return out;
 }

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "gates/WindowsVersionGate.h"
 #include "package/StubTypes.h"
 
 namespace pkgtool {
@@ -34,16 +35,17 @@ std::vector<std::string> WindowsListNames(const stub::WindowsVersionSet& set);
 
 enum class Family { kWin10, kWin11 };
 
+// The launcher's own release table (gates/WindowsVersionGate.h) in UTF-8.
 struct Release {
-  const char* name;   // "1809", "22H2"
+  std::string name;   // "1809", "22H2"
   uint16_t code;      // release code YYMM as the header stores it
   uint32_t build;     // CurrentBuild of that release
-  const char* label;  // "October 2018 Update"
+  std::string label;  // "October 2018 Update"
 };
 const std::vector<Release>& Releases(Family family);
 
-// Release codes from 9999 on also admit releases nobody has named yet.
-constexpr uint16_t kOpenEnded = 9999;
+// Release codes from this one on also admit releases nobody has named yet.
+constexpr uint16_t kOpenEnded = stub::kOpenEndedRelease;
 
 // A release name ("20H2") or a release code (0..9999).
 uint16_t ParseReleaseCode(Family family, const std::string& text);

@@ -1,9 +1,7 @@
 #include "tools/pkgtool/LauncherChecks.h"
 
-#include "launcher/FatalMessages.h"
 #include "package/PackageMessage.h"
 #include "package/VerifyPackage.h"
-#include "platform/Memory.h"
 #include "unpack/LzmaUnpack.h"
 #include "unpack/NoRTLStream.h"
 
@@ -11,51 +9,48 @@ namespace pkgtool {
 
 namespace {
 
-// The launcher's allocator reports exhaustion through a plain function; this
-// routes it to the platform that is running right now.
-stub::MemoryPlatform* g_running = nullptr;
-
-void ExhaustedWhileRunning() {
-  g_running->ShowErrorAndExit(stub::Text(stub::kMsgOutOfMemory), g_running->ModulePath());
-}
-
 const char16_t kPackagePath[] = u"C:\\Downloads\\Setup.exe";
+
+// The package as the launcher's own open file, with the context its
+// functions take.
+struct OpenPackage {
+  explicit OpenPackage(const std::vector<uint8_t>& bytes) {
+    platform.packageBytes = bytes;
+    platform.modulePath = kPackagePath;
+    platform.OpenPackageFile(stub::Text(kPackagePath));
+  }
+  ~OpenPackage() { platform.ClosePackageFile(); }
+  stub::MemoryPlatform platform;
+  const stub::StubContext context{platform,
+                                  stub::ArgumentList(u"\"Setup.exe\"", stub::Text(kPackagePath))};
+};
+
+std::vector<uint8_t> Unpack(const stub::StubContext& context, const stub::PackageHeader& header,
+                            bool x64) {
+  stub::TStream output;
+  stub::UnpackPayload(context, header, x64 ? header.payload64 : header.payload32, output);
+  return std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
+}
 
 }  // namespace
 
-bool HasX86(const stub::PackageHeader& header) { return header.payload32.offset != 0; }
-bool HasX64(const stub::PackageHeader& header) {
-  return header.payload64.offset != 0 && header.payload64.offset != stub::kBarredFrom64Bit;
-}
-bool BarredFrom64Bit(const stub::PackageHeader& header) {
-  return header.payload64.offset == stub::kBarredFrom64Bit;
-}
-
-bool RunAsLauncher(stub::MemoryPlatform& platform, const std::function<void()>& body) {
-  stub::MemoryPlatform* previous = g_running;
-  g_running = &platform;
-  stub::SetMemoryExhaustedHandler(&ExhaustedWhileRunning);
-  bool returned = true;
-  try {
-    body();
-  } catch (const stub::ProcessEnded&) {
-    returned = false;
-  }
-  g_running = previous;
-  return returned;
+std::optional<std::vector<uint8_t>> UnpackProgram(const std::vector<uint8_t>& bytes,
+                                                  const stub::PackageHeader& header, bool x64) {
+  if (x64 ? !stub::HasX64(header) : !stub::HasX86(header)) return std::nullopt;
+  OpenPackage package(bytes);
+  std::optional<std::vector<uint8_t>> program;
+  stub::RunAsProcess(package.platform, [&] { program = Unpack(package.context, header, x64); });
+  return program;
 }
 
 PackageCheck CheckPackage(const std::vector<uint8_t>& bytes) {
   PackageCheck check;
-  stub::MemoryPlatform platform;
-  platform.packageBytes = bytes;
-  platform.modulePath = kPackagePath;
-  if (!platform.OpenPackageFile(stub::Text(kPackagePath))) return check;
-  const stub::StubContext context{platform,
-                                  stub::ArgumentList(u"\"Setup.exe\"", stub::Text(kPackagePath))};
+  OpenPackage package(bytes);
+  const stub::StubContext& context = package.context;
 
   std::string step;
-  const bool finished = RunAsLauncher(platform, [&] {
+  std::u16string refusal;  // a fault no launcher check names
+  const bool finished = stub::RunAsProcess(package.platform, [&] {
     step = "file size and checksum";
     check.locator = stub::VerifyPackage(context);
     check.locatorRead = true;
@@ -69,37 +64,26 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes) {
         {"unsupported-Windows message", check.header.unsupportedWindowsMessage}};
     for (const auto& [name, descriptor] : messages) {
       step = name;
-      // The launcher's rule: the text is readable when every byte of it
-      // arrives from its absolute offset.
-      const uint32_t byteCount = 2u * descriptor.length;
-      std::vector<uint8_t> text(byteCount);
-      if (platform.ReadPackageFile(descriptor.offset, text.data(), byteCount) != byteCount) {
-        stub::ShowFatalMessage(context, stub::FatalMessage::kDamaged);
-      }
+      stub::ReadPackageMessage(context, descriptor);
     }
 
     step = "setup programs";
-    if (!HasX86(check.header) && !HasX64(check.header)) {
-      platform.boxes.push_back({u"The package carries no setup program.", u"", 0});
+    if (!stub::HasX86(check.header) && !stub::HasX64(check.header)) {
+      refusal = u"The package carries no setup program.";
       throw stub::ProcessEnded{};
     }
-    const std::pair<const char*, bool> payloads[] = {{"x86 setup program", true},
-                                                     {"x64 setup program", false}};
-    for (const auto& [name, is32] : payloads) {
-      if (is32 ? !HasX86(check.header) : !HasX64(check.header)) continue;
-      step = name;
-      const stub::PayloadDescriptor& d = is32 ? check.header.payload32 : check.header.payload64;
-      stub::TStream output;
-      stub::UnpackPayload(context, check.header, d, output);
-      (is32 ? check.x86 : check.x64) = std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
+    for (const bool x64 : {false, true}) {
+      if (x64 ? !stub::HasX64(check.header) : !stub::HasX86(check.header)) continue;
+      step = x64 ? "x64 setup program" : "x86 setup program";
+      (x64 ? check.x64 : check.x86) = Unpack(context, check.header, x64);
     }
   });
-  platform.ClosePackageFile();
   if (finished) {
     check.sound = true;
   } else {
     check.failedCheck = step;
-    check.verdict = platform.boxes.empty() ? u"" : platform.boxes.back().text;
+    const auto& boxes = package.platform.boxes;
+    check.verdict = !refusal.empty() ? refusal : boxes.empty() ? u"" : boxes.back().text;
     check.x86.reset();
     check.x64.reset();
   }

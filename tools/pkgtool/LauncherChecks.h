@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,18 +13,12 @@
 
 namespace pkgtool {
 
-// Runs `body` against `platform` as the launcher would run: an exhausted
-// allocation shows the launcher's box and ends, like any other end of the
-// process. True when `body` returned, false when the process ended (the box
-// is in platform.boxes).
-bool RunAsLauncher(stub::MemoryPlatform& platform, const std::function<void()>& body);
-
 struct PackageCheck {
   bool sound = false;
   std::string failedCheck;   // what was being checked when it failed
   std::u16string verdict;    // the box the launcher shows, or why no launcher would run it
   bool locatorRead = false;  // locator verified (size, checksum)
-  bool headerRead = false;
+  bool headerRead = false;   // header read after the locator was verified
   stub::PackageLocator locator;
   stub::PackageHeader header;
   // The setup programs exactly as the launcher unpacks them (when present).
@@ -38,8 +31,9 @@ struct PackageCheck {
 // stated size. Stops at the first failure.
 PackageCheck CheckPackage(const std::vector<uint8_t>& bytes);
 
-bool HasX86(const stub::PackageHeader& header);
-bool HasX64(const stub::PackageHeader& header);
-bool BarredFrom64Bit(const stub::PackageHeader& header);
+// One setup program of `bytes` as the launcher unpacks it; nothing when the
+// header names none there or the launcher would refuse to unpack it.
+std::optional<std::vector<uint8_t>> UnpackProgram(const std::vector<uint8_t>& bytes,
+                                                  const stub::PackageHeader& header, bool x64);
 
 }  // namespace pkgtool

@@ -119,9 +119,9 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
             {"date", FormatDate(h.expiryYear, h.expiryMonth, h.expiryDay)},
             {"calendarDate", IsCalendarDate(h.expiryYear, h.expiryMonth, h.expiryDay)}};
       }
-      header["x86"] = HasX86(h) ? Payload(h.payload32) : json(nullptr);
-      header["x64"] = HasX64(h) ? Payload(h.payload64)
-                                : (BarredFrom64Bit(h) ? json("barred from 64-bit Windows")
+      header["x86"] = stub::HasX86(h) ? Payload(h.payload32) : json(nullptr);
+      header["x64"] = stub::HasX64(h) ? Payload(h.payload64)
+                                : (stub::BarredFrom64Bit(h) ? json("barred from 64-bit Windows")
                                                       : json(nullptr));
       header["afterMessages"] = h.afterMessages;
       header["messages"] = {{"expired", Message(bytes, h.expiredMessage)},

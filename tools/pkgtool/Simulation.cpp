@@ -1,17 +1,11 @@
 #include "tools/pkgtool/Simulation.h"
 
-#include <cstring>
+#include <algorithm>
 
-#include "gates/ExpiryGate.h"
-#include "gates/PayloadSelection.h"
 #include "gates/WindowsVersionGate.h"
-#include "launcher/FatalMessages.h"
 #include "launch/LaunchPlan.h"
-#include "launcher/Stub32.h"
-#include "platform/Memory.h"
+#include "launcher/ArgumentList.h"
 #include "tools/pkgtool/HumanTerms.h"
-#include "tools/pkgtool/LauncherChecks.h"
-#include "package/writer/PackageWriter.h"
 
 namespace pkgtool {
 
@@ -59,7 +53,7 @@ WindowsScenario Modern(Family family, const std::string& name, uint32_t build,
 // from 20H2 on "ReleaseId" stays at 2009 and "DisplayVersion" names the
 // release.
 WindowsScenario FromRelease(Family family, const Release& r) {
-  if (family == Family::kWin10 && r.build < 19042) {
+  if (family == Family::kWin10 && r.build < stub::kFirstDisplayVersionBuild) {
     return Modern(family, r.name, r.build, "", std::to_string(r.code));
   }
   return Modern(family, r.name, r.build, r.name, "2009");
@@ -88,77 +82,6 @@ ToolError UnknownWindows(const std::string& text) {
                    "' (e.g. xp, 2000 sp3, 7, 8.1, 10 1809, 10 22H2, 11 24H2, 11 26300 26H1)");
 }
 
-// Forwards every operation to the memory platform, keeping the bytes of each
-// copy written: the memory platform forgets a copy once the launcher deletes it.
-class CopyKeepingPlatform final : public stub::Platform {
- public:
-  explicit CopyKeepingPlatform(stub::MemoryPlatform& inner) : inner_(inner) {}
-  std::vector<std::pair<std::u16string, std::vector<uint8_t>>> copies;
-
-  stub::Text CommandLine() override { return inner_.CommandLine(); }
-  stub::Text ModulePath() override { return inner_.ModulePath(); }
-  [[noreturn]] void ShowErrorAndExit(const stub::Text& text, const stub::Text& caption) override {
-    inner_.ShowErrorAndExit(text, caption);
-  }
-  bool OpenPackageFile(const stub::Text& path) override { return inner_.OpenPackageFile(path); }
-  uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override {
-    return inner_.ReadPackageFile(offset, buffer, count);
-  }
-  uint64_t PackageFileSize() override { return inner_.PackageFileSize(); }
-  void ClosePackageFile() override { inner_.ClosePackageFile(); }
-  stub::LocalDate LocalToday() override { return inner_.LocalToday(); }
-  bool IsWow64() override { return inner_.IsWow64(); }
-  stub::VersionFacts GetVersion() override { return inner_.GetVersion(); }
-  stub::ServicePackFacts GetServicePack() override { return inner_.GetServicePack(); }
-  bool OpenCurrentVersionKey() override { return inner_.OpenCurrentVersionKey(); }
-  bool QueryCurrentVersionValue(const char16_t* name,
-                                uint8_t (&buffer)[stub::kRegistryBufferSize],
-                                uint32_t& size) override {
-    return inner_.QueryCurrentVersionValue(name, buffer, size);
-  }
-  void CloseCurrentVersionKey() override { inner_.CloseCurrentVersionKey(); }
-  stub::Text TempPath() override { return inner_.TempPath(); }
-  bool FileExists(const stub::Text& path) override { return inner_.FileExists(path); }
-  stub::CreateCopyResult CreateCopy(const stub::Text& path) override {
-    const auto result = inner_.CreateCopy(path);
-    if (result == stub::CreateCopyResult::kCreated) copies.emplace_back(stub::ToU16(path), std::vector<uint8_t>());
-    return result;
-  }
-  uint32_t WriteCopy(const void* bytes, uint32_t size) override {
-    const uint32_t written = inner_.WriteCopy(bytes, size);
-    if (!copies.empty()) {
-      const auto* b = static_cast<const uint8_t*>(bytes);
-      copies.back().second.insert(copies.back().second.end(), b, b + written);
-    }
-    return written;
-  }
-  void CloseCopy() override { inner_.CloseCopy(); }
-  uint32_t TickCount() override { return inner_.TickCount(); }
-  void ShowProgress(const stub::Text& caption, uint32_t done, uint32_t total) override {
-    inner_.ShowProgress(caption, done, total);
-  }
-  void CloseProgress() override { inner_.CloseProgress(); }
-  void HoldCopy(const stub::Text& path) override { inner_.HoldCopy(path); }
-  void ReleaseCopy() override { inner_.ReleaseCopy(); }
-  void RemoveFile(const stub::Text& path) override { inner_.RemoveFile(path); }
-  bool UniversalName(const stub::Text& path, stub::Text& universal) override {
-    return inner_.UniversalName(path, universal);
-  }
-  bool IsAdministrator() override { return inner_.IsAdministrator(); }
-  bool StartDirect(const stub::Text& commandLine, const stub::Text& currentDirectory,
-                   stub::ProcessHandle& process) override {
-    return inner_.StartDirect(commandLine, currentDirectory, process);
-  }
-  bool StartShell(const stub::Text& verb, const stub::Text& file, const stub::Text& parameters,
-                  stub::ProcessHandle& process) override {
-    return inner_.StartShell(verb, file, parameters, process);
-  }
-  void WaitAndClose(stub::ProcessHandle process) override { inner_.WaitAndClose(process); }
-
- private:
-  stub::MemoryPlatform& inner_;
-};
-
 void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   const WindowsScenario& w = input.windows;
   platform.modulePath = input.packagePath;
@@ -183,73 +106,48 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   platform.files[input.packagePath] = {};
 }
 
-bool HeaderOf(const std::vector<uint8_t>& bytes, stub::PackageHeader& header) {
-  if (bytes.size() < stub::kLocatorOffset + stub::kLocatorSize) return false;
-  uint8_t raw[stub::kLocatorSize];
-  std::memcpy(raw, bytes.data() + stub::kLocatorOffset, sizeof raw);
-  const uint64_t at = stub::DecodeLocator(raw).packageOffset;
-  if (at + stub::kHeaderSize > bytes.size()) return false;
-  uint8_t h[stub::kHeaderSize];
-  std::memcpy(h, bytes.data() + at, sizeof h);
-  header = stub::DecodeHeader(h);
-  return true;
+const char* RefusalName(stub::EndReason reason) {
+  switch (reason) {
+    case stub::EndReason::kDamaged: return "damaged";
+    case stub::EndReason::kTruncated: return "truncated";
+    case stub::EndReason::kCannotCreateCopy: return "cannot create copy";
+    case stub::EndReason::kCannotExecute: return "cannot execute";
+    case stub::EndReason::kExpired: return "expired";
+    case stub::EndReason::kWrongWidth: return "wrong width";
+    case stub::EndReason::kUnsupportedWindows: return "unsupported Windows";
+    case stub::EndReason::kOutOfMemory: return "out of memory";
+  }
+  return "unknown";
 }
 
-// Names a refusal by asking the launcher's own decisions which gate made it.
-void ClassifyRefusal(const SimulationInput& input, SimulationResult& result) {
-  const std::pair<stub::FatalMessage, const char*> fatal[] = {
-      {stub::FatalMessage::kDamaged, "damaged"},
-      {stub::FatalMessage::kTruncated, "truncated"},
-      {stub::FatalMessage::kCannotCreateCopy, "cannot create copy"},
-      {stub::FatalMessage::kCannotExecute, "cannot execute"}};
-  for (const auto& [message, name] : fatal) {
-    if (result.box == stub::FatalMessageText(message)) {
-      result.refusal = name;
-      return;
-    }
-  }
-  if (result.box == stub::kMsgOutOfMemory) {
-    result.refusal = "out of memory";
-    return;
-  }
-  stub::PackageHeader header;
-  if (!HeaderOf(input.package, header)) {
-    result.refusal = "unknown";
-    return;
-  }
-  if (stub::IsExpired(header, input.today)) {
-    result.refusal = "expired";
-    return;
-  }
+// The name the Windows gate filled into its refusal: the gate's own decision
+// on the same facts, from the header the launcher verified.
+std::u16string RefusedWindowsName(const SimulationInput& input, const PackageCheck& check) {
+  if (!check.headerRead) return u"";
   stub::MemoryPlatform facts;
   Script(facts, input);
-  const stub::ArgumentList arguments(facts.commandLine.c_str(), stub::FromU16(facts.modulePath));
-  if (stub::ChoosePayload(header, arguments, facts) == stub::PayloadChoice::kRefused) {
-    result.refusal = "wrong width";
-    return;
-  }
-  result.refusal = "unsupported Windows";
-  RunAsLauncher(facts, [&] {
-    const stub::WindowsVerdict verdict = stub::JudgeWindowsVersion(facts, header);
-    if (!verdict.pass) result.windowsName = stub::ToU16(verdict.name);
+  std::u16string name;
+  stub::RunAsProcess(facts, [&] {
+    const stub::WindowsVerdict verdict = stub::JudgeWindowsVersion(facts, check.header);
+    if (!verdict.pass) name = stub::ToU16(verdict.name);
   });
+  return name;
 }
 
-std::string NameProgram(const SimulationInput& input, const std::vector<uint8_t>& copy) {
-  stub::PackageHeader header;
-  if (!HeaderOf(input.package, header)) return "unknown";
-  auto matches = [&](const stub::PayloadDescriptor& d, bool present,
-                     const std::optional<std::vector<uint8_t>>& known) {
-    if (!present || d.unpackedSize != copy.size()) return false;
+// Which of the package's programs the launcher wrote: compared with each as
+// the launcher unpacks it.
+std::string NameProgram(const SimulationInput& input, const PackageCheck& check,
+                        const std::vector<uint8_t>& copy) {
+  if (!check.headerRead) return "unknown";
+  auto matches = [&](bool x64) {
+    const std::optional<std::vector<uint8_t>>& known = x64 ? check.x64 : check.x86;
     if (known) return *known == copy;
-    const uint64_t end = static_cast<uint64_t>(d.offset) + d.packedSize;
-    if (end > input.package.size()) return false;
-    return stub::writer::DecompressRawLzma1(input.package.data() + d.offset, d.packedSize,
-                                            header.lzmaProperties, header.lzmaDictionarySize,
-                                            d.unpackedSize) == copy;
+    // An unsound package (say, an unreadable message) may still start.
+    const auto program = UnpackProgram(input.package, check.header, x64);
+    return program && *program == copy;
   };
-  const bool is32 = matches(header.payload32, HasX86(header), input.x86Program);
-  const bool is64 = matches(header.payload64, HasX64(header), input.x64Program);
+  const bool is32 = matches(false);
+  const bool is64 = matches(true);
   if (is32 && is64) return "x86 = x64";
   if (is32) return "x86";
   if (is64) return "x64";
@@ -297,12 +195,14 @@ WindowsScenario ParseWindowsScenario(const std::string& text) {
   // Any other build, with the DisplayVersion it reports (if any).
   if (words.size() > 3 || !IsNumber(words[1])) throw UnknownWindows(text);
   const uint32_t build = static_cast<uint32_t>(std::stoul(words[1]));
-  if ((family == Family::kWin11) != (build >= 22000)) {
+  if ((family == Family::kWin11) != (build >= stub::kFirstWindows11Build)) {
     throw ToolError("--windows: build " + words[1] + " is not a Windows " + name +
-                    " build (Windows 11 begins at 22000)");
+                    " build (Windows 11 begins at " + std::to_string(stub::kFirstWindows11Build) +
+                    ")");
   }
   const std::string display = words.size() == 3 ? Words(text)[2] : "";
-  WindowsScenario s = Modern(family, words[1], build, display, build >= 19042 ? "2009" : "");
+  WindowsScenario s = Modern(family, words[1], build, display,
+                             build >= stub::kFirstDisplayVersionBuild ? "2009" : "");
   s.label = "Windows " + name + " build " + words[1] +
             (display.empty() ? "" : " \"" + display + "\"") + " (10.0)";
   return s;
@@ -323,7 +223,7 @@ std::u16string LauncherCommandLine(const std::u16string& path,
                                    const std::vector<std::u16string>& arguments) {
   std::u16string line = u"\"" + path + u"\"";
   for (const std::u16string& a : arguments) {
-    const bool quote = a.find_first_of(u" \t") != std::u16string::npos;
+    const bool quote = std::any_of(a.begin(), a.end(), stub::IsArgumentSeparator);
     line += quote ? u" \"" + a + u"\"" : u" " + a;
   }
   return line;
@@ -335,25 +235,34 @@ SimulationResult Simulate(const SimulationInput& input) {
   platform.packageBytes = input.package;
   Script(platform, input);
   result.commandLine = platform.commandLine;
-
-  CopyKeepingPlatform observer(platform);
-  RunAsLauncher(platform, [&] { stub::RunLauncher(observer); });
+  stub::RunOnMemoryPlatform(platform);
   result.calls = platform.calls;
 
+  // The launcher's checks are made here only when the answer needs them.
+  std::shared_ptr<const PackageCheck> check = input.check;
+  auto checked = [&]() -> const PackageCheck& {
+    if (!check) check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
+    return *check;
+  };
   if (!platform.boxes.empty()) {
+    const stub::RecordedBox& box = platform.boxes.back();
     result.ending = Ending::kRefused;
-    result.box = platform.boxes.back().text;
-    result.caption = platform.boxes.back().caption;
-    ClassifyRefusal(input, result);
+    result.box = box.text;
+    result.caption = box.caption;
+    result.refusal = RefusalName(box.reason);
+    if (box.reason == stub::EndReason::kUnsupportedWindows) {
+      result.windowsName = RefusedWindowsName(input, checked());
+    }
     return result;
   }
   if (platform.starts.empty()) return result;
   result.ending = Ending::kStarted;
   result.start = platform.starts.back();
-  if (!observer.copies.empty()) {
-    result.copyPath = observer.copies.back().first;
-    result.copySize = observer.copies.back().second.size();
-    result.program = NameProgram(input, observer.copies.back().second);
+  if (!platform.copies.empty()) {
+    const stub::MemoryPlatform::CreatedCopy& copy = platform.copies.back();
+    result.copyPath = copy.path;
+    result.copySize = copy.bytes.size();
+    result.program = NameProgram(input, checked(), copy.bytes);
     for (const auto& removed : platform.removed) {
       if (removed == result.copyPath) result.copyDeleted = true;
     }

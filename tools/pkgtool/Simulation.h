@@ -3,12 +3,14 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "package/StubTypes.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tools/pkgtool/LauncherChecks.h"
 
 namespace pkgtool {
 
@@ -40,9 +42,9 @@ struct SimulationInput {
   std::u16string packagePath = u"C:\\Downloads\\Setup.exe";
   std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
   std::vector<std::u16string> arguments;
-  // The unpacked setup programs, when already known: saves decoding them
-  // again to tell which one the launcher wrote.
-  std::optional<std::vector<uint8_t>> x86Program, x64Program;
+  // The launcher's checks of `package`, when already made: saves unpacking
+  // the programs again to tell which one the launcher wrote.
+  std::shared_ptr<const PackageCheck> check;
 };
 
 enum class Ending { kStarted, kRefused, kEndedWithoutStart };
@@ -52,7 +54,7 @@ struct SimulationResult {
   // Refusals and failures.
   std::u16string box;
   std::u16string caption;
-  std::string refusal;       // "expired", "wrong width", "unsupported Windows", "damaged", ...
+  std::string refusal;       // from the launcher's recorded end: "expired", "wrong width", ...
   std::u16string windowsName;  // the name an unsupported-Windows refusal fills in
   // Starts.
   std::string program;  // "x86", "x64", "x86 = x64" (identical programs), "unknown"
@@ -69,7 +71,8 @@ struct SimulationResult {
 SimulationResult Simulate(const SimulationInput& input);
 
 // The launcher's command line for `path` and `arguments`: the quoted path,
-// then each argument, quoted when it holds a space or a tab.
+// then each argument, quoted when it holds a character the launcher splits
+// at (codes 1 to 32).
 std::u16string LauncherCommandLine(const std::u16string& path,
                                    const std::vector<std::u16string>& arguments);
 

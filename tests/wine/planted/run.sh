@@ -12,13 +12,15 @@
 #
 #   tests/wine/planted/run.sh [STUB.exe]
 #
-# The stub defaults to dist/Stub32.exe, or to build/win64/Stub64.exe on a
-# kernel that runs 32-bit programs only through an emulator; the planted DLLs,
-# the control and the setup program are built for the stub's own machine type.
+# The stub defaults to dist/Stub32.exe, run by the Wine that
+# tools/wine32-tier.sh finds or makes (native 32-bit Wine, or its i386 half
+# under qemu), or to build/win64/Stub64.exe where 32-bit programs cannot run
+# at all; the planted DLLs, the control and the setup program are built for
+# the stub's own machine type.
 #
 # Environment:
 #   PLANTED_PREFIX_TEMPLATE  a pristine Wine prefix, made once and copied for
-#                            every run (default build/wine-planted-prefix-<arch>)
+#                            every run (default build/wine-planted-prefix-<wow64|x86_64>)
 #   KEEP=1                   keep the work folder
 # Exits 0 when the control was caught and the launcher loaded nothing planted,
 # 77 when there is no stub or no Wine to test with, 1 otherwise; prints what
@@ -33,11 +35,11 @@ fail() {
   exit 1
 }
 
-native_32bit() { [[ ! -e /proc/sys/fs/binfmt_misc/qemu-i386 ]]; }
+eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
 
 stub=${1:-${STUB:-}}
 if [[ -z $stub ]]; then
-  if native_32bit; then stub=$root/dist/Stub32.exe; else stub=$root/build/win64/Stub64.exe; fi
+  if [[ $WINE32_TIER != none ]]; then stub=$root/dist/Stub32.exe; else stub=$root/build/win64/Stub64.exe; fi
 fi
 # Nothing to test without a stub or Wine: exit 77, which ctest can count as
 # skipped (SKIP_RETURN_CODE 77).
@@ -45,21 +47,27 @@ skip() {
   echo "planted: SKIP: $*" >&2
   exit 77
 }
-[[ -f $stub ]] || skip "no launcher stub at $stub (make dist, or make stub64 on a 64-bit-only kernel)"
-command -v wine >/dev/null || skip "no wine"
+[[ -f $stub ]] || skip "no launcher stub at $stub (make dist, or make stub64 where 32-bit programs cannot run)"
+wine64=${WINE64:-/usr/lib/wine/wine64}
+wineserver=${WINESERVER:-/usr/lib/wine/wineserver}
+[[ -x $wine64 ]] || skip "no wine64"
 stub=$(cd "$(dirname "$stub")" && pwd)/$(basename "$stub")
 
 # The machine type in the stub's PE header decides everything else.
 pe=$(od -An -t u4 -j 60 -N 4 "$stub" | tr -d ' ')
 machine=$(od -An -t x2 -j $((pe + 4)) -N 2 "$stub" | tr -d ' ')
+# Each program is started by the loader of its own width, so that the log
+# shows the program's loads and not those of a loader starting another.
 case $machine in
-  014c) arch=i686; wine=wine; wineserver=wineserver ;;
-  8664) arch=x86_64; wine=/usr/lib/wine/wine64; wineserver=/usr/lib/wine/wineserver64 ;;
+  014c)
+    arch=i686
+    [[ $WINE32_TIER != none ]] || skip "$stub is a 32-bit program, which cannot run here: $WINE32_WHY"
+    wine=$WINE32
+    ;;
+  8664) arch=x86_64; wine=$wine64 ;;
   *) fail "$stub is not an x86 or x64 Windows program (machine $machine)" ;;
 esac
-[[ -x $wine ]] || wine=wine
-[[ -x $wineserver ]] || wineserver=wineserver
-echo "planted: stub $stub ($arch)"
+echo "planted: stub $stub ($arch, 32-bit Wine: $WINE32_TIER)"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/planted.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
@@ -80,9 +88,13 @@ g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.
   -llzma -pthread
 
 # --- a fresh prefix -----------------------------------------------------------
-# Making a prefix takes minutes (a quarter of an hour where 32-bit code is
-# emulated), so a pristine one is made once and each run gets its own copy.
-template=${PLANTED_PREFIX_TEMPLATE:-$root/build/wine-planted-prefix-$arch}
+# Making a prefix takes a minute or more (its 32-bit half is filled by
+# 32-bit programs, emulated here), so a pristine one is made once and each run
+# gets its own copy. With a 32-bit Wine the prefix is a 64-bit Windows with
+# WoW64, for the 32-bit and the 64-bit stub alike.
+kind=x86_64
+[[ $WINE32_TIER == none ]] || kind=wow64
+template=${PLANTED_PREFIX_TEMPLATE:-$root/build/wine-planted-prefix-$kind}
 if [[ ! -f $template/system.reg ]]; then
   echo "planted: making the prefix template $template (once; this takes a while)"
   mkdir -p "$(dirname "$template")"
@@ -90,7 +102,7 @@ if [[ ! -f $template/system.reg ]]; then
   # Without mono and gecko: nothing here needs them, and their installers
   # would ask.
   WINEPREFIX=$template.new WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" \
-    timeout 1800 "$wine" wineboot -i >/dev/null 2>&1 || fail "wineboot could not make a prefix"
+    timeout 1800 "$wine64" wineboot -i >/dev/null 2>&1 || fail "wineboot could not make a prefix"
   WINEPREFIX=$template.new "$wineserver" -w
   mv "$template.new" "$template"
 fi

@@ -1,0 +1,120 @@
+// What the unit tests of the launcher's stages share: a scene with the
+// in-memory platform and the context the stages take, UTF-16 packing, a
+// sample setup program, a program handed over in pieces and a scoped
+// allocation ceiling.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "launcher/StubContext.h"
+#include "platform/memory/MemoryPlatform.h"
+#include "unpack/ProgramSource.h"
+
+namespace stub::test {
+
+// The in-memory platform, active for the scene's lifetime (an exhausted
+// allocation ends on it with the out-of-memory box), and the context built
+// from its command line and module path when first asked for.
+class LauncherScene {
+ public:
+  LauncherScene() = default;
+  explicit LauncherScene(std::vector<uint8_t> package) {
+    platform.packageBytes = std::move(package);
+    platform.OpenPackageFile(FromU16(platform.modulePath));
+  }
+  LauncherScene(const LauncherScene&) = delete;
+  LauncherScene& operator=(const LauncherScene&) = delete;
+
+  const StubContext& Context() {
+    if (!context_) {
+      context_.emplace(StubContext{
+          platform, ArgumentList(platform.commandLine.c_str(), FromU16(platform.modulePath))});
+    }
+    return *context_;
+  }
+
+  // The one box shown, or nothing when none or several were.
+  std::optional<std::u16string> Box() const {
+    if (platform.boxes.size() != 1) return std::nullopt;
+    return platform.boxes[0].text;
+  }
+
+  MemoryPlatform platform;
+
+ private:
+  ActivePlatform active_{platform};
+  std::optional<StubContext> context_;
+};
+
+// UTF-16LE bytes of `text`, with a NUL unit at the end when asked.
+inline std::vector<uint8_t> Utf16Bytes(const std::u16string& text, bool terminator = false) {
+  std::vector<uint8_t> bytes;
+  for (char16_t c : text) {
+    bytes.push_back(static_cast<uint8_t>(c));
+    bytes.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  if (terminator) bytes.insert(bytes.end(), {0, 0});
+  return bytes;
+}
+
+// Runs of text alternating with noise: matches near and far, and literals
+// that do not pack.
+inline std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed = 1) {
+  std::vector<uint8_t> bytes(size);
+  uint32_t x = seed * 2654435761u + 1;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245u + 12345u;
+    bytes[i] = (i % 1000 < 600) ? static_cast<uint8_t>("MZsetup program body "[i % 21])
+                                : static_cast<uint8_t>(x >> 24);
+  }
+  return bytes;
+}
+
+// A setup program handed to the copy step in fixed pieces, as the decoder
+// hands it, optionally failing after a number of pieces.
+class ProgramPieces final : public ProgramSource {
+ public:
+  static constexpr size_t kNever = SIZE_MAX;
+
+  explicit ProgramPieces(std::vector<uint8_t> bytes, uint32_t pieceSize = 3,
+                         size_t failAfter = kNever, Step failure = Step::kDamaged)
+      : bytes_(std::move(bytes)), pieceSize_(pieceSize), failAfter_(failAfter), failure_(failure) {}
+
+  uint32_t Size() const override { return static_cast<uint32_t>(bytes_.size()); }
+  Step Next(const uint8_t*& piece, uint32_t& count) override {
+    count = 0;
+    if (delivered == failAfter_) return failure_;
+    if (at_ == bytes_.size()) return Step::kDone;
+    piece = bytes_.data() + at_;
+    count = static_cast<uint32_t>(std::min<size_t>(pieceSize_, bytes_.size() - at_));
+    at_ += count;
+    ++delivered;
+    return Step::kPiece;
+  }
+
+  size_t delivered = 0;  // pieces handed out so far
+
+ private:
+  std::vector<uint8_t> bytes_;
+  uint32_t pieceSize_;
+  size_t failAfter_;
+  Step failure_;
+  size_t at_ = 0;
+};
+
+// Allocations above `bytes` fail while it lives (0: no ceiling).
+class AllocationCeiling {
+ public:
+  explicit AllocationCeiling(size_t bytes) { SetAllocationLimitForTesting(bytes); }
+  ~AllocationCeiling() { SetAllocationLimitForTesting(0); }
+  AllocationCeiling(const AllocationCeiling&) = delete;
+  AllocationCeiling& operator=(const AllocationCeiling&) = delete;
+};
+
+}  // namespace stub::test

@@ -1,0 +1,197 @@
+#include "tools/pkgtool/PackageCommands.h"
+
+#include <array>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+
+#include "package/writer/PackageWriter.h"
+#include "tools/pkgtool/FileIo.h"
+#include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/LauncherChecks.h"
+#include "tools/pkgtool/PackageReport.h"
+#include "tools/pkgtool/Simulation.h"
+#include "tools/pkgtool/SimulationReport.h"
+
+namespace pkgtool {
+
+namespace {
+
+using nlohmann::json;
+
+std::string BaseName(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string Stem(const std::string& path) {
+  std::string name = BaseName(path);
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+}
+
+std::vector<uint8_t> ReadPackage(const std::string& path) {
+  // A package is read whole; anything beyond the launcher's 2 GiB cannot be
+  // a package it would run.
+  return ReadWholeFile(path, stub::writer::kMaxPackageSize, "the package");
+}
+
+stub::LocalDate Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  return {static_cast<uint16_t>(local.tm_year + 1900), static_cast<uint16_t>(local.tm_mon + 1),
+          static_cast<uint16_t>(local.tm_mday)};
+}
+
+std::vector<std::u16string> ToArguments(const std::vector<std::string>& raw) {
+  std::vector<std::u16string> out;
+  for (const std::string& a : raw) {
+    if (a.find('"') != std::string::npos) {
+      throw ToolError("argument '" + a +
+                      "': double quotes cannot be passed through the launcher's command line");
+    }
+    out.push_back(Utf8ToUtf16(a, "argument '" + a + "'"));
+  }
+  return out;
+}
+
+SimulationInput MakeInput(const std::string& packagePath, const RunOptions& o) {
+  SimulationInput input;
+  input.package = ReadPackage(packagePath);
+  if (o.date.empty()) {
+    input.today = Today();
+  } else {
+    try {
+      input.today = ParseDate(o.date);
+    } catch (const ToolError& e) {
+      throw ToolError(std::string("--date: ") + e.what());
+    }
+  }
+  input.administrator = o.admin;
+  input.packagePath = Utf8ToUtf16(o.path.empty() ? "C:\\Downloads\\" + BaseName(packagePath) : o.path,
+                                  "--path");
+  input.tempPath = Utf8ToUtf16(o.temp, "--temp");
+  input.arguments = ToArguments(o.arguments);
+  return input;
+}
+
+}  // namespace
+
+int RunInspect(const std::string& path, bool asJson) {
+  const std::vector<uint8_t> bytes = ReadPackage(path);
+  const PackageCheck check = CheckPackage(bytes);
+  const json description = DescribePackage(path, bytes, check);
+  if (asJson) {
+    std::cout << description.dump(2) << '\n';
+  } else {
+    std::cout << RenderPackageText(description);
+  }
+  return check.sound ? 0 : kExitUnsound;
+}
+
+int RunVerify(const std::string& path, bool quiet) {
+  const PackageCheck check = CheckPackage(ReadPackage(path));
+  if (!check.sound) {
+    std::cerr << path << ": " << check.failedCheck << ": " << Utf16ToUtf8(check.verdict) << '\n';
+    return kExitUnsound;
+  }
+  if (!quiet) {
+    std::cout << path << ": sound";
+    if (check.x86) std::cout << "; x86 setup program " << check.x86->size() << " bytes";
+    if (check.x64) std::cout << "; x64 setup program " << check.x64->size() << " bytes";
+    std::cout << '\n';
+  }
+  return 0;
+}
+
+int RunExtract(const std::string& path, std::string x86, std::string x64, bool quiet) {
+  const PackageCheck check = CheckPackage(ReadPackage(path));
+  if (!check.sound) {
+    throw ToolError(path + ": " + check.failedCheck + ": " + Utf16ToUtf8(check.verdict));
+  }
+  if (x86.empty() && x64.empty()) {
+    if (check.x86) x86 = Stem(path) + ".x86.exe";
+    if (check.x64) x64 = Stem(path) + ".x64.exe";
+  }
+  if (!x86.empty() && !check.x86) throw ToolError(path + ": the package has no x86 setup program");
+  if (!x64.empty() && !check.x64) throw ToolError(path + ": the package has no x64 setup program");
+  // Both or neither: a target that cannot be written leaves the other
+  // unwritten too.
+  std::vector<FileToWrite> outputs;
+  if (!x86.empty()) outputs.push_back({x86, &*check.x86});
+  if (!x64.empty()) outputs.push_back({x64, &*check.x64});
+  WriteFilesAtomically(outputs, 0777);
+  if (!quiet) {
+    for (const FileToWrite& output : outputs) {
+      std::cout << "wrote " << output.path << " (" << output.bytes->size() << " bytes)\n";
+    }
+  }
+  return 0;
+}
+
+int RunSimulate(const std::string& packagePath, const std::string& windows, const std::string& arch,
+                const RunOptions& o) {
+  SimulationInput input = MakeInput(packagePath, o);
+  input.windows = ParseWindowsScenario(windows);
+  const std::string a = Lower(arch);
+  if (a != "x86" && a != "x64") throw ToolError("--arch: '" + arch + "' is neither x86 nor x64");
+  input.x64 = a == "x64";
+  if (input.x64 && !input.windows.has64BitEdition) {
+    throw ToolError("--arch x64: " + input.windows.label + " has no 64-bit edition");
+  }
+  const SimulationResult result = Simulate(input);
+  if (o.asJson) {
+    std::cout << ResultJson(input, result).dump(2) << '\n';
+  } else {
+    std::cout << ResultText(input, result);
+  }
+  return 0;
+}
+
+int RunMatrix(const std::string& packagePath, const RunOptions& o) {
+  SimulationInput input = MakeInput(packagePath, o);
+  // Unpacked once here rather than once per cell.
+  input.check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
+  json rows = json::array();
+  std::vector<std::array<std::string, 3>> table;
+  for (const WindowsScenario& w : KnownScenarios()) {
+    input.windows = w;
+    json row = {{"windows", w.key}, {"label", w.label}};
+    std::array<std::string, 3> cells = {w.label, "", ""};
+    for (const bool x64 : {false, true}) {
+      const char* arch = x64 ? "x64" : "x86";
+      if (x64 && !w.has64BitEdition) {
+        row[arch] = nullptr;
+        cells[2] = "-";
+        continue;
+      }
+      input.x64 = x64;
+      const json result = ResultJson(input, Simulate(input));
+      row[arch] = result;
+      cells[x64 ? 2 : 1] = result["summary"];
+    }
+    rows.push_back(row);
+    table.push_back(cells);
+  }
+  if (o.asJson) {
+    std::cout << rows.dump(2) << '\n';
+    return 0;
+  }
+  std::array<size_t, 3> width = {7, 14, 14};
+  for (const auto& cells : table) {
+    for (size_t i = 0; i < 3; ++i) width[i] = std::max(width[i], cells[i].size());
+  }
+  auto print = [&](const std::array<std::string, 3>& cells) {
+    std::cout << cells[0] << std::string(width[0] - cells[0].size() + 2, ' ') << cells[1]
+              << std::string(width[1] - cells[1].size() + 2, ' ') << cells[2] << '\n';
+  };
+  print({"Windows", "32-bit Windows", "64-bit Windows"});
+  print({std::string(width[0], '-'), std::string(width[1], '-'), std::string(width[2], '-')});
+  for (const auto& cells : table) print(cells);
+  return 0;
+}
+
+}  // namespace pkgtool
