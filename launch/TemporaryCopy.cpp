@@ -1,6 +1,7 @@
 #include "launch/TemporaryCopy.h"
 
 #include "launcher/FatalMessages.h"
+#include "platform/Memory.h"
 
 namespace stub {
 
@@ -112,42 +113,98 @@ Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, cons
   }
 }
 
-Text CreateTemporaryCopy(const StubContext& context, const TStream& output, uint32_t size) {
+namespace {
+
+// Shows the progress window only once unpacking has taken longer than a
+// quick launch would, then keeps it current and the thread responsive.
+class CopyProgress {
+ public:
+  CopyProgress(const StubContext& context, uint32_t total)
+      : context_(context), total_(total), start_(context.platform.TickCount()) {}
+  ~CopyProgress() { Close(); }
+
+  void Update(uint32_t done) {
+    if (!shown_) {
+      if (context_.platform.TickCount() - start_ < kProgressDelayMs) return;
+      shown_ = true;
+    }
+    context_.platform.ShowProgress(context_.arguments.Argument(0), done, total_);
+  }
+  void Close() {
+    if (shown_) context_.platform.CloseProgress();
+    shown_ = false;
+  }
+
+ private:
+  const StubContext& context_;
+  uint32_t total_;
+  uint32_t start_;
+  bool shown_ = false;
+};
+
+// The box for a copy that could not be made or finished, unless the program
+// turns out to be damaged (that has always been said first) or memory runs
+// out while the rest of it is checked.
+[[noreturn]] void CopyFailed(const StubContext& context, ProgramSource& program,
+                             CopyProgress& progress) {
+  const ProgramSource::Step end = program.Drain();
+  progress.Close();
+  if (end == ProgramSource::Step::kOutOfMemory) MemoryExhausted();
+  ShowFatalMessage(context, end == ProgramSource::Step::kDone ? FatalMessage::kCannotCreateCopy
+                                                              : FatalMessage::kDamaged);
+}
+
+}  // namespace
+
+Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program) {
   const ArgumentList& arguments = context.arguments;
   Platform& platform = context.platform;
-
-  // Never write past what the unpacking produced.
-  if (output.Size < 0 || static_cast<uint32_t>(output.Size) < size) {
-    ShowFatalMessage(context, FatalMessage::kCannotCreateCopy);
-  }
+  CopyProgress progress(context, program.Size());
 
   const Text folder = ChooseTemporaryFolder(arguments, platform);
   uint32_t number = 0;
+  Text path;
   for (;;) {
-    Text path = ChooseTemporaryPath(arguments, platform, folder, number, number);
-    uint32_t written = 0;
-    switch (platform.CreateCopy(path, output.Memory, size, written)) {
-      case CreateCopyResult::kNameTaken:
-        // Someone created that name after our probe. It is theirs: leave it
-        // alone and move on to the next number.
-        if (number == kLastNumber) ShowFatalMessage(context, FatalMessage::kCannotCreateCopy);
-        ++number;
-        continue;
-      case CreateCopyResult::kFailed:
-        // Nothing was made, so there is nothing to delete.
-        ShowFatalMessage(context, FatalMessage::kCannotCreateCopy);
-      case CreateCopyResult::kWritten:
-        break;
-    }
-    if (written != size) {
-      // Never leave a truncated program behind for someone to start.
-      platform.RemoveFile(path);
-      ShowFatalMessage(context, FatalMessage::kCannotCreateCopy);
-    }
-    // Keep the copy from being swapped or changed before it is started.
-    platform.HoldCopy(path);
-    return path;
+    path = ChooseTemporaryPath(arguments, platform, folder, number, number);
+    const CreateCopyResult created = platform.CreateCopy(path);
+    if (created == CreateCopyResult::kCreated) break;
+    // Nothing was made, so there is nothing to delete.
+    if (created == CreateCopyResult::kFailed) CopyFailed(context, program, progress);
+    // Someone created that name after our probe. It is theirs: leave it
+    // alone and move on to the next number.
+    if (number == kLastNumber) CopyFailed(context, program, progress);
+    ++number;
   }
+
+  uint32_t done = 0;
+  const uint8_t* piece = nullptr;
+  uint32_t count = 0;
+  for (;;) {
+    const ProgramSource::Step step = program.Next(piece, count);
+    if (step == ProgramSource::Step::kDone) break;
+    if (step == ProgramSource::Step::kPiece && platform.WriteCopy(piece, count) == count) {
+      done += count;
+      progress.Update(done);
+      continue;
+    }
+    // Never leave a partial program behind for someone to start.
+    platform.CloseCopy();
+    platform.RemoveFile(path);
+    if (step == ProgramSource::Step::kOutOfMemory) {
+      progress.Close();
+      MemoryExhausted();
+    }
+    if (step == ProgramSource::Step::kDamaged) {
+      progress.Close();
+      ShowFatalMessage(context, FatalMessage::kDamaged);
+    }
+    CopyFailed(context, program, progress);  // a short write
+  }
+  platform.CloseCopy();
+  progress.Close();
+  // Keep the copy from being swapped or changed before it is started.
+  platform.HoldCopy(path);
+  return path;
 }
 
 }  // namespace stub

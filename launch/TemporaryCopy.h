@@ -2,7 +2,7 @@
 #pragma once
 
 #include "launcher/StubContext.h"
-#include "unpack/NoRTLStream.h"
+#include "unpack/ProgramSource.h"
 
 namespace stub {
 
@@ -29,12 +29,19 @@ Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, cons
 Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
                          uint32_t firstNumber, uint32_t& chosenNumber);
 
-// Chooses folder and name and writes `size` bytes of `output` there. An
-// existing file is never replaced: when the name turns out to be taken at
-// creation, the next number is tried. Returns the copy's path, which is then
-// held open read-only until the start has returned. Every failure ends the
-// process with the cannot-create-copy message (a short write deletes the
-// file first).
-Text CreateTemporaryCopy(const StubContext& context, const TStream& output, uint32_t size);
+// Chooses folder and name and writes `program` there as it unpacks, a piece
+// at a time. An existing file is never replaced: when the name turns out to
+// be taken at creation, the next number is tried. Returns the copy's path,
+// which is then held open read-only until the start has returned.
+//
+// Failures end the process, never leaving a partial copy behind. A damaged
+// program shows the damaged-package box even when the copy cannot be made or
+// written: the rest of the program is then unpacked to nowhere before the
+// cannot-create-copy box is chosen. When unpacking is still going after
+// kProgressDelayMs, a progress window captioned with the package's path shows
+// the unpacked share; it is gone before this returns or any box shows.
+Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program);
+
+constexpr uint32_t kProgressDelayMs = 1000;
 
 }  // namespace stub

@@ -9,7 +9,6 @@
 #include "package/PackageMessage.h"
 #include "package/VerifyPackage.h"
 #include "unpack/LzmaUnpack.h"
-#include "unpack/NoRTLStream.h"
 
 namespace stub {
 
@@ -30,14 +29,14 @@ void RunLauncher(Platform& platform) {
 
   Text temporaryCopyPath;
   {
-    TStream input;
-    TStream output;
-    UnpackPayload(context, header, payload, input, output, PayloadChecksummed(locator, payload));
-    temporaryCopyPath = CreateTemporaryCopy(context, output, payload.unpackedSize);
-    // Both images, packed and unpacked, are freed when this scope ends, before
-    // the start: the wait that follows lasts as long as the installation, and
-    // the setup program should not have to share the machine with up to twice
-    // its own size held by a launcher that does nothing but wait.
+    // The program goes straight from the package into its copy, a piece at
+    // a time: memory is the decoder's window, whatever the program's size.
+    PayloadDecoder program(context, header, payload);
+    temporaryCopyPath = CreateTemporaryCopy(context, program);
+    // The window and the pieces are freed when this scope ends, before the
+    // start: the wait that follows lasts as long as the installation, and the
+    // setup program should not have to share the machine with buffers held by
+    // a launcher that does nothing but wait.
   }
   platform.ClosePackageFile();
 

@@ -34,7 +34,7 @@ using ProcessHandle = uintptr_t;
 
 // Outcome of creating the temporary copy.
 enum class CreateCopyResult {
-  kWritten,    // created and written; `written` says how many bytes landed
+  kCreated,    // created empty and open for writing
   kNameTaken,  // a file of that name already exists and was left untouched
   kFailed,     // could not be created for any other reason
 };
@@ -103,16 +103,31 @@ class Platform {
   virtual Text TempPath() = 0;
   // FindFirstFileW (+ FindClose): any entry, a folder included, counts.
   virtual bool FileExists(const Text& path) = 0;
-  // Creates `path` without ever replacing an existing file, writes `size`
-  // bytes with one write and closes it. `written` receives the count written.
-  virtual CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
-                                      uint32_t& written) = 0;
+  // CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW): creates `path`
+  // without ever replacing an existing file and keeps it open for
+  // WriteCopy() until CloseCopy().
+  virtual CreateCopyResult CreateCopy(const Text& path) = 0;
+  // One WriteFile of `size` bytes at the end of the open copy. Returns the
+  // count written; 0 when no copy is open.
+  virtual uint32_t WriteCopy(const void* bytes, uint32_t size) = 0;
+  // CloseHandle of the open copy, if any.
+  virtual void CloseCopy() = 0;
   // Reopens the finished copy read-only, sharing read access only, so that no
   // other process can change, replace or delete it until ReleaseCopy().
   virtual void HoldCopy(const Text& path) = 0;
   virtual void ReleaseCopy() = 0;
   // DeleteFileW; the result is not examined.
   virtual void RemoveFile(const Text& path) = 0;
+
+  // --- Progress while the copy is written --------------------------------
+  // GetTickCount: milliseconds, wrapping.
+  virtual uint32_t TickCount() = 0;
+  // Shows a small progress window captioned `caption` whose bar stands at
+  // done / total (made on the first call, updated on later ones), then
+  // handles the messages waiting for the launcher's thread.
+  virtual void ShowProgress(const Text& caption, uint32_t done, uint32_t total) = 0;
+  // Destroys the progress window, if there is one.
+  virtual void CloseProgress() = 0;
 
   // --- Launch ----------------------------------------------------------
   // WNetGetUniversalNameW(UNIVERSAL_NAME_INFO_LEVEL, 2000-byte buffer).

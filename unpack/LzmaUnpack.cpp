@@ -1,7 +1,5 @@
 #include "unpack/LzmaUnpack.h"
 
-#include <lzma.h>
-
 #include "launcher/FatalMessages.h"
 #include "platform/Memory.h"
 
@@ -18,13 +16,10 @@ void* LzmaAlloc(void*, size_t count, size_t size) {
 void LzmaFree(void*, void* block) { FreeBlock(block); }
 const lzma_allocator kAllocator = {&LzmaAlloc, &LzmaFree, nullptr};
 
-constexpr int32_t kFirstOutputCapacity = 4 << 20;
-
-// `size` is at most TStream::MaxSize, itself a multiple of the step, so the
-// result stays in range.
-int32_t RoundUpToStep(int32_t size) {
-  return static_cast<int32_t>((static_cast<uint32_t>(size) + (TStream::CapacityStep - 1)) &
-                              ~static_cast<uint32_t>(TStream::CapacityStep - 1));
+uint8_t* AllocatePiece(uint32_t size) {
+  void* block = AllocateBlock(size);
+  if (!block) MemoryExhausted();
+  return static_cast<uint8_t*>(block);
 }
 
 }  // namespace
@@ -45,40 +40,28 @@ uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize) {
   return window;
 }
 
-int32_t NextOutputCapacity(int32_t capacity, int32_t limit) {
-  int64_t next = static_cast<int64_t>(capacity) * 2;
-  if (next < kFirstOutputCapacity) next = kFirstOutputCapacity;
-  if (next > limit) next = limit;
-  return RoundUpToStep(static_cast<int32_t>(next));
-}
-
-bool PayloadChecksummed(const PackageLocator& locator, const PayloadDescriptor& payload) {
-  const uint64_t spanEnd = static_cast<uint64_t>(locator.packageOffset) + locator.crcLength;
-  const uint64_t packedEnd = static_cast<uint64_t>(payload.offset) + payload.packedSize;
-  return locator.packageOffset != 0 && spanEnd >= locator.packageOffset + uint64_t{kHeaderSize} &&
-         payload.offset >= locator.packageOffset && packedEnd <= spanEnd;
-}
-
-void UnpackPayload(const StubContext& context, const PackageHeader& header,
-                   const PayloadDescriptor& payload, TStream& input, TStream& output,
-                   bool sizeChecksummed) {
-  Platform& platform = context.platform;
-  // Sizes the streams cannot hold, and packed bytes that would reach past the
-  // end of the file, are damage: refusing them first keeps a broken header
-  // from taking memory it can never fill.
-  const uint64_t packedEnd = static_cast<uint64_t>(payload.offset) + payload.packedSize;
-  if (payload.packedSize > static_cast<uint32_t>(TStream::MaxSize) ||
-      payload.unpackedSize > static_cast<uint32_t>(TStream::MaxSize) ||
-      packedEnd > platform.PackageFileSize()) {
-    ShowFatalMessage(context, FatalMessage::kDamaged);
+ProgramSource::Step ProgramSource::Drain() {
+  const uint8_t* piece = nullptr;
+  uint32_t count = 0;
+  Step step;
+  while ((step = Next(piece, count)) == Step::kPiece) {
   }
+  return step;
+}
 
-  input.SetSize(static_cast<int32_t>(payload.packedSize));
-  const int32_t packedSize = input.GetSize();
-  // One read straight into the block; of zero bytes too, which then counts
-  // as complete.
-  if (platform.ReadPackageFile(payload.offset, input.Memory, static_cast<uint32_t>(packedSize)) !=
-      static_cast<uint32_t>(packedSize)) {
+PayloadDecoder::PayloadDecoder(const StubContext& context, const PackageHeader& header,
+                               const PayloadDescriptor& payload, uint32_t pieceSize)
+    : platform_(context.platform),
+      pieceSize_(pieceSize ? pieceSize : 1),
+      target_(payload.unpackedSize),
+      nextOffset_(payload.offset),
+      packedLeft_(payload.packedSize) {
+  // Sizes beyond what a package can hold, and packed bytes that would reach
+  // past the end of the file, are damage: refusing them first keeps a broken
+  // header from costing a window or a copy.
+  const uint64_t packedEnd = static_cast<uint64_t>(payload.offset) + payload.packedSize;
+  if (payload.packedSize > kMaxPayloadSize || payload.unpackedSize > kMaxPayloadSize ||
+      packedEnd > platform_.PackageFileSize()) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
 
@@ -100,48 +83,92 @@ void UnpackPayload(const StubContext& context, const PackageHeader& header,
   options.pb = settings.pb;
   const lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options},
                                   {LZMA_VLI_UNKNOWN, nullptr}};
-  lzma_stream decoder = LZMA_STREAM_INIT;
-  decoder.allocator = &kAllocator;
-  const lzma_ret init = lzma_raw_decoder(&decoder, filters);
+  decoder_.allocator = &kAllocator;
+  // The window first: it is the one large block, and the reason the
+  // out-of-memory box exists at all.
+  const lzma_ret init = lzma_raw_decoder(&decoder_, filters);
   if (init == LZMA_MEM_ERROR) MemoryExhausted();
   if (init != LZMA_OK) ShowFatalMessage(context, FatalMessage::kDamaged);
+  // A piece never needs to be larger than what it carries.
+  const uint32_t packedPiece = packedLeft_ < pieceSize_ ? packedLeft_ : pieceSize_;
+  const uint32_t unpackedPiece = target_ < pieceSize_ ? target_ : pieceSize_;
+  packed_ = AllocatePiece(packedPiece ? packedPiece : 1);
+  unpacked_ = AllocatePiece(unpackedPiece ? unpackedPiece : 1);
+}
 
-  // The decoder writes straight into the output block, past the stream's
-  // Size, which stays 0 until the end: every capacity asked for then differs
-  // from Size and keeps its 128 KiB rounding, and the final SetSize finds the
-  // block already at the unpacked size rounded up, so it moves nothing.
-  const int32_t target = static_cast<int32_t>(payload.unpackedSize);
-  const int32_t limit = RoundUpToStep(target);
-  output.Clear();
-  // A checksummed size is tried whole, not demanded: a package can still be
-  // made with an absurd size, and memory refusing it must not read as memory
-  // running out. Then the output grows as for an unchecked size, and the data
-  // decide between the damaged box and the out-of-memory one.
-  if (sizeChecksummed && limit > 0) {
-    if (void* block = AllocateBlock(static_cast<size_t>(limit))) {
-      output.Memory = static_cast<uint8_t*>(block);
-      output.Capacity = limit;
+PayloadDecoder::~PayloadDecoder() {
+  lzma_end(&decoder_);
+  FreeBlock(unpacked_);
+  FreeBlock(packed_);
+}
+
+bool PayloadDecoder::ReadPiece() {
+  const uint32_t count = packedLeft_ < pieceSize_ ? packedLeft_ : pieceSize_;
+  // Only the count decides: a failed read and a file that ends early look
+  // alike, and both are damage.
+  if (platform_.ReadPackageFile(nextOffset_, packed_, count) != count) return false;
+  nextOffset_ += count;
+  packedLeft_ -= count;
+  decoder_.next_in = packed_;
+  decoder_.avail_in = count;
+  return true;
+}
+
+ProgramSource::Step PayloadDecoder::Next(const uint8_t*& piece, uint32_t& count) {
+  count = 0;
+  if (stopped_ != Step::kPiece) return stopped_;
+  if (produced_ == target_) {
+    // Bytes the decoder never needed (the end marker, trailing bytes) must
+    // still be there: a package is sound only when every packed byte reads.
+    while (packedLeft_ > 0) {
+      if (!ReadPiece()) return stopped_ = Step::kDamaged;
+    }
+    return Step::kDone;
+  }
+
+  // Bounded at the stated size: decoding stops there, even inside a match.
+  const uint32_t left = target_ - produced_;
+  decoder_.next_out = unpacked_;
+  decoder_.avail_out = left < pieceSize_ ? left : pieceSize_;
+  while (decoder_.avail_out != 0) {
+    if (decoder_.avail_in == 0 && packedLeft_ > 0 && !ReadPiece()) return stopped_ = Step::kDamaged;
+    // With every packed byte handed over, the decoder may still hold output
+    // (the rest of a match the last piece cut short): it is asked once more,
+    // and only a call that yields nothing means the packed bytes ran out.
+    const size_t room = decoder_.avail_out;
+    const lzma_ret result = lzma_code(&decoder_, LZMA_RUN);
+    if (result == LZMA_MEM_ERROR) return stopped_ = Step::kOutOfMemory;
+    if (decoder_.avail_out == 0) break;
+    // The end marker, a data error, or packed bytes that ran out: short.
+    if (result != LZMA_OK || (decoder_.avail_out == room && decoder_.avail_in == 0 && packedLeft_ == 0)) {
+      return stopped_ = Step::kDamaged;
     }
   }
-  decoder.next_in = input.Memory;
-  decoder.avail_in = static_cast<size_t>(packedSize);
-  int32_t produced = 0;
-  while (produced < target) {
-    if (produced == output.Capacity) output.SetCapacity(NextOutputCapacity(output.Capacity, limit));
-    const int32_t end = output.Capacity < target ? output.Capacity : target;
-    decoder.next_out = output.Memory + produced;
-    decoder.avail_out = static_cast<size_t>(end - produced);
-    const lzma_ret result = lzma_code(&decoder, LZMA_RUN);
-    produced = static_cast<int32_t>(decoder.total_out);
-    if (result == LZMA_MEM_ERROR) MemoryExhausted();
-    // The end marker, a data error, or input that ran out: only the length
-    // produced decides from here on.
-    if (result != LZMA_OK || decoder.avail_out != 0) break;
-  }
-  lzma_end(&decoder);
+  count = static_cast<uint32_t>(decoder_.next_out - unpacked_);
+  produced_ += count;
+  piece = unpacked_;
+  return Step::kPiece;
+}
 
-  output.SetSize(produced);
-  if (output.GetSize() != target) ShowFatalMessage(context, FatalMessage::kDamaged);
+void UnpackPayload(const StubContext& context, const PackageHeader& header,
+                   const PayloadDescriptor& payload, TStream& output, uint32_t pieceSize) {
+  PayloadDecoder program(context, header, payload, pieceSize);
+  output.Clear();
+  const uint8_t* piece = nullptr;
+  uint32_t count = 0;
+  for (;;) {
+    switch (program.Next(piece, count)) {
+      case ProgramSource::Step::kPiece:
+        output.Write(piece, static_cast<int32_t>(count));
+        continue;
+      case ProgramSource::Step::kDone:
+        return;
+      case ProgramSource::Step::kDamaged:
+        ShowFatalMessage(context, FatalMessage::kDamaged);
+      case ProgramSource::Step::kOutOfMemory:
+        MemoryExhausted();
+    }
+  }
 }
 
 }  // namespace stub

@@ -1,12 +1,15 @@
-// Unpacks the selected setup program: packed bytes read whole into one stream,
-// raw LZMA1 decoded into a second, accepted only at exactly the stated size.
+// Unpacks the selected setup program: raw LZMA1, read from the package and
+// decoded a piece at a time, accepted only at exactly the stated size.
 #pragma once
+
+#include <lzma.h>
 
 #include <cstdint>
 
 #include "launcher/StubContext.h"
 #include "package/StubTypes.h"
 #include "unpack/NoRTLStream.h"
+#include "unpack/ProgramSource.h"
 
 namespace stub {
 
@@ -26,30 +29,55 @@ bool DecodeLzmaProperties(const uint8_t (&block)[5], LzmaSettings& settings);
 // what it has produced, so a larger window is memory spent for nothing).
 uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize);
 
-// The output block's next capacity once `capacity` bytes of it are full:
-// 4 MiB to start with, then twice as much, never more than `limit` (the
-// unpacked size rounded up to 128 KiB). Doubling keeps the bytes that moving
-// resizes copy below the size of the output, and the modest start keeps a
-// damaged size field from claiming memory that the data never fill.
-int32_t NextOutputCapacity(int32_t capacity, int32_t limit);
+// Packed bytes are read, and program bytes handed on, in pieces of this size:
+// large enough that a call per piece costs nothing measurable, small beside
+// the window.
+constexpr uint32_t kUnpackPieceSize = 256u << 10;
 
-// Whether the package's checksum covered the header and every packed byte of
-// `payload`. Then the stated unpacked size is the author's, not damage, and
-// the output block can take it at once: no resize copies and no second first
-// touch of the pages a growing block would move through.
-bool PayloadChecksummed(const PackageLocator& locator, const PayloadDescriptor& payload);
+// A payload's setup program, decoded as it is asked for. Memory: the window
+// and one piece each of packed and unpacked bytes, whatever the program's size.
+//
+// The program is complete (kDone) only when exactly unpackedSize bytes came
+// out before the stream stopped or ran out of packed bytes, and every one of
+// the packedSize packed bytes was read in full: a stream that ends early, a
+// data error and a short read are all kDamaged.
+class PayloadDecoder final : public ProgramSource {
+ public:
+  // Refuses, with the damaged-package box, sizes beyond the launcher's range,
+  // packed bytes that reach past the end of the file and settings the decoder
+  // does not take, before anything is read or allocated. A window or pieces
+  // that cannot be had end the process with the out-of-memory box. Reads
+  // nothing yet. `pieceSize` is for tests.
+  PayloadDecoder(const StubContext& context, const PackageHeader& header,
+                 const PayloadDescriptor& payload, uint32_t pieceSize = kUnpackPieceSize);
+  ~PayloadDecoder();
+  PayloadDecoder(const PayloadDecoder&) = delete;
+  PayloadDecoder& operator=(const PayloadDecoder&) = delete;
 
-// Reads `payload`'s packed bytes into `input` and unpacks them into `output`.
-// Returns only on success, with `output` holding exactly unpackedSize bytes
-// (its capacity that size rounded up to 128 KiB); every failure ends the
-// process with the damaged-package message, and exhausted memory with the
-// out-of-memory box. Sizes beyond the streams' range and packed bytes that
-// reach past the end of the file are refused before anything is allocated.
-// With `sizeChecksummed` (see PayloadChecksummed) the output block is made
-// the unpacked size at once when memory allows; otherwise it grows with what
-// the decoder produces.
+  uint32_t Size() const override { return target_; }
+  Step Next(const uint8_t*& piece, uint32_t& count) override;
+
+ private:
+  bool ReadPiece();
+
+  Platform& platform_;
+  uint32_t pieceSize_;
+  uint32_t target_;
+  uint32_t produced_ = 0;
+  uint32_t nextOffset_;
+  uint32_t packedLeft_;
+  uint8_t* packed_ = nullptr;
+  uint8_t* unpacked_ = nullptr;
+  lzma_stream decoder_ = LZMA_STREAM_INIT;
+  Step stopped_ = Step::kPiece;  // kDamaged or kOutOfMemory once decoding has failed
+};
+
+// The whole program in memory, for the authoring tool: the same decoder,
+// its pieces appended to `output`. Returns only on success, with `output`
+// holding exactly unpackedSize bytes; damage ends the process with the
+// damaged-package box, exhausted memory with the out-of-memory box.
 void UnpackPayload(const StubContext& context, const PackageHeader& header,
-                   const PayloadDescriptor& payload, TStream& input, TStream& output,
-                   bool sizeChecksummed = false);
+                   const PayloadDescriptor& payload, TStream& output,
+                   uint32_t pieceSize = kUnpackPieceSize);
 
 }  // namespace stub

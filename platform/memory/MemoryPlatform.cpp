@@ -153,22 +153,57 @@ bool MemoryPlatform::FileExists(const Text& path) {
   return files.count(p) != 0 || Contains(folders, p);
 }
 
-CreateCopyResult MemoryPlatform::CreateCopy(const Text& path, const void* bytes, uint32_t size,
-                                            uint32_t& written) {
+CreateCopyResult MemoryPlatform::CreateCopy(const Text& path) {
   const std::u16string p = ToU16(path);
   calls.push_back("CreateCopy " + ToUtf8(p));
-  written = 0;
   if (Contains(takenAtCreation, p)) {
     files[p] = {'o', 't', 'h', 'e', 'r'};  // someone else's file, which must survive
     return CreateCopyResult::kNameTaken;
   }
   if (files.count(p) || Contains(folders, p)) return CreateCopyResult::kNameTaken;
   if (Contains(uncreatable, p)) return CreateCopyResult::kFailed;
-  written = shortWrite ? std::min(*shortWrite, size) : size;
+  files[p].clear();
+  copies.push_back({p, {}});
+  copyOpen = p;
+  return CreateCopyResult::kCreated;
+}
+
+uint32_t MemoryPlatform::WriteCopy(const void* bytes, uint32_t size) {
+  if (copyOpen.empty()) return 0;
+  std::vector<uint8_t>& file = files[copyOpen];
+  uint32_t n = size;
+  if (shortWrite) {
+    const uint32_t room = *shortWrite > file.size() ? *shortWrite - static_cast<uint32_t>(file.size()) : 0;
+    n = std::min(n, room);
+  }
   const auto* b = static_cast<const uint8_t*>(bytes);
-  files[p] = std::vector<uint8_t>(b, b + written);
-  copies.push_back({p, files[p]});
-  return CreateCopyResult::kWritten;
+  file.insert(file.end(), b, b + n);
+  // copies.back() is the open copy: CreateCopy records each one as it opens it.
+  std::vector<uint8_t>& record = copies.back().bytes;
+  record.insert(record.end(), b, b + n);
+  return n;
+}
+
+void MemoryPlatform::CloseCopy() {
+  calls.push_back("CloseCopy");
+  copyOpen.clear();
+}
+
+uint32_t MemoryPlatform::TickCount() {
+  const uint32_t now = clock;
+  clock += clockStep;
+  return now;
+}
+
+void MemoryPlatform::ShowProgress(const Text& caption, uint32_t done, uint32_t total) {
+  if (!progressOpen) calls.push_back("ShowProgress " + ToUtf8(ToU16(caption)) + " of " + std::to_string(total));
+  progressOpen = true;
+  progressShown.push_back(done);
+}
+
+void MemoryPlatform::CloseProgress() {
+  calls.push_back("CloseProgress");
+  progressOpen = false;
 }
 
 void MemoryPlatform::HoldCopy(const Text& path) {
@@ -184,6 +219,8 @@ void MemoryPlatform::ReleaseCopy() {
 void MemoryPlatform::RemoveFile(const Text& path) {
   const std::u16string p = ToU16(path);
   calls.push_back("RemoveFile " + ToUtf8(p));
+  // DeleteFileW fails on a file still open without delete sharing.
+  if (p == copyOpen) return;
   removed.push_back(p);
   files.erase(p);
 }
@@ -209,6 +246,7 @@ bool MemoryPlatform::StartDirect(const Text& commandLine, const Text& currentDir
   RecordedStart s;
   s.commandLine = ToU16(commandLine);
   s.currentDirectory = ToU16(currentDirectory);
+  s.progressShownDuringStart = progressOpen;
   s.copyHeldDuringStart = copyHeld;
   starts.push_back(s);
   process = starts.size();
@@ -224,6 +262,7 @@ bool MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& 
   s.verb = ToU16(verb);
   s.file = ToU16(file);
   s.parameters = ToU16(parameters);
+  s.progressShownDuringStart = progressOpen;
   s.copyHeldDuringStart = copyHeld;
   starts.push_back(s);
   process = starts.size();

@@ -36,6 +36,7 @@ struct RecordedStart {
   std::u16string file;              // shell start
   std::u16string parameters;        // shell start
   bool copyHeldDuringStart = false;  // HoldCopy was in force when the start was made
+  bool progressShownDuringStart = false;
 };
 
 class MemoryPlatform final : public Platform {
@@ -67,8 +68,12 @@ class MemoryPlatform final : public Platform {
   // Paths whose probe says free but whose creation finds the name taken (a
   // file created by someone else between the probe and the creation).
   std::vector<std::u16string> takenAtCreation;
-  // When set, the copy's write stores only this many bytes.
+  // When set, the copy's writes store only this many bytes in all (a disk
+  // that fills up part way).
   std::optional<uint32_t> shortWrite;
+  // TickCount starts at `clock` and moves on by `clockStep` at every call.
+  uint32_t clock = 0;
+  uint32_t clockStep = 0;
   std::map<std::u16string, std::u16string> universalNames;
   bool administrator = false;
   bool startFails = false;
@@ -78,8 +83,9 @@ class MemoryPlatform final : public Platform {
   std::vector<RecordedStart> starts;
   std::vector<std::string> calls;  // operation log, e.g. "QueryValue CurrentBuild"
   std::vector<std::u16string> removed;
-  // Every copy CreateCopy wrote, with its bytes: kept after the launcher
-  // deletes the file, so that callers can tell which program it wrote.
+  // Every copy CreateCopy opened, with the bytes WriteCopy stored in it: kept
+  // after the launcher deletes the file, so that callers can tell which
+  // program it wrote (and how much of it, when the write fell short).
   struct CreatedCopy {
     std::u16string path;
     std::vector<uint8_t> bytes;
@@ -88,6 +94,11 @@ class MemoryPlatform final : public Platform {
   bool packageOpen = false;
   bool keyOpen = false;
   bool copyHeld = false;
+  // The copy open for writing (empty when none is).
+  std::u16string copyOpen;
+  // Every share the progress window showed, as done bytes; and whether it is up.
+  std::vector<uint32_t> progressShown;
+  bool progressOpen = false;
   int waits = 0;
 
   // Sets registry value `name` to UTF-16LE `text` with a terminator.
@@ -113,8 +124,12 @@ class MemoryPlatform final : public Platform {
   void CloseCurrentVersionKey() override;
   Text TempPath() override;
   bool FileExists(const Text& path) override;
-  CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
-                              uint32_t& written) override;
+  CreateCopyResult CreateCopy(const Text& path) override;
+  uint32_t WriteCopy(const void* bytes, uint32_t size) override;
+  void CloseCopy() override;
+  uint32_t TickCount() override;
+  void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
+  void CloseProgress() override;
   void HoldCopy(const Text& path) override;
   void ReleaseCopy() override;
   void RemoveFile(const Text& path) override;

@@ -40,6 +40,8 @@ constexpr DWORD kUniversalNameBufferSize = 2000;
 constexpr DWORD kTempPathChars = 256;
 constexpr DWORD kModulePathChars = 261;
 
+void DestroyProgressWindow();
+
 }  // namespace
 
 // --- Process -----------------------------------------------------------------
@@ -59,6 +61,8 @@ void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption, EndR
 }
 
 void Win32Platform::ShowBoxAndExit(const char16_t* text, const char16_t* caption) {
+  // Never a box beside a bar that has stopped moving.
+  DestroyProgressWindow();
   MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
   ExitProcess(0);
 }
@@ -186,9 +190,8 @@ bool Win32Platform::FileExists(const Text& path) {
   return true;
 }
 
-CreateCopyResult Win32Platform::CreateCopy(const Text& path, const void* bytes, uint32_t size,
-                                           uint32_t& written) {
-  written = 0;
+CreateCopyResult Win32Platform::CreateCopy(const Text& path) {
+  CloseCopy();
   // CREATE_NEW: a file that appeared under this name since the probe is
   // never replaced; the caller picks another name instead.
   const HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
@@ -198,11 +201,20 @@ CreateCopyResult Win32Platform::CreateCopy(const Text& path, const void* bytes, 
     return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateCopyResult::kNameTaken
                                                                       : CreateCopyResult::kFailed;
   }
+  copyFile_ = file;
+  return CreateCopyResult::kCreated;
+}
+
+uint32_t Win32Platform::WriteCopy(const void* bytes, uint32_t size) {
+  if (!copyFile_) return 0;
   DWORD stored = 0;
-  WriteFile(file, bytes, size, &stored, nullptr);
-  CloseHandle(file);
-  written = stored;
-  return CreateCopyResult::kWritten;
+  WriteFile(AsHandle(copyFile_), bytes, size, &stored, nullptr);
+  return stored;
+}
+
+void Win32Platform::CloseCopy() {
+  if (copyFile_) CloseHandle(AsHandle(copyFile_));
+  copyFile_ = nullptr;
 }
 
 void Win32Platform::HoldCopy(const Text& path) {
@@ -217,6 +229,89 @@ void Win32Platform::ReleaseCopy() {
 }
 
 void Win32Platform::RemoveFile(const Text& path) { DeleteFileW(Wide(path)); }
+
+// --- Progress ----------------------------------------------------------------
+//
+// A plain window of our own drawing: a caption and a sunken bar, painted with
+// user32 alone, so that no common-controls library is loaded for it. The
+// launcher's one thread pumps its messages between pieces of the copy.
+
+namespace {
+
+constexpr wchar_t kProgressClass[] = L"StubUnpackProgress";
+HWND g_progressWindow = nullptr;
+bool g_progressTried = false;  // made once: where no window can be made, none is tried again
+uint32_t g_progressPermille = 0;
+
+LRESULT CALLBACK ProgressProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      const HDC dc = BeginPaint(window, &paint);
+      RECT bar;
+      GetClientRect(window, &bar);
+      const int margin = GetSystemMetrics(SM_CYCAPTION) / 2 + 4;
+      InflateRect(&bar, -margin, -margin);
+      DrawEdge(dc, &bar, EDGE_SUNKEN, BF_RECT | BF_ADJUST);
+      RECT filled = bar;
+      filled.right = bar.left + static_cast<LONG>((bar.right - bar.left) * g_progressPermille / 1000);
+      FillRect(dc, &filled, GetSysColorBrush(COLOR_HIGHLIGHT));
+      RECT rest = bar;
+      rest.left = filled.right;
+      FillRect(dc, &rest, GetSysColorBrush(COLOR_WINDOW));
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_CLOSE:
+      return 0;  // unpacking cannot be abandoned half-way; the window goes when it is done
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+void DestroyProgressWindow() {
+  if (g_progressWindow) DestroyWindow(g_progressWindow);
+  g_progressWindow = nullptr;
+}
+
+}  // namespace
+
+uint32_t Win32Platform::TickCount() { return GetTickCount(); }
+
+void Win32Platform::ShowProgress(const Text& caption, uint32_t done, uint32_t total) {
+  // 32-bit arithmetic only: a 64-bit division becomes a libgcc call that
+  // crashes the linker (binutils 2.40) when it appears this late under LTO.
+  uint32_t permille = total == 0 ? 1000 : total < 1000 ? done * 1000 / total : done / (total / 1000);
+  if (permille > 1000) permille = 1000;
+  if (!g_progressTried) {
+    g_progressTried = true;
+    const HINSTANCE instance = GetModuleHandleW(nullptr);
+    WNDCLASSW windowClass;
+    ZeroMemory(&windowClass, sizeof(windowClass));
+    windowClass.lpfnWndProc = &ProgressProc;
+    windowClass.hInstance = instance;
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_WAIT);
+    windowClass.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    windowClass.lpszClassName = kProgressClass;
+    RegisterClassW(&windowClass);  // a second registration fails harmlessly
+    // Sized from the caption height, which follows the display's scaling.
+    const int unit = GetSystemMetrics(SM_CYCAPTION);
+    const int width = unit * 20;
+    const int height = unit * 4;
+    g_progressWindow = CreateWindowExW(
+        0, kProgressClass, Wide(caption), WS_POPUP | WS_CAPTION | WS_VISIBLE,
+        (GetSystemMetrics(SM_CXSCREEN) - width) / 2, (GetSystemMetrics(SM_CYSCREEN) - height) / 2,
+        width, height, nullptr, nullptr, instance, nullptr);
+    g_progressPermille = permille;
+  } else if (g_progressWindow && permille != g_progressPermille) {
+    g_progressPermille = permille;
+    InvalidateRect(g_progressWindow, nullptr, FALSE);
+  }
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+}
+
+void Win32Platform::CloseProgress() { DestroyProgressWindow(); }
 
 // --- Launch ------------------------------------------------------------------
 

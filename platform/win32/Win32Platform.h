@@ -39,8 +39,12 @@ class Win32Platform final : public Platform {
 
   Text TempPath() override;
   bool FileExists(const Text& path) override;
-  CreateCopyResult CreateCopy(const Text& path, const void* bytes, uint32_t size,
-                              uint32_t& written) override;
+  CreateCopyResult CreateCopy(const Text& path) override;
+  uint32_t WriteCopy(const void* bytes, uint32_t size) override;
+  void CloseCopy() override;
+  uint32_t TickCount() override;
+  void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
+  void CloseProgress() override;
   void HoldCopy(const Text& path) override;
   void ReleaseCopy() override;
   void RemoveFile(const Text& path) override;
@@ -65,6 +69,7 @@ class Win32Platform final : public Platform {
   void* packageFile_ = nullptr;
   void* currentVersionKey_ = nullptr;
   void* heldCopy_ = nullptr;
+  void* copyFile_ = nullptr;
 
   bool membershipLookedUp_ = false;
   RawProc checkTokenMembership_ = nullptr;

@@ -130,9 +130,9 @@ bool MayNeedMoreThanTheCeiling(const MemoryPlatform& platform, const PackageView
   if (!view.hasHeader) return false;
   const PackageHeader& h = view.header;
   // The window is the dictionary size, with a little on top for the decoder.
+  // The program's own size needs no memory: it goes to disk in pieces.
   constexpr uint32_t kWindowSlack = 1u << 20;
-  return h.lzmaDictionarySize + uint64_t{kWindowSlack} > kAllocationLimit ||
-         h.payload32.unpackedSize > kAllocationLimit || h.payload64.unpackedSize > kAllocationLimit;
+  return h.lzmaDictionarySize + uint64_t{kWindowSlack} > kAllocationLimit;
 }
 
 size_t IndexOfCall(const MemoryPlatform& platform, const std::string& prefix) {
@@ -149,6 +149,18 @@ void CheckBox(const MemoryPlatform& platform, const PackageView& view,
   if (box.style != MemoryPlatform::kMbIconError) Fail(platform, "box style is not MB_ICONERROR");
   if (platform.calls.empty() || platform.calls.back() != "ExitProcess 0") {
     Fail(platform, "the process did not end right after the box");
+  }
+  // A box before the start leaves no copy behind, however far it got.
+  if (platform.progressOpen) Fail(platform, "the progress window stayed beside the box");
+  // (The last creation is ours: a name found taken is always followed by
+  // another try.)
+  std::string created;
+  for (const std::string& call : platform.calls) {
+    if (call.rfind("CreateCopy ", 0) == 0) created = call.substr(11);
+  }
+  if (!created.empty() && !platform.CallMade("HoldCopy " + created) &&
+      platform.files.count(FromUtf8(created))) {
+    Fail(platform, "a partial copy was left behind");
   }
   if (IsFixedMessage(box.text)) return;
   if (box.text == kMsgOutOfMemory) {

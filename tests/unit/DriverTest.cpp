@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,58 @@ TEST(DriverTest, ExhaustedMemoryShowsOurOwnBox) {
   ASSERT_EQ(run.platform.boxes.size(), 1u);
   EXPECT_EQ(run.platform.boxes[0].text, std::u16string(kMsgOutOfMemory));
   EXPECT_TRUE(run.platform.starts.empty());
+}
+
+// The boxes of the unpacking and the copy, which now happen together, keep
+// their order: a damaged program is reported as damaged whatever befell the
+// copy, and no box leaves a copy behind or anything started.
+struct PrecedenceCase {
+  const char* name;
+  bool damaged;      // the program's stated size is one byte more than its stream holds
+  bool uncreatable;  // the temporary folder refuses the copy
+  std::optional<uint32_t> shortWrite;
+  FatalMessage box;
+};
+void PrintTo(const PrecedenceCase& c, std::ostream* os) { *os << c.name; }
+
+class DriverPrecedenceTest : public testing::TestWithParam<PrecedenceCase> {};
+
+TEST_P(DriverPrecedenceTest, DamageIsSaidFirstAndNoCopyStays) {
+  const PrecedenceCase& c = GetParam();
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x86 = Program('a', 3 << 20);  // three pieces
+  if (c.damaged) recipe.adjustHeader = [](PackageHeader& h) { ++h.payload32.unpackedSize; };
+  LauncherRun run(recipe);
+  if (c.uncreatable) run.platform.uncreatable = {kTemp + u"Setup.exe"};
+  run.platform.shortWrite = c.shortWrite;
+  run.platform.clockStep = 700;  // slow enough for the progress window
+  run.Go();
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, std::u16string(FatalMessageText(c.box)));
+  EXPECT_TRUE(run.platform.starts.empty());
+  EXPECT_EQ(run.platform.files.count(kTemp + u"Setup.exe"), 0u);
+  EXPECT_FALSE(run.platform.progressOpen);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boxes, DriverPrecedenceTest,
+    testing::Values(
+        PrecedenceCase{"DamagedAndUncreatable", true, true, std::nullopt, FatalMessage::kDamaged},
+        PrecedenceCase{"Uncreatable", false, true, std::nullopt, FatalMessage::kCannotCreateCopy},
+        PrecedenceCase{"Damaged", true, false, std::nullopt, FatalMessage::kDamaged},
+        PrecedenceCase{"DamagedAndShortWrite", true, false, 1u << 20, FatalMessage::kDamaged},
+        PrecedenceCase{"ShortWrite", false, false, 1u << 20, FatalMessage::kCannotCreateCopy}),
+    [](const testing::TestParamInfo<PrecedenceCase>& info) { return info.param.name; });
+
+TEST(DriverTest, ProgressWindowIsGoneBeforeTheStart) {
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x86 = Program('a', 3 << 20);
+  LauncherRun run(recipe);
+  run.platform.clockStep = 700;
+  run.Go();
+  ASSERT_EQ(run.platform.starts.size(), 1u);
+  EXPECT_FALSE(run.platform.progressShown.empty());
+  EXPECT_FALSE(run.platform.starts[0].progressShownDuringStart);
 }
 
 }  // namespace

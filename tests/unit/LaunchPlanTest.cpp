@@ -280,11 +280,9 @@ TEST(RunSetupProgramTest, CopyMadeByTheCopyStepIsHeldUntilTheStartReturns) {
   platform.commandLine = u"Setup.exe";
   platform.modulePath = kPackage;
   const StubContext& context = scene.Context();
-  TStream output;
-  const uint8_t program[] = {'M', 'Z', 1, 2};
-  output.Write(program, sizeof program);
+  test::ProgramPieces program({'M', 'Z', 1, 2});
 
-  const Text copy = CreateTemporaryCopy(context, output, sizeof program);
+  const Text copy = CreateTemporaryCopy(context, program);
   EXPECT_TRUE(platform.copyHeld);
   RunSetupProgram(context, copy, 10, 0, false);
 

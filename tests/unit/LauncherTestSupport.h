@@ -1,16 +1,20 @@
 // What the unit tests of the launcher's stages share: a scene with the
 // in-memory platform and the context the stages take, UTF-16 packing, a
-// sample setup program and a scoped allocation ceiling.
+// sample setup program, a program handed over in pieces and a scoped
+// allocation ceiling.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "launcher/StubContext.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "unpack/ProgramSource.h"
 
 namespace stub::test {
 
@@ -71,6 +75,38 @@ inline std::vector<uint8_t> SampleProgram(size_t size, uint32_t seed = 1) {
   }
   return bytes;
 }
+
+// A setup program handed to the copy step in fixed pieces, as the decoder
+// hands it, optionally failing after a number of pieces.
+class ProgramPieces final : public ProgramSource {
+ public:
+  static constexpr size_t kNever = SIZE_MAX;
+
+  explicit ProgramPieces(std::vector<uint8_t> bytes, uint32_t pieceSize = 3,
+                         size_t failAfter = kNever, Step failure = Step::kDamaged)
+      : bytes_(std::move(bytes)), pieceSize_(pieceSize), failAfter_(failAfter), failure_(failure) {}
+
+  uint32_t Size() const override { return static_cast<uint32_t>(bytes_.size()); }
+  Step Next(const uint8_t*& piece, uint32_t& count) override {
+    count = 0;
+    if (delivered == failAfter_) return failure_;
+    if (at_ == bytes_.size()) return Step::kDone;
+    piece = bytes_.data() + at_;
+    count = static_cast<uint32_t>(std::min<size_t>(pieceSize_, bytes_.size() - at_));
+    at_ += count;
+    ++delivered;
+    return Step::kPiece;
+  }
+
+  size_t delivered = 0;  // pieces handed out so far
+
+ private:
+  std::vector<uint8_t> bytes_;
+  uint32_t pieceSize_;
+  size_t failAfter_;
+  Step failure_;
+  size_t at_ = 0;
+};
 
 // Allocations above `bytes` fail while it lives (0: no ceiling).
 class AllocationCeiling {

@@ -74,7 +74,6 @@ struct Outcome {
   bool ok = false;
   std::optional<std::u16string> box;
   std::vector<uint8_t> output;
-  int32_t inputCapacity = 0;
   int32_t outputCapacity = 0;
   std::vector<std::string> reads;  // the package reads made, as the platform logged them
 };
@@ -83,10 +82,8 @@ struct Outcome {
 // the header and the descriptor before the run.
 Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t dictionary,
                uint32_t unpackedSize, const std::function<void(Scene&)>& edit = {},
-               bool checksummed = false) {
+               uint32_t pieceSize = kUnpackPieceSize) {
   Scene scene;
-  // Resizes are counted across the whole call: the context's own texts are
-  // kept short and the same from run to run.
   scene.platform.commandLine = u"\"C:\\p.exe\"";
   scene.platform.modulePath = u"C:\\p.exe";
   scene.platform.packageBytes.assign(kOffset, 0);
@@ -97,15 +94,14 @@ Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t 
   scene.payload = {kOffset, static_cast<uint32_t>(packed.size()), unpackedSize};
   if (edit) edit(scene);
   Outcome outcome;
-  TStream input, output;
+  TStream output;
   try {
-    UnpackPayload(scene.Context(), scene.header, scene.payload, input, output, checksummed);
+    UnpackPayload(scene.Context(), scene.header, scene.payload, output, pieceSize);
     outcome.ok = true;
     outcome.output.assign(output.Memory, output.Memory + output.Size);
   } catch (const ProcessEnded&) {
     if (!scene.platform.boxes.empty()) outcome.box = scene.platform.boxes[0].text;
   }
-  outcome.inputCapacity = input.Capacity;
   outcome.outputCapacity = output.Capacity;
   for (const std::string& call : scene.platform.calls) {
     if (call.rfind("ReadPackageFile", 0) == 0) outcome.reads.push_back(call);
@@ -113,15 +109,27 @@ Outcome Unpack(const std::vector<uint8_t>& packed, uint8_t properties, uint32_t 
   return outcome;
 }
 
+// The reads that take `packedSize` bytes from kOffset in pieces, each once
+// and in order.
+std::vector<std::string> PieceReads(uint32_t packedSize, uint32_t pieceSize = kUnpackPieceSize) {
+  std::vector<std::string> reads;
+  uint32_t at = 0;
+  do {
+    const uint32_t n = std::min(pieceSize, packedSize - at);
+    reads.push_back("ReadPackageFile " + std::to_string(kOffset + at) + " " + std::to_string(n));
+    at += n;
+  } while (at < packedSize);
+  return reads;
+}
+
 void ExpectAccepted(const Outcome& o, const std::vector<uint8_t>& program, uint32_t unpackedSize,
-                    uint32_t packedSize) {
+                    uint32_t packedSize, uint32_t pieceSize = kUnpackPieceSize) {
   ASSERT_TRUE(o.ok) << (o.box ? "damaged box" : "ended without a box");
   ASSERT_EQ(o.output.size(), unpackedSize);
   EXPECT_TRUE(std::equal(o.output.begin(), o.output.end(), program.begin()));
   EXPECT_EQ(o.outputCapacity, RoundUp(unpackedSize));
-  EXPECT_EQ(o.inputCapacity, RoundUp(packedSize));
-  EXPECT_EQ(o.reads, std::vector<std::string>{"ReadPackageFile " + std::to_string(kOffset) + " " +
-                                              std::to_string(packedSize)});
+  // Every packed byte read, even those the decoder never needed.
+  EXPECT_EQ(o.reads, packedSize ? PieceReads(packedSize, pieceSize) : std::vector<std::string>{});
 }
 
 // --- Streams made by the xz tool ---------------------------------------------
@@ -156,12 +164,8 @@ TEST_P(LzmaXzTest, UnpacksExactly) {
     dictionary = static_cast<uint32_t>(std::stoul(opts.substr(at + 5))) << 10;  // given in KiB
   }
   const auto size = static_cast<uint32_t>(program.size());
-  // Grown with the output, and made whole at once as for a checksummed size.
-  for (const bool checksummed : {false, true}) {
-    SCOPED_TRACE(checksummed ? "checksummed size" : "growing output");
-    ExpectAccepted(Unpack(packed, properties, dictionary, size, {}, checksummed), program, size,
-                   static_cast<uint32_t>(packed.size()));
-  }
+  ExpectAccepted(Unpack(packed, properties, dictionary, size), program, size,
+                 static_cast<uint32_t>(packed.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -170,8 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
         XzCase{"Raw4KiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=4KiB", 50000, false},
         XzCase{"Raw64KiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=64KiB", 300000, false},
         XzCase{"Raw4MiB", "--format=raw --lzma1=preset=6,lc=3,lp=0,pb=2,dict=4096KiB", 300000, false},
-        XzCase{"RawSpanningOutputGrowth", "--format=raw --lzma1=preset=1,lc=3,lp=0,pb=2,dict=1024KiB",
-               (9u << 20) + 12345, false},
+        XzCase{"RawManyPieces", "--format=raw --lzma1=preset=1,lc=3,lp=0,pb=2,dict=1024KiB",
+               (5u << 20) + 12345, false},
         XzCase{"LzmaFile", "--format=lzma --lzma1=preset=6,dict=1MiB", 300000, true},
         XzCase{"LzmaFileOtherBits", "--format=lzma --lzma1=preset=6,lc=1,lp=2,pb=1,dict=256KiB", 100000, true}),
     [](const testing::TestParamInfo<XzCase>& info) { return info.param.name; });
@@ -181,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 enum class Verdict {
   kAccepted,
   kDamaged,
-  kDamagedUnread,  // refused before the packed bytes are read or given a block
+  kDamagedUnread,  // refused before any packed byte is read
 };
 
 struct OutcomeCase {
@@ -219,12 +223,7 @@ TEST_P(LzmaOutcomeTest, AcceptsOnlyTheStatedSize) {
   EXPECT_FALSE(o.ok);
   // The damaged box, not the out-of-memory end a large allocation would give.
   EXPECT_EQ(o.box, kDamaged);
-  if (c.verdict == Verdict::kDamagedUnread) {
-    EXPECT_TRUE(o.reads.empty());
-    EXPECT_EQ(o.inputCapacity, 0);
-  } else {
-    EXPECT_EQ(o.reads.size(), 1u);
-  }
+  EXPECT_EQ(o.reads.empty(), c.verdict == Verdict::kDamagedUnread);
 }
 
 void SetUnpacked(Scene& scene, uint32_t size) { scene.payload.unpackedSize = size; }
@@ -251,7 +250,8 @@ INSTANTIATE_TEST_SUITE_P(
                       r.payload.packedSize = static_cast<uint32_t>(p.size());
                     },
                     Verdict::kDamaged},
-        // The file claims more than it holds: the one read comes back short.
+        // The file claims more than it holds: the last read comes back short,
+        // although the decoder never needs those bytes.
         OutcomeCase{"ShortRead",
                     [](std::vector<uint8_t>&, Scene& r) {
                       r.platform.reportedFileSize = r.platform.packageBytes.size() + 10;
@@ -283,10 +283,10 @@ INSTANTIATE_TEST_SUITE_P(
         // The largest size the stream takes, with 200000 bytes of data: the
         // output grows with the data, not with the claim.
         OutcomeCase{"HugeUnpackedSizeSmallData", [](auto&, Scene& r) { SetUnpacked(r, 0x7FFE0000u); }, Verdict::kDamaged},
-        OutcomeCase{"PropertyByte225", [](auto&, Scene& r) { r.header.lzmaProperties = 225; }, Verdict::kDamaged},
+        OutcomeCase{"PropertyByte225", [](auto&, Scene& r) { r.header.lzmaProperties = 225; }, Verdict::kDamagedUnread},
         // lc 8, lp 4, pb 4: valid settings, beyond what liblzma decodes.
-        OutcomeCase{"PropertyByte224", [](auto&, Scene& r) { r.header.lzmaProperties = 224; }, Verdict::kDamaged},
-        OutcomeCase{"DictionaryTopBit", [](auto&, Scene& r) { r.header.lzmaDictionarySize = 0x80000000u; }, Verdict::kDamaged},
+        OutcomeCase{"PropertyByte224", [](auto&, Scene& r) { r.header.lzmaProperties = 224; }, Verdict::kDamagedUnread},
+        OutcomeCase{"DictionaryTopBit", [](auto&, Scene& r) { r.header.lzmaDictionarySize = 0x80000000u; }, Verdict::kDamagedUnread},
         // The window is bounded by the program, so a claimed 2 GiB dictionary
         // costs no more than the program's size.
         OutcomeCase{"DictionaryLargestCostsOnlyTheProgram",
@@ -410,145 +410,123 @@ INSTANTIATE_TEST_SUITE_P(Sizes, WindowTest,
                                          WindowCase{0x400000, 0, 4096}, WindowCase{0x400000, 10, 4096},
                                          WindowCase{INT32_MAX, 0x7FFE0000u, 0x7FFE0000u}));
 
-class OutputGrowthTest : public testing::TestWithParam<uint32_t> {};
+// --- Piece boundaries ---------------------------------------------------------
 
-// Fills an output of the given size the way UnpackPayload does and counts the
-// bytes that moving resizes would copy: doubling keeps them below the output
-// itself, where 128 KiB steps would copy a quadratic amount.
-TEST_P(OutputGrowthTest, CopiesLessThanTheOutput) {
-  const uint32_t target = GetParam();
-  const int32_t limit = RoundUp(target);
-  int64_t capacity = 0, moved = 0;
-  int resizes = 0;
-  while (capacity < target) {
-    const int32_t next = NextOutputCapacity(static_cast<int32_t>(capacity), limit);
-    ASSERT_GT(next, capacity);
-    ASSERT_LE(next, limit);
-    ASSERT_EQ(next % kStep, 0);
-    if (capacity == 0) {
-      EXPECT_LE(next, 4 << 20);  // the first block does not trust the size field
-    }
-    moved += capacity;  // the block is full when it grows
-    capacity = next;
-    ++resizes;
-  }
-  EXPECT_EQ(capacity, limit);
-  EXPECT_LE(moved, int64_t{target});
-  EXPECT_LE(resizes, 12);
-}
+constexpr uint32_t kSmallPiece = 4096;
 
-INSTANTIATE_TEST_SUITE_P(Sizes, OutputGrowthTest,
-                         testing::Values(1u, 131072u, 131073u, 2500000u, 4u << 20, (4u << 20) + 1,
-                                         64u << 20, 0x7FFE0000u));
-
-// --- Exhausted memory ------------------------------------------------------------
-
-// Out of memory part way through: the output has grown once already when the
-// next block cannot be had. The process ends with our own box.
-TEST(LzmaUnpackTest, ExhaustedMemoryDuringGrowthShowsTheOutOfMemoryBox) {
-  const auto program = SampleProgram(12 << 20);
-  const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
-  std::vector<uint8_t> file(kOffset, 0);
-  file.insert(file.end(), packed.begin(), packed.end());
-  test::LauncherScene scene(file);
-  PackageHeader header;
-  header.lzmaProperties = 0x5D;
-  header.lzmaDictionarySize = 1 << 20;
-  const PayloadDescriptor payload{kOffset, static_cast<uint32_t>(packed.size()),
-                                  static_cast<uint32_t>(program.size())};
-  ASSERT_LT(packed.size(), size_t{6} << 20);
-  TStream input, output;
-  {
-    AllocationCeiling ceiling(size_t{6} << 20);  // the first 4 MiB fit, the next 8 MiB do not
-    EXPECT_THROW(UnpackPayload(scene.Context(), header, payload, input, output), ProcessEnded);
-  }
-  ASSERT_EQ(scene.platform.boxes.size(), 1u);
-  EXPECT_EQ(scene.platform.boxes[0].text, kMsgOutOfMemory);
-  EXPECT_EQ(scene.platform.boxes[0].reason, EndReason::kOutOfMemory);
-  EXPECT_EQ(output.Capacity, 4 << 20);
-  EXPECT_TRUE(std::equal(output.Memory, output.Memory + output.Capacity, program.begin()));
-}
-
-// A size the checksum vouches for is taken in one block when memory allows.
-// When it does not, the output grows as for any other size, and only data
-// that truly need more memory than there is end in the out-of-memory box.
-TEST(LzmaUnpackTest, ChecksummedSizeIsTakenWholeOrGrown) {
-  const auto program = SampleProgram(12 << 20);
-  const auto packed = writer::CompressRawLzma1(program, 1, 1 << 20, 3, 0, 2);
-  const auto size = static_cast<uint32_t>(program.size());
-  struct Row {
-    bool checksummed;
-    size_t limit;
-    bool ok;
-    int32_t capacity;
-    size_t resizes;
-  };
-  // No ceiling: one block, or 4 to 8 to 12 MiB. 12 MiB - 1: the whole block
-  // is refused, so the output grows 4, 8 and then fails at 12 MiB.
-  for (const Row row : {Row{true, 0, true, 12 << 20, 0}, Row{false, 0, true, 12 << 20, 2},
-                        Row{true, (size_t{12} << 20) - 1, false, 8 << 20, 1}}) {
-    SCOPED_TRACE(testing::Message() << row.checksummed << " " << row.limit);
-    const size_t resizesBefore = ResizeCountForTesting();
-    const Outcome o = [&] {
-      AllocationCeiling ceiling(row.limit);
-      return Unpack(packed, 0x5D, 1 << 20, size, {}, row.checksummed);
-    }();
-    const size_t resizes = ResizeCountForTesting() - resizesBefore;
-    EXPECT_EQ(o.ok, row.ok);
-    EXPECT_EQ(o.outputCapacity, row.capacity);
-    EXPECT_EQ(resizes, row.resizes);
-    EXPECT_EQ(o.box, row.ok ? std::nullopt : std::optional<std::u16string>(kMsgOutOfMemory));
-  }
-}
-
-struct CoverageCase {
-  const char* name;
-  uint32_t packageOffset, crcLength, payloadOffset, packedSize;
-  bool checksummed;
+struct BoundaryCase {
+  uint32_t programSize;
+  int statedDelta;  // unpackedSize = programSize + statedDelta
+  bool endMarker;   // the stream ends in an end marker, or just runs out of bytes
 };
-void PrintTo(const CoverageCase& c, std::ostream* os) { *os << c.name; }
-
-class ChecksumCoverageTest : public testing::TestWithParam<CoverageCase> {};
-
-TEST_P(ChecksumCoverageTest, OnlyAWholeCoverVouchesForTheSize) {
-  const CoverageCase& c = GetParam();
-  PackageLocator locator;
-  locator.packageOffset = c.packageOffset;
-  locator.crcLength = c.crcLength;
-  const PayloadDescriptor payload{c.payloadOffset, c.packedSize, 1000};
-  EXPECT_EQ(PayloadChecksummed(locator, payload), c.checksummed);
+void PrintTo(const BoundaryCase& c, std::ostream* os) {
+  *os << c.programSize << (c.statedDelta < 0 ? " stated-1" : c.statedDelta > 0 ? " stated+1" : " exact")
+      << (c.endMarker ? " marker" : " no-marker");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Spans, ChecksumCoverageTest,
-    testing::Values(
-        CoverageCase{"HeaderAndPayload", 4096, 74 + 500, 4096 + 74, 500, true},
-        CoverageCase{"PayloadEndsOneByteOutside", 4096, 74 + 499, 4096 + 74, 500, false},
-        CoverageCase{"NothingChecksummed", 4096, 0, 4096 + 74, 500, false},
-        CoverageCase{"HeaderOnly", 4096, 74, 4096 + 74, 500, false},
-        CoverageCase{"PayloadBeforeThePackage", 4096, 100000, 100, 500, false},
-        CoverageCase{"EmptyPayloadInsideTheSpan", 4096, 74, 4096 + 74, 0, true},
-        CoverageCase{"SpanShorterThanTheHeader", 4096, 50, 4096 + 10, 10, false},
-        CoverageCase{"NoPackage", 0, 0xFFFFFFFF, 74, 500, false},
-        CoverageCase{"PayloadEndWrapsIn32Bits", 0x1000, 0x2000, 0x1100, 0xFFFFFFF0, false}));
+class ExactSizeTest : public testing::TestWithParam<BoundaryCase> {};
 
-// The same end through the whole main sequence.
-TEST(LzmaUnpackTest, ExhaustedMemoryInTheLauncherShowsTheOutOfMemoryBox) {
+// One byte short of the stream is its prefix, accepted as always; one byte
+// more than the stream holds is damaged when the stream says it ended,
+// wherever the pieces fall. A stream that simply runs out cannot always
+// refute one byte more: the range coder's final state may still yield a
+// symbol without reading, as it would for any decoder. Then the extra byte
+// is all there is: never more than the stated size, never a read past the
+// packed bytes.
+TEST_P(ExactSizeTest, AcceptsExactlyWhatTheStreamHoldsAtEveryPieceBoundary) {
+  const BoundaryCase& c = GetParam();
+  const auto program = SampleProgram(c.programSize, c.programSize);
+  const auto packed = c.endMarker ? EncodeWithEndMarker(program, 1 << 16, 3, 0, 2)
+                                  : writer::CompressRawLzma1(program, 6, 1 << 16, 3, 0, 2);
+  const uint32_t stated = c.programSize + c.statedDelta;
+  const Outcome o = Unpack(packed, 0x5D, 1 << 16, stated, {}, kSmallPiece);
+  if (c.statedDelta > 0 && (c.endMarker || !o.ok)) {
+    EXPECT_EQ(o.box, kDamaged);
+    EXPECT_FALSE(o.ok);
+  } else if (c.statedDelta > 0) {
+    ASSERT_EQ(o.output.size(), stated);
+    EXPECT_TRUE(std::equal(program.begin(), program.end(), o.output.begin()));
+    EXPECT_EQ(o.reads, PieceReads(static_cast<uint32_t>(packed.size()), kSmallPiece));
+  } else {
+    ExpectAccepted(o, program, stated, static_cast<uint32_t>(packed.size()), kSmallPiece);
+  }
+}
+
+std::vector<BoundaryCase> BoundaryCases() {
+  std::vector<BoundaryCase> cases;
+  for (const uint32_t size : {1u, kSmallPiece - 1, kSmallPiece, kSmallPiece + 1, 3 * kSmallPiece,
+                              3 * kSmallPiece + 1, 40 * kSmallPiece})
+    for (const int delta : {-1, 0, 1})
+      for (const bool marker : {false, true}) cases.push_back({size, delta, marker});
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pieces, ExactSizeTest, testing::ValuesIn(BoundaryCases()));
+
+// Packed bytes that stop at a piece boundary before the program is complete,
+// and packed bytes that fill their last piece exactly.
+TEST(LzmaUnpackTest, PackedBytesEndingAtAPieceBoundary) {
+  const auto program = SampleProgram(200000, 5);
+  const auto packed = writer::CompressRawLzma1(program, 6, 1 << 16, 3, 0, 2);
+  ASSERT_GT(packed.size(), 3 * kSmallPiece);
+  const auto size = static_cast<uint32_t>(program.size());
+
+  const std::vector<uint8_t> cut(packed.begin(), packed.begin() + 3 * kSmallPiece);
+  const Outcome damaged = Unpack(cut, 0x5D, 1 << 16, size, {}, kSmallPiece);
+  EXPECT_EQ(damaged.box, kDamaged);
+  EXPECT_EQ(damaged.reads, PieceReads(3 * kSmallPiece, kSmallPiece));
+
+  std::vector<uint8_t> padded = packed;
+  padded.resize((packed.size() / kSmallPiece + 1) * kSmallPiece, 0xEE);
+  ExpectAccepted(Unpack(padded, 0x5D, 1 << 16, size, {}, kSmallPiece), program, size,
+                 static_cast<uint32_t>(padded.size()), kSmallPiece);
+}
+
+// --- Memory ---------------------------------------------------------------------
+
+struct MemoryCase {
+  const char* name;
+  uint32_t dictionary;
+  bool launches;
+};
+void PrintTo(const MemoryCase& c, std::ostream* os) { *os << c.name; }
+
+class LauncherMemoryTest : public testing::TestWithParam<MemoryCase> {};
+
+// A 12 MiB program launches with no block above 2 MiB to be had: memory is
+// the window and the pieces, not the program. Only a window that cannot be
+// had ends in the out-of-memory box, and then before any copy is made.
+TEST_P(LauncherMemoryTest, OnlyTheWindowNeedsMemory) {
+  const MemoryCase& c = GetParam();
   writer::PackageRecipe recipe;
   recipe.stub = writer::MinimalStubImage();
   recipe.x86 = SampleProgram(12 << 20);
   recipe.lzmaLevel = 1;
-  recipe.dictionarySize = 1 << 20;
+  recipe.dictionarySize = c.dictionary;
+  recipe.detached = true;  // the copy stays, so its bytes can be checked
   MemoryPlatform platform;
   platform.packageBytes = writer::BuildPackage(recipe).bytes;
   {
-    AllocationCeiling ceiling(size_t{6} << 20);
+    AllocationCeiling ceiling(size_t{2} << 20);
     RunOnMemoryPlatform(platform);
   }
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
-  EXPECT_TRUE(platform.starts.empty());
+  if (c.launches) {
+    EXPECT_TRUE(platform.boxes.empty());
+    ASSERT_EQ(platform.starts.size(), 1u);
+    EXPECT_EQ(platform.files.at(platform.tempPath + u"Setup.exe"), *recipe.x86);
+  } else {
+    ASSERT_EQ(platform.boxes.size(), 1u);
+    EXPECT_EQ(platform.boxes[0].text, kMsgOutOfMemory);
+    EXPECT_EQ(platform.boxes[0].reason, EndReason::kOutOfMemory);
+    EXPECT_TRUE(platform.starts.empty());
+    EXPECT_FALSE(platform.CallMade("CreateCopy " + ToUtf8(platform.tempPath) + "Setup.exe"));
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Windows, LauncherMemoryTest,
+                         testing::Values(MemoryCase{"WindowFits", 1 << 20, true},
+                                         MemoryCase{"WindowTooLarge", 4 << 20, false}),
+                         [](const testing::TestParamInfo<MemoryCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace stub

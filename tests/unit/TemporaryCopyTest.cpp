@@ -2,11 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "launcher/FatalMessages.h"
+#include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"
 
@@ -78,11 +80,9 @@ TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
   platform.commandLine = u"\"" + c.package + u"\" " + c.arguments;
   platform.modulePath = c.package;
   const StubContext& context = scene.Context();
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  test::ProgramPieces program(kProgram);
 
-  const Text path =
-      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+  const Text path = CreateTemporaryCopy(context, program);
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);
@@ -133,60 +133,124 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PlacementCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
+// Failures while the copy is made and written. A damaged program says so
+// first, whatever happened to the copy; a copy once created is closed and
+// removed before any box, so nothing half-written stays or gets started.
 struct CopyFailureCase {
   const char* name;
-  std::vector<std::u16string> uncreatable;
+  bool uncreatable;
   std::optional<uint32_t> shortWrite;
-  bool removesTheFile;
+  size_t failAfter;  // pieces the program delivers before it fails
+  ProgramSource::Step failure;
+  EndReason reason;  // of the one box shown
 };
+void PrintTo(const CopyFailureCase& c, std::ostream* os) { *os << c.name; }
+
+std::u16string BoxText(EndReason reason) {
+  switch (reason) {
+    case EndReason::kDamaged: return FatalMessageText(FatalMessage::kDamaged);
+    case EndReason::kCannotCreateCopy: return CannotCreateCopyText();
+    case EndReason::kOutOfMemory: return kMsgOutOfMemory;
+    default: return u"(no box the copy step shows)";
+  }
+}
 
 class CopyFailureTest : public testing::TestWithParam<CopyFailureCase> {};
 
-TEST_P(CopyFailureTest, ShowsCannotCreateCopyAndLeavesNoFile) {
+TEST_P(CopyFailureTest, ShowsTheFirstTrueBoxAndLeavesNoFile) {
   const CopyFailureCase& c = GetParam();
   test::LauncherScene scene;
   MemoryPlatform& platform = scene.platform;
-  platform.uncreatable = c.uncreatable;
+  if (c.uncreatable) platform.uncreatable = {u"D:\\A\\Setup.exe"};
   platform.shortWrite = c.shortWrite;
+  platform.clockStep = 5000;  // the progress window is up from the first piece
   platform.commandLine = u"Setup.exe /temp D:\\A";
   const StubContext& context = scene.Context();
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  test::ProgramPieces program(kProgram, 2, c.failAfter, c.failure);
 
-  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size())),
-               ProcessEnded);
+  EXPECT_THROW(CreateTemporaryCopy(context, program), ProcessEnded);
 
   ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
+  EXPECT_EQ(platform.boxes[0].text, BoxText(c.reason));
   EXPECT_EQ(platform.boxes[0].caption, kPackage);
-  EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotCreateCopy);
+  EXPECT_EQ(platform.boxes[0].reason, c.reason);
   EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
-  EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), c.removesTheFile);
+  EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), !c.uncreatable);
+  EXPECT_TRUE(platform.copyOpen.empty());
   EXPECT_FALSE(platform.copyHeld);
+  EXPECT_FALSE(platform.progressOpen);
   EXPECT_FALSE(platform.CallMade("CreateCopy D:\\A\\Setup2.exe"));
+
+  // The platform's record outlives the removed file and holds what reached
+  // it: the pieces before the failure, cut at the short write.
+  ASSERT_EQ(platform.copies.size(), c.uncreatable ? 0u : 1u);
+  if (!c.uncreatable) {
+    size_t reached = std::min<size_t>(kProgram.size(), 2 * std::min<size_t>(c.failAfter, 4));
+    if (c.shortWrite) reached = std::min<size_t>(reached, *c.shortWrite);
+    EXPECT_EQ(platform.copies[0].path, u"D:\\A\\Setup.exe");
+    EXPECT_EQ(platform.copies[0].bytes,
+              std::vector<uint8_t>(kProgram.begin(), kProgram.begin() + reached));
+  }
 }
+
+constexpr size_t kNever = test::ProgramPieces::kNever;
+using Step = ProgramSource::Step;
+constexpr EndReason kDamaged = EndReason::kDamaged;
+constexpr EndReason kCannotCopy = EndReason::kCannotCreateCopy;
+constexpr EndReason kOutOfMemory = EndReason::kOutOfMemory;
 
 INSTANTIATE_TEST_SUITE_P(
     Failures, CopyFailureTest,
-    testing::Values(CopyFailureCase{"Uncreatable", {u"D:\\A\\Setup.exe"}, std::nullopt, false},
-                    CopyFailureCase{"ShortWrite", {}, 3u, true},
-                    CopyFailureCase{"NothingWritten", {}, 0u, true}),
+    testing::Values(
+        CopyFailureCase{"Uncreatable", true, std::nullopt, kNever, Step::kDamaged, kCannotCopy},
+        // The program is checked to its end before the copy is blamed.
+        CopyFailureCase{"UncreatableAndDamaged", true, std::nullopt, 3, Step::kDamaged, kDamaged},
+        CopyFailureCase{"UncreatableAndOutOfMemory", true, std::nullopt, 3, Step::kOutOfMemory, kOutOfMemory},
+        CopyFailureCase{"ShortWrite", false, 3u, kNever, Step::kDamaged, kCannotCopy},
+        CopyFailureCase{"ShortWriteAndDamagedFurtherOn", false, 3u, 3, Step::kDamaged, kDamaged},
+        CopyFailureCase{"ShortWriteAndOutOfMemoryFurtherOn", false, 3u, 3, Step::kOutOfMemory, kOutOfMemory},
+        CopyFailureCase{"NothingWritten", false, 0u, kNever, Step::kDamaged, kCannotCopy},
+        CopyFailureCase{"DamagedPartWay", false, std::nullopt, 2, Step::kDamaged, kDamaged},
+        CopyFailureCase{"DamagedBeforeTheFirstPiece", false, std::nullopt, 0, Step::kDamaged, kDamaged},
+        CopyFailureCase{"OutOfMemoryPartWay", false, std::nullopt, 2, Step::kOutOfMemory, kOutOfMemory}),
     [](const testing::TestParamInfo<CopyFailureCase>& info) { return info.param.name; });
 
-TEST(CreateTemporaryCopyTest, StreamShorterThanTheSizeIsRefusedBeforeAnyFileIsMade) {
+// ---------------------------------------------------------------------------
+// The progress window: never for a quick copy, from about a second on for a
+// slow one, always gone when the copy is done.
+struct ProgressCase {
+  const char* name;
+  uint32_t millisecondsPerTick;
+  std::vector<uint32_t> shown;  // done bytes at each update of the window
+};
+void PrintTo(const ProgressCase& c, std::ostream* os) { *os << c.name; }
+
+class CopyProgressTest : public testing::TestWithParam<ProgressCase> {};
+
+TEST_P(CopyProgressTest, AppearsOnlyAfterTheDelayAndIsGoneAtTheEnd) {
+  const ProgressCase& c = GetParam();
   test::LauncherScene scene;
   MemoryPlatform& platform = scene.platform;
+  platform.clockStep = c.millisecondsPerTick;
   platform.commandLine = u"Setup.exe";
   const StubContext& context = scene.Context();
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  test::ProgramPieces program(kProgram, 2);
 
-  EXPECT_THROW(CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()) + 1),
-               ProcessEnded);
-  ASSERT_EQ(platform.boxes.size(), 1u);
-  EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());
-  EXPECT_TRUE(platform.files.empty());
+  CreateTemporaryCopy(context, program);
+
+  EXPECT_EQ(platform.progressShown, c.shown);
+  EXPECT_EQ(platform.CallMade("ShowProgress " + ToUtf8(kPackage) + " of 7"), !c.shown.empty());
+  EXPECT_FALSE(platform.progressOpen);
+  EXPECT_EQ(platform.files[kTemp + u"Setup.exe"], kProgram);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Clock, CopyProgressTest,
+    testing::Values(ProgressCase{"Quick", 0, {}}, ProgressCase{"JustUnderTheDelay", 249, {}},
+                    ProgressCase{"FromTheFourthPiece", 250, {7}},
+                    ProgressCase{"FromTheSecondPiece", 500, {4, 6, 7}},
+                    ProgressCase{"FromTheFirstPiece", 1000, {2, 4, 6, 7}}),
+    [](const testing::TestParamInfo<ProgressCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 // A name that someone else creates between our probe and our creation.
@@ -207,11 +271,9 @@ TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
   for (const auto& f : c.existing) platform.files[f] = {'o', 'l', 'd'};
   platform.commandLine = u"Setup.exe";
   const StubContext& context = scene.Context();
-  TStream output;
-  output.Write(kProgram.data(), static_cast<int32_t>(kProgram.size()));
+  test::ProgramPieces program(kProgram);
 
-  const Text path =
-      CreateTemporaryCopy(context, output, static_cast<uint32_t>(kProgram.size()));
+  const Text path = CreateTemporaryCopy(context, program);
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);

@@ -27,9 +27,8 @@ struct OpenPackage {
 
 std::vector<uint8_t> Unpack(const stub::StubContext& context, const stub::PackageHeader& header,
                             bool x64) {
-  stub::TStream input;
   stub::TStream output;
-  stub::UnpackPayload(context, header, x64 ? header.payload64 : header.payload32, input, output);
+  stub::UnpackPayload(context, header, x64 ? header.payload64 : header.payload32, output);
   return std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
 }
 

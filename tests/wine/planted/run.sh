@@ -2,7 +2,10 @@
 # Planted-DLL test: DLLs of our own, named like system DLLs that are not always
 # taken from the system folder, lie beside a package in its downloads folder,
 # with Wine told to prefer native DLLs. The package is run to the start of its
-# setup program; none of the planted DLLs may be loaded on the way.
+# setup program; none of the planted DLLs may be loaded on the way. The setup
+# program is large enough (random data appended) for unpacking to outlast the
+# progress window's delay, so the window is made too: its calls are traced,
+# and whatever user32 loads for it must come from the system folder as well.
 #
 # First a control program that loads mpr.dll by plain name runs in the same
 # folder and must load the planted one: that shows the test can see planting.
@@ -75,7 +78,7 @@ cleanup() {
 trap cleanup EXIT
 
 # --- the pieces ---------------------------------------------------------------
-planted_names=(mpr uxtheme dwmapi userenv)
+planted_names=(mpr uxtheme dwmapi userenv comctl32)
 cc=$arch-w64-mingw32-gcc
 $cc -O2 -Wall -shared -o "$work/PlantedDll.dll" "$here/PlantedDll.c"
 $cc -O2 -Wall -mwindows -municode -o "$work/LoadsByPlainName.exe" "$here/LoadsByPlainName.c"
@@ -105,6 +108,10 @@ if [[ ! -f $template/system.reg ]]; then
   mv "$template.new" "$template"
 fi
 cp -a "$template" "$WINEPREFIX"
+# +relay traces only the progress window's creation.
+WINEDEBUG=-all "$wine" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+  /d 'user32.CreateWindowExW' /f >/dev/null 2>&1 || fail "cannot set the relay filter"
+"$wineserver" -w
 
 downloads=$WINEPREFIX/drive_c/Downloads
 mkdir -p "$downloads"
@@ -119,7 +126,7 @@ markers() { find "$downloads" -name '*.loaded' -printf '%f\n' | sort | tr '\n' '
 # package's too, as after a double-click there.
 run_in_downloads() {  # <windows path of the program> <log>
   local status=0
-  (cd "$downloads" && WINEDLLOVERRIDES="$overrides" WINEDEBUG=+loaddll \
+  (cd "$downloads" && WINEDLLOVERRIDES="$overrides" WINEDEBUG=+loaddll${WINEDEBUG_EXTRA:+,$WINEDEBUG_EXTRA} \
     timeout 300 "$wine" "$1" >"$2" 2>&1) || status=$?
   "$wineserver" -w
   return $status
@@ -135,8 +142,8 @@ echo "planted: the control loaded: ${caught:-nothing}"
 rm -f "$downloads"/*.loaded "$downloads/LoadsByPlainName.exe"
 
 # --- the launcher ---------------------------------------------------------------
-"$work/make_planted_package" "$stub" "$work/PlantedSetup.exe" "$downloads/Setup.exe"
-run_in_downloads 'C:\Downloads\Setup.exe' "$work/launcher.log" || true
+"$work/make_planted_package" "$stub" "$work/PlantedSetup.exe" "$downloads/Setup.exe" 48
+WINEDEBUG_EXTRA=+relay run_in_downloads 'C:\Downloads\Setup.exe' "$work/launcher.log" || true
 
 # The setup program proves the launcher went all the way: the package path on
 # a drive letter (the mpr.dll lookup), the unpacking, the copy and the start.
@@ -145,6 +152,9 @@ if [[ ! -f $downloads/Setup.exe.started ]]; then
   fail "the setup program was not started, so the run proves nothing"
 fi
 echo "planted: the setup program was started"
+grep -q 'CreateWindowExW' "$work/launcher.log" \
+  || fail "the launcher made no progress window, so the run does not cover it"
+echo "planted: the progress window was made"
 grep -q -i 'Loaded L"C:\\\\windows\\\\system32\\\\mpr.dll"' "$work/launcher.log" \
   && echo "planted: mpr.dll came from the system folder"
 
