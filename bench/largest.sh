@@ -66,7 +66,7 @@ peak=$(/usr/bin/time -f %M "$wine64" "$package" 2>&1 >/dev/null | tail -n 1)
 end=$(date +%s.%N)
 leftovers=$(find "$WINEPREFIX/drive_c" -path '*Temp*' -type f -size +1M 2>/dev/null | wc -l)
 [[ $leftovers -eq 0 ]] || fail "the launcher left $leftovers large files in the temporary folder"
-awk -v mib="$mib" -v size="$size" -v packed="$packed" -v t="$(echo "$end - $start" | bc)" \
+awk -v mib="$mib" -v size="$size" -v packed="$packed" -v t="$(awk -v s="$start" -v e="$end" 'BEGIN { print e - s }')" \
     -v peak="$peak" -v base="$basePeak" -v dict="$dict" 'BEGIN {
   growth = (peak - base) / 1024
   printf "| %d MiB (%d bytes, %.1f MiB packed) | %.1f s | %.1f s per GiB | %.1f MiB | window + 4 MiB = %.1f MiB | %s |\n",

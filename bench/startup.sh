@@ -15,8 +15,11 @@
 # data cost the launcher everything (read, checksum, unpack, write) and the
 # started program only its file size.
 #
-# Environment: STUB (default build/win64/Stub64.exe: this machine's kernel runs
-# no 32-bit code, so the test-only 64-bit build of the same sources stands in),
+# Environment: STUB (default build/win64/Stub64.exe, the 64-bit build of the
+# same sources, which runs at the machine's speed; STUB=dist/Stub32.exe times
+# the shipped stub, through Wine's 32-bit half: emulated by qemu where the
+# kernel runs no 32-bit code, see tools/wine32-tier.sh, so only its memory
+# figure compares with the others),
 # PKGTOOL (dist/pkgtool), BENCH_WORK (build/bench-startup, where the generated
 # programs and packages are kept between runs), RUNS (timed runs per command,
 # default 5; 3 above 256 MiB).
@@ -42,6 +45,24 @@ wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver)
 mkdir -p "$work"
 work=$(cd "$work" && pwd)
 
+# The stub's machine type decides how its packages are started: a 32-bit stub
+# by Wine's 32-bit loader in a 64-bit prefix with WoW64, as on 64-bit Windows.
+pe=$(od -An -t u4 -j 60 -N 4 "$stub" | tr -d ' ')
+machine=$(od -An -t x2 -j $((pe + 4)) -N 2 "$stub" | tr -d ' ')
+launcher=$wine64
+prefix=$work/prefix
+stubKind="64-bit stand-in"
+tag=  # packages of the two stubs are kept apart
+if [[ $machine == 014c ]]; then
+  eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
+  [[ $WINE32_TIER != none ]] || fail "$stub is a 32-bit program, which Wine cannot run here: $WINE32_WHY"
+  wine64=$WINE64 wineserver=$WINESERVER launcher=$WINE32 prefix=$work/prefix-wow64 tag=-32
+  stubKind="32-bit, $WINE32_TIER"
+  # One processor model for every run: the emulated one with the carry-less
+  # multiplication the checksum uses on current processors.
+  export QEMU_CPU=max
+fi
+
 # The stand-in program and the generator, rebuilt when their sources change.
 quick=$work/QuickSetup.exe
 if [[ ! -f $quick || $root/bench/QuickSetup.c -nt $quick ]]; then
@@ -61,7 +82,7 @@ if [[ ! -x $generator || $root/bench/MakeSetupProgram.cpp -nt $generator ]]; the
   g++ -O2 -std=c++17 "$root/bench/MakeSetupProgram.cpp" -o "$generator"
 fi
 
-export WINEPREFIX=$work/prefix WINEARCH=win64 WINELOADER=$wine64 WINEDEBUG=-all
+export WINEPREFIX=$prefix WINEARCH=win64 WINELOADER=$wine64 WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 if [[ ! -f $WINEPREFIX/system.reg ]]; then
@@ -87,11 +108,11 @@ report=$work/report.md
 
 # Peak resident memory of a run, in KiB (the stub's process; the setup program
 # is tiny).
-peak() { /usr/bin/time -f %M "$wine64" "$1" 2>&1 >/dev/null | tail -n 1; }
+peak() { /usr/bin/time -f %M "$launcher" "$1" 2>&1 >/dev/null | tail -n 1; }
 
 # The Wine process's own footprint: the launcher on a package whose program is
 # the stand-in alone.
-base=$work/package-base.exe
+base=$work/package-base$tag.exe
 if [[ ! -f $base || $stub -nt $base ]]; then
   "$pkgtool" build -q -o "$base" --stub "$stub" --x86 "$quick"
 fi
@@ -100,7 +121,7 @@ basePeak=$(for i in 1 2 3; do peak "$base"; done | sort -n | head -n 1)
 for mib in "${sizes[@]}"; do
   [[ $mib =~ ^[0-9]+$ && $mib -ge 1 ]] || fail "size $mib: whole MiB, at least 1"
   program=$work/setup-$mib.exe
-  package=$work/package-$mib.exe
+  package=$work/package-$mib$tag.exe
   stream=$work/stream-$mib.lzma
   if [[ ! -f $program || $generator -nt $program || $quick -nt $program ]]; then
     echo "generating a $mib MiB setup program" >&2
@@ -133,7 +154,7 @@ for mib in "${sizes[@]}"; do
   json=$work/times-$mib.json
   echo "timing $mib MiB, $runs runs each" >&2
   hyperfine -N --style none --warmup 1 --runs "$runs" --export-json "$json" \
-    -n launcher "$wine64 $package" \
+    -n launcher "$launcher $package" \
     -n direct "$wine64 $program" \
     -n xz "xz -dc $stream" >&2
   # Nothing may be left behind in the temporary folder.
@@ -146,7 +167,8 @@ for mib in "${sizes[@]}"; do
   launchMean[$mib]=$launch
   peakNow=$(for i in 1 2; do peak "$package"; done | sort -n | tail -n 1)
   decoderAlone=n/a
-  [[ -f $timer ]] && decoderAlone="$("$wine64" "$timer" "Z:$stream" 3 | tr -d '\r') s"
+  # (A 64-bit program: it says nothing about an emulated 32-bit stub.)
+  [[ -f $timer && $machine != 014c ]] && decoderAlone="$("$wine64" "$timer" "Z:$stream" 3 | tr -d '\r') s"
 
   window=$((dict < unpacked ? dict : unpacked))
   awk -v mib="$mib" -v packed="$packed" -v launch="$launch" -v direct="$direct" -v decode="$decode" \
@@ -173,5 +195,6 @@ if [[ ${#sizes[@]} -gt 1 ]]; then
     done
   } >>"$report"
 fi
+echo "Stub: $(basename "$stub") ($stubKind), $(stat -c %s "$stub") bytes" >>"$report"
 echo "Wine base footprint (stand-in alone): $((basePeak / 1024)) MiB peak resident" >>"$report"
 cat "$report"
