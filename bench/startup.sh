@@ -35,7 +35,7 @@ sizes=("$@")
 fail() { echo "startup: $*" >&2; exit 1; }
 [[ -f $stub ]] || fail "no stub $stub (run make stub64)"
 [[ -x $pkgtool ]] || fail "no pkgtool $pkgtool (run make dist)"
-for tool in x86_64-w64-mingw32-gcc g++ hyperfine jq xz awk /usr/bin/time; do
+for tool in x86_64-w64-mingw32-gcc g++ jq xz awk /usr/bin/time; do
   command -v "$tool" >/dev/null || fail "$tool not found (run make deps)"
 done
 wine64=$(command -v wine64 || echo /usr/lib/wine/wine64)
@@ -95,9 +95,14 @@ fi
 trap '"$wineserver" -k >/dev/null 2>&1 || true' EXIT
 "$wine64" cmd /c exit >/dev/null 2>&1 || true
 
-# Mean seconds of one command in a hyperfine JSON export.
-mean() { jq -r ".results[$2].mean" "$1"; }
-stddev() { jq -r ".results[$2].stddev" "$1"; }
+# Wall seconds of one run of a command, its output discarded; fails with it.
+wall() {
+  local start end
+  start=$(date +%s.%N)
+  "$@" >/dev/null 2>&1 || fail "$* failed"
+  end=$(date +%s.%N)
+  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }'
+}
 
 declare -A launchMean
 report=$work/report.md
@@ -151,19 +156,33 @@ for mib in "${sizes[@]}"; do
   fi
 
   runs=${RUNS:-$([[ $mib -gt 256 ]] && echo 3 || echo 5)}
-  json=$work/times-$mib.json
-  echo "timing $mib MiB, $runs runs each" >&2
-  hyperfine -N --style none --warmup 1 --runs "$runs" --export-json "$json" \
-    -n launcher "$launcher $package" \
-    -n direct "$wine64 $program" \
-    -n xz "xz -dc $stream" >&2
+  rounds=$work/rounds-$mib$tag.txt
+  echo "timing $mib MiB, $runs rounds after a warm-up" >&2
+  # Rounds alternate the three commands, so that a machine whose speed drifts
+  # (a shared virtual machine does) moves all three alike; each round gives
+  # its own ratio, and the report takes their median.
+  wall "$launcher" "$package" >/dev/null
+  wall "$wine64" "$program" >/dev/null
+  wall xz -dc "$stream" >/dev/null
+  : >"$rounds"
+  for ((r = 1; r <= runs; r++)); do
+    l=$(wall "$launcher" "$package")
+    d=$(wall "$wine64" "$program")
+    x=$(wall xz -dc "$stream")
+    echo "$l $d $x" >>"$rounds"
+  done
   # Nothing may be left behind in the temporary folder.
   leftovers=$(find "$WINEPREFIX/drive_c" -path '*Temp*' -type f -size +1M 2>/dev/null | wc -l)
   [[ $leftovers -eq 0 ]] || fail "the launcher left $leftovers large files in the temporary folder"
 
-  launch=$(mean "$json" 0)
-  direct=$(mean "$json" 1)
-  decode=$(mean "$json" 2)
+  ratio=$(awk '{ printf "%.6f\n", $1 / ($2 + $3) }' "$rounds" | sort -g |
+    awk '{ q[NR] = $1 } END { print NR % 2 ? q[(NR + 1) / 2] : (q[NR / 2] + q[NR / 2 + 1]) / 2 }')
+  read -r launch launchSd direct decode < <(awk '
+    { sl += $1; sll += $1 * $1; sd += $2; sx += $3 }
+    END {
+      m = sl / NR; v = NR > 1 ? (sll - NR * m * m) / (NR - 1) : 0
+      printf "%f %f %f %f\n", m, (v > 0 ? sqrt(v) : 0), sd / NR, sx / NR
+    }' "$rounds")
   launchMean[$mib]=$launch
   peakNow=$(for i in 1 2; do peak "$package"; done | sort -n | tail -n 1)
   decoderAlone=n/a
@@ -172,12 +191,12 @@ for mib in "${sizes[@]}"; do
 
   window=$((dict < unpacked ? dict : unpacked))
   awk -v mib="$mib" -v packed="$packed" -v launch="$launch" -v direct="$direct" -v decode="$decode" \
-      -v ls="$(stddev "$json" 0)" -v peak="$peakNow" -v base="$basePeak" -v unpacked="$unpacked" \
+      -v ls="$launchSd" -v ratio="$ratio" -v peak="$peakNow" -v base="$basePeak" -v unpacked="$unpacked" \
       -v window="$window" -v alone="$decoderAlone" 'BEGIN {
     growth = (peak - base) / 1024
     budget = window / 1048576 + 4
     printf "| %d MiB | %.1f MiB | %.3f s ± %.3f | %.3f s | %.3f s | %.3f | %s | %.1f MiB | %.1f MiB | %s |\n",
-      mib, packed / 1048576, launch, ls, direct, decode, launch / (direct + decode), alone,
+      mib, packed / 1048576, launch, ls, direct, decode, ratio, alone,
       growth, budget, growth <= budget ? "yes" : "no"
   }' >>"$report"
 done
