@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tests/unit/LauncherTestSupport.h"
+
 namespace stub::fuzz {
 
 namespace {
@@ -54,19 +56,9 @@ std::u16string SecondName(const std::u16string& base) {
   return base.substr(0, base.size() - 4) + u"2" + base.substr(base.size() - 4);
 }
 
-std::vector<uint8_t> Utf16Bytes(const std::u16string& text, bool terminator) {
-  std::vector<uint8_t> bytes;
-  for (char16_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c));
-    bytes.push_back(static_cast<uint8_t>(c >> 8));
-  }
-  if (terminator) bytes.insert(bytes.end(), {0, 0});
-  return bytes;
-}
-
 void SetValue(MemoryPlatform& platform, const std::u16string& name, const std::u16string& text,
               bool noisy) {
-  std::vector<uint8_t> bytes = Utf16Bytes(text, !noisy);
+  std::vector<uint8_t> bytes = test::Utf16Bytes(text, !noisy);
   // Registry data need not be proper text: no terminator, an odd byte count.
   if (noisy) bytes.push_back('7');
   platform.registry[name] = bytes;
