@@ -5,23 +5,7 @@
 #   usage: pkgtool_test.sh PATH/TO/pkgtool
 set -u
 
-PKGTOOL=$(realpath "$1")
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK" || exit 2
-
-failures=0
-checks=0
-fail() {
-  echo "FAIL: $*" >&2
-  failures=$((failures + 1))
-}
-check() {  # check DESCRIPTION COMMAND...: the command must succeed
-  checks=$((checks + 1))
-  local what=$1
-  shift
-  "$@" || fail "$what"
-}
+source "$(dirname "$0")/harness.sh" "$1"
 
 # --- inputs ----------------------------------------------------------------
 "$PKGTOOL" make-test-stub stub.exe || { echo "cannot make a test stub" >&2; exit 2; }
