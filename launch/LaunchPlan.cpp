@@ -22,6 +22,13 @@ bool HasSilentSwitch(const ArgumentList& arguments) {
   return false;
 }
 
+bool HasSeparator(const Text& argument) {
+  for (size_t i = 0; i < argument.Length(); ++i) {
+    if (IsArgumentSeparator(argument[i])) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 Text ResolveUniversalPath(Platform& platform, const Text& path) {
@@ -38,12 +45,15 @@ Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments) 
   Text text(u"\"");
   text.Append(packagePath);
   text.Append(u'"');
-  // The splitting already dropped every quote, so quoting on spaces alone is
-  // enough to give the setup program back the same arguments.
+  // The splitting already dropped every quote, so quoting every argument
+  // that holds a separator gives the setup program back the same arguments,
+  // whether it splits as the launcher does or as CommandLineToArgvW does (a
+  // tab separates for both). Backslashes are left alone: a setup program
+  // that splits as the launcher does gives them no meaning.
   for (int i = 1; i <= arguments.Count(); ++i) {
     const Text& argument = arguments.Argument(i);
     text.Append(u' ');
-    if (argument.Find(u" ") != Text::npos) {
+    if (HasSeparator(argument)) {
       text.Append(u'"');
       text.Append(argument);
       text.Append(u'"');

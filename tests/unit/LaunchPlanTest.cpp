@@ -27,7 +27,7 @@ struct ArgumentsTextCase {
 
 class ArgumentsTextTest : public testing::TestWithParam<ArgumentsTextCase> {};
 
-TEST_P(ArgumentsTextTest, QuotesThePackageAndOnlyArgumentsWithSpaces) {
+TEST_P(ArgumentsTextTest, QuotesThePackageAndOnlyArgumentsWithSeparators) {
   const ArgumentsTextCase& c = GetParam();
   const std::u16string commandLine = u"Setup.exe " + c.arguments;
   ArgumentList arguments(commandLine.c_str(), FromU16(kPackage));
@@ -44,8 +44,8 @@ INSTANTIATE_TEST_SUITE_P(
                           u"\"C:\\Downloads\\Setup.exe\" \"D:\\My Temp\\\""},
         ArgumentsTextCase{"TrailingBackslashWithoutSpace", kPackage, u"D:\\A\\",
                           u"\"C:\\Downloads\\Setup.exe\" D:\\A\\"},
-        ArgumentsTextCase{"TabIsNotQuoted", kPackage, u"\"a\tb\"",
-                          u"\"C:\\Downloads\\Setup.exe\" a\tb"},
+        ArgumentsTextCase{"TabIsQuoted", kPackage, u"\"a\tb\"",
+                          u"\"C:\\Downloads\\Setup.exe\" \"a\tb\""},
         ArgumentsTextCase{"OrderAndCaseKept", kPackage, u"/32 /TEMP D:\\A /S /Silent",
                           u"\"C:\\Downloads\\Setup.exe\" /32 /TEMP D:\\A /S /Silent"},
         ArgumentsTextCase{"PackagePathWithSpaces", u"C:\\My Files\\Setup.exe", u"/s",
@@ -53,6 +53,85 @@ INSTANTIATE_TEST_SUITE_P(
         ArgumentsTextCase{"NetworkPackagePath", u"\\\\srv\\share\\Setup.exe", u"x y",
                           u"\"\\\\srv\\share\\Setup.exe\" x y"}),
     [](const testing::TestParamInfo<ArgumentsTextCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// What the setup program gets back when it splits its command line: by the
+// launcher's own rule always, and by CommandLineToArgvW's where the
+// arguments hold no backslash before a quote (the one place the two rules
+// differ, and where backslashes stay as they are).
+
+// CommandLineToArgvW's rule for the arguments after the program name: space
+// and tab separate outside quotes; 2n backslashes and a quote give n
+// backslashes and toggle quoting, 2n+1 give n and a literal quote.
+std::vector<std::u16string> SplitAsCommandLineToArgvW(const std::u16string& line) {
+  std::vector<std::u16string> out;
+  size_t i = line.find(u'"', 1) + 1;  // past the quoted program name
+  for (;;) {
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t')) ++i;
+    if (i >= line.size()) return out;
+    std::u16string argument;
+    bool quoted = false;
+    while (i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t'))) {
+      size_t slashes = 0;
+      while (i < line.size() && line[i] == u'\\') ++slashes, ++i;
+      if (i < line.size() && line[i] == u'"') {
+        argument.append(slashes / 2, u'\\');
+        if (slashes % 2) argument += u'"'; else quoted = !quoted;
+        ++i;
+      } else {
+        argument.append(slashes, u'\\');
+        if (i < line.size() && (quoted || (line[i] != u' ' && line[i] != u'\t'))) argument += line[i++];
+      }
+    }
+    out.push_back(argument);
+  }
+}
+
+struct RoundTripCase {
+  const char* name;
+  std::vector<std::u16string> arguments;
+  bool argvRulesToo;
+};
+void PrintTo(const RoundTripCase& c, std::ostream* os) { *os << c.name; }
+
+class ArgumentsRoundTripTest : public testing::TestWithParam<RoundTripCase> {};
+
+TEST_P(ArgumentsRoundTripTest, SetupProgramGetsTheLaunchersArgumentsBack) {
+  const RoundTripCase& c = GetParam();
+  // The launcher's own command line, each argument typed in quotes.
+  std::u16string typed = u"Setup.exe";
+  for (const auto& argument : c.arguments) typed += u" \"" + argument + u"\"";
+  ArgumentList launcher(typed.c_str(), FromU16(kPackage));
+  ASSERT_EQ(launcher.Count(), static_cast<int>(c.arguments.size()));
+
+  const std::u16string line =
+      u"\"" + kCopy + u"\" " + ToU16(BuildArgumentsText(FromU16(kPackage), launcher));
+  std::vector<std::u16string> expected = {kPackage};
+  expected.insert(expected.end(), c.arguments.begin(), c.arguments.end());
+
+  ArgumentList setup(line.c_str(), FromU16(kCopy));
+  std::vector<std::u16string> split;
+  for (int i = 1; i <= setup.Count(); ++i) split.push_back(ToU16(setup.Argument(i)));
+  EXPECT_EQ(split, expected) << "split by the launcher's rule";
+  if (c.argvRulesToo) {
+    EXPECT_EQ(SplitAsCommandLineToArgvW(line), expected) << "split by CommandLineToArgvW's rule";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Arguments, ArgumentsRoundTripTest,
+    testing::Values(
+        RoundTripCase{"Plain", {u"/s", u"name=value", u"/32"}, true},
+        RoundTripCase{"Space", {u"D:\\My Temp", u"x"}, true},
+        RoundTripCase{"TabHidingASwitch", {u"a\t/s"}, true},
+        RoundTripCase{"TabAlone", {u"\t", u"/silent"}, true},
+        RoundTripCase{"LineBreakAndControlCharacters", {u"one\ntwo", u"a\x01" u"b", u"c\x1f" u"d"}, true},
+        RoundTripCase{"BackslashesWithoutSeparators", {u"D:\\A\\", u"\\\\srv\\x"}, true},
+        // CommandLineToArgvW reads the backslash before the closing quote as
+        // an escaped quote; the launcher's own rule keeps it.
+        RoundTripCase{"SpaceAndTrailingBackslash", {u"D:\\My Temp\\", u"/s"}, false},
+        RoundTripCase{"TabAndTrailingBackslash", {u"D:\\Tab\there\\"}, false}),
+    [](const testing::TestParamInfo<RoundTripCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 struct UniversalCase {
