@@ -64,13 +64,18 @@ Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments) 
   return text;
 }
 
-LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, Platform& platform,
+bool LaunchesAsAdministrator(uint32_t majorVersion, Platform& platform) {
+  // A failed version query reports 0 and so is not asked either.
+  return majorVersion >= kFirstVersionWithElevation && platform.IsAdministrator();
+}
+
+LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
                             const ArgumentList& arguments, ElevationMode elevationMode,
                             const Text& temporaryCopyPath, const Text& argumentsText,
                             const Text& packageFolder) {
   LaunchPlan plan;
   // A failed version query reports 0 and so also starts directly.
-  if (majorVersion < kFirstVersionWithElevation || platform.IsAdministrator()) {
+  if (majorVersion < kFirstVersionWithElevation || administrator) {
     plan.mode = StartMode::kDirectStart;
     plan.commandLine = Text(u"\"");
     plan.commandLine.Append(temporaryCopyPath);
@@ -94,8 +99,9 @@ LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, Platform& platform,
   return plan;
 }
 
-void RunSetupProgram(const StubContext& context, const Text& temporaryCopyPath,
-                     uint32_t majorVersion, ElevationMode elevationMode, bool detached) {
+void RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
+                     uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
+                     bool detached) {
   Platform& platform = context.platform;
   const ArgumentList& arguments = context.arguments;
   const Text& packagePath = arguments.Argument(0);
@@ -104,9 +110,8 @@ void RunSetupProgram(const StubContext& context, const Text& temporaryCopyPath,
       BuildArgumentsText(ResolveUniversalPath(platform, packagePath), arguments);
   // The working folder keeps the drive letter: a mapped drive is what the
   // user's session knows the package by.
-  const LaunchPlan plan = ChooseLaunchPlan(majorVersion, platform, arguments, elevationMode,
-                                           temporaryCopyPath, argumentsText,
-                                           ExtractFolder(packagePath));
+  const LaunchPlan plan = ChooseLaunchPlan(majorVersion, administrator, arguments, elevationMode,
+                                           copy.path, argumentsText, ExtractFolder(packagePath));
 
   ProcessHandle process = 0;
   const bool started =
@@ -120,7 +125,7 @@ void RunSetupProgram(const StubContext& context, const Text& temporaryCopyPath,
 
   if (detached) return;
   platform.WaitAndClose(process);
-  platform.RemoveFile(temporaryCopyPath);
+  RemoveTemporaryCopy(platform, copy);
 }
 
 }  // namespace stub

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "launch/TemporaryCopy.h"
 #include "launcher/StubContext.h"
 #include "package/StubTypes.h"
 
@@ -23,20 +24,28 @@ struct LaunchPlan {
 // The network form of a path on a mapped drive; any other path unchanged.
 Text ResolveUniversalPath(Platform& platform, const Text& path);
 
-// The quoted package path, then each user argument, quoted only when it holds
-// a space.
+// The quoted package path, then each user argument, quoted when it holds a
+// character the launcher splits at (codes 1 to 32), so that the setup
+// program gets back exactly the arguments the launcher saw. Nothing else is
+// changed: an argument holds no quotes, and backslashes stay as they are.
 Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments);
 
-// The decision. Asks `platform.IsAdministrator()` only when majorVersion >= 6.
-LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, Platform& platform,
+// Whether the launcher runs as an administrator, as far as the launch cares:
+// asks `platform.IsAdministrator()` only when majorVersion >= 6 (before
+// Vista there is no elevation to tell apart); false below that.
+bool LaunchesAsAdministrator(uint32_t majorVersion, Platform& platform);
+
+// The decision, from the answer LaunchesAsAdministrator gave.
+LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
                             const ArgumentList& arguments, ElevationMode elevationMode,
                             const Text& temporaryCopyPath, const Text& argumentsText,
                             const Text& packageFolder);
 
 // Starts the copy as planned; unless detached, waits for it, closes the
-// process handle and deletes the copy. A failed start shows the
-// cannot-execute message (the copy stays) and ends the process.
-void RunSetupProgram(const StubContext& context, const Text& temporaryCopyPath,
-                     uint32_t majorVersion, ElevationMode elevationMode, bool detached);
+// process handle and removes the copy (RemoveTemporaryCopy). A failed start
+// shows the cannot-execute message (the copy stays) and ends the process.
+void RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
+                     uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
+                     bool detached);
 
 }  // namespace stub

@@ -113,7 +113,52 @@ Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, cons
   }
 }
 
+const char16_t kPrivateFolderAccess[] = u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy) {
+  const bool administrator = !copy.privateFolder.Empty();
+  // Scheduled in this order, the file goes before its folder at the restart.
+  if (!copy.path.Empty() && !platform.RemoveFile(copy.path) && administrator) {
+    platform.RemoveAtRestart(copy.path);
+  }
+  if (!administrator) return;
+  const Text folder = copy.privateFolder.Substring(0, copy.privateFolder.Length() - 1);
+  if (!platform.RemoveFolder(folder)) platform.RemoveAtRestart(folder);
+}
+
 namespace {
+
+// Lower-case hex digits of `bytes`.
+Text HexDigits(const uint8_t* bytes, uint32_t count) {
+  static constexpr char16_t kDigits[] = u"0123456789abcdef";
+  Text text;
+  for (uint32_t i = 0; i < count; ++i) {
+    text.Append(kDigits[bytes[i] >> 4]);
+    text.Append(kDigits[bytes[i] & 15]);
+  }
+  return text;
+}
+
+// A new folder with an unpredictable name inside `parent`, ending in a
+// backslash; empty when none could be made.
+Text MakePrivateFolder(Platform& platform, const Text& parent) {
+  for (int attempt = 0; attempt < kPrivateNameAttempts; ++attempt) {
+    uint8_t random[kPrivateNameBytes];
+    // A name anyone could work out is worse than no folder at all.
+    if (!platform.RandomBytes(random, kPrivateNameBytes)) break;
+    Text folder(parent);
+    folder.Append(HexDigits(random, kPrivateNameBytes));
+    const CreateResult created = platform.CreateFolder(folder, kPrivateFolderAccess);
+    if (created == CreateResult::kCreated) {
+      folder.Append(u'\\');
+      return folder;
+    }
+    // A folder that is already there may have been made by anyone, with
+    // anything in it: never ours.
+    if (created == CreateResult::kFailed) break;
+  }
+  return Text();
+}
 
 // Shows the progress window only once unpacking has taken longer than a
 // quick launch would, then keeps it current and the thread responsive.
@@ -142,12 +187,20 @@ class CopyProgress {
   bool shown_ = false;
 };
 
-// The box for a copy that could not be made or finished, unless the program
-// turns out to be damaged (that has always been said first) or memory runs
-// out while the rest of it is checked.
+// The box for a folder or copy that could not be made or finished, unless
+// the program turns out to be damaged (that has always been said first) or
+// memory runs out while the rest of it is checked. Whatever was made is
+// already gone. The check can take as long as the copy would have, so the
+// window keeps answering meanwhile; `done` is how much it already showed.
 [[noreturn]] void CopyFailed(const StubContext& context, ProgramSource& program,
-                             CopyProgress& progress) {
-  const ProgramSource::Step end = program.Drain();
+                             CopyProgress& progress, uint32_t done) {
+  const uint8_t* piece = nullptr;
+  uint32_t count = 0;
+  ProgramSource::Step end;
+  while ((end = program.Next(piece, count)) == ProgramSource::Step::kPiece) {
+    done += count;
+    progress.Update(done);
+  }
   progress.Close();
   if (end == ProgramSource::Step::kOutOfMemory) MemoryExhausted();
   ShowFatalMessage(context, end == ProgramSource::Step::kDone ? FatalMessage::kCannotCreateCopy
@@ -156,23 +209,35 @@ class CopyProgress {
 
 }  // namespace
 
-Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program) {
+TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& program,
+                                  bool administrator) {
   const ArgumentList& arguments = context.arguments;
   Platform& platform = context.platform;
   CopyProgress progress(context, program.Size());
+  TemporaryCopy copy;
 
-  const Text folder = ChooseTemporaryFolder(arguments, platform);
+  Text folder = ChooseTemporaryFolder(arguments, platform);
+  if (administrator) {
+    copy.privateFolder = MakePrivateFolder(platform, folder);
+    if (copy.privateFolder.Empty()) CopyFailed(context, program, progress, 0);
+    folder = copy.privateFolder;
+  }
+  const char16_t* const access = administrator ? kPrivateFolderAccess : nullptr;
+
   uint32_t number = 0;
-  Text path;
   for (;;) {
-    path = ChooseTemporaryPath(arguments, platform, folder, number, number);
-    const CreateCopyResult created = platform.CreateCopy(path);
-    if (created == CreateCopyResult::kCreated) break;
-    // Nothing was made, so there is nothing to delete.
-    if (created == CreateCopyResult::kFailed) CopyFailed(context, program, progress);
+    Text path = ChooseTemporaryPath(arguments, platform, folder, number, number);
+    const CreateResult created = platform.CreateCopy(path, access);
+    if (created == CreateResult::kCreated) {
+      copy.path = path;
+      break;
+    }
     // Someone created that name after our probe. It is theirs: leave it
-    // alone and move on to the next number.
-    if (number == kLastNumber) CopyFailed(context, program, progress);
+    // alone and move on to the next number. Anything else made no file.
+    if (created == CreateResult::kFailed || number == kLastNumber) {
+      RemoveTemporaryCopy(platform, copy);
+      CopyFailed(context, program, progress, 0);
+    }
     ++number;
   }
 
@@ -189,7 +254,7 @@ Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program) {
     }
     // Never leave a partial program behind for someone to start.
     platform.CloseCopy();
-    platform.RemoveFile(path);
+    RemoveTemporaryCopy(platform, copy);
     if (step == ProgramSource::Step::kOutOfMemory) {
       progress.Close();
       MemoryExhausted();
@@ -198,13 +263,17 @@ Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program) {
       progress.Close();
       ShowFatalMessage(context, FatalMessage::kDamaged);
     }
-    CopyFailed(context, program, progress);  // a short write
+    CopyFailed(context, program, progress, done + count);  // a short write
   }
   platform.CloseCopy();
   progress.Close();
-  // Keep the copy from being swapped or changed before it is started.
-  platform.HoldCopy(path);
-  return path;
+  // Kept from being changed, swapped or deleted until it is started. A copy
+  // that cannot be held may already be someone else's program.
+  if (!platform.HoldCopy(copy.path)) {
+    RemoveTemporaryCopy(platform, copy);
+    ShowFatalMessage(context, FatalMessage::kCannotExecute);
+  }
+  return copy;
 }
 
 }  // namespace stub

@@ -29,18 +29,58 @@ Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, cons
 Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
                          uint32_t firstNumber, uint32_t& chosenNumber);
 
+// Where the copy went. `privateFolder` is empty unless the launcher runs as
+// an administrator; then it is the new folder, ending in a backslash, that
+// holds the copy and that only Administrators and SYSTEM may write.
+struct TemporaryCopy {
+  Text path;
+  Text privateFolder;
+};
+
+// The rights an administrator's private folder and its copy are created
+// with: owned by Administrators, full control for SYSTEM and Administrators
+// (inherited by what is created inside), nothing for anyone else, and
+// nothing inherited from the parent. Owner and entries together shut out
+// the same user's unelevated processes, which as the owner of an ordinary
+// new folder could rewrite its access list.
+extern const char16_t kPrivateFolderAccess[];
+
+// Random bytes behind a private folder's name: 128 bits, 32 hex digits.
+constexpr uint32_t kPrivateNameBytes = 16;
+// Names drawn before giving up. Each is unpredictable, so only a broken
+// random source or a folder that answers "taken" to everything gets there.
+constexpr int kPrivateNameAttempts = 8;
+
 // Chooses folder and name and writes `program` there as it unpacks, a piece
 // at a time. An existing file is never replaced: when the name turns out to
-// be taken at creation, the next number is tried. Returns the copy's path,
-// which is then held open read-only until the start has returned.
+// be taken at creation, the next number is tried.
 //
-// Failures end the process, never leaving a partial copy behind. A damaged
-// program shows the damaged-package box even when the copy cannot be made or
+// An administrator's launcher (`administrator`) first creates a new folder
+// with an unpredictable name inside the chosen folder, born with
+// kPrivateFolderAccess, and writes the copy there under the package's name:
+// nothing a less trusted process can write is then beside the program that
+// runs with full rights. An existing folder is never used.
+//
+// Returns once the copy is complete and held open read-only, until the
+// start has returned. Failures end the process, never leaving a partial
+// copy or an empty private folder behind. A damaged program shows the
+// damaged-package box even when the folder or the copy cannot be made or
 // written: the rest of the program is then unpacked to nowhere before the
-// cannot-create-copy box is chosen. When unpacking is still going after
-// kProgressDelayMs, a progress window captioned with the package's path shows
-// the unpacked share; it is gone before this returns or any box shows.
-Text CreateTemporaryCopy(const StubContext& context, ProgramSource& program);
+// cannot-create-copy box is chosen. A finished copy that cannot be held
+// (another process holds it for writing, or has put another file in its
+// place) is never started: it is deleted where possible and the
+// cannot-execute box shows. When unpacking is still going after
+// kProgressDelayMs, a progress window captioned with the package's path
+// shows the unpacked share; it is gone before this returns or any box shows.
+TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& program,
+                                  bool administrator);
+
+// Deletes the copy, then its private folder if it has one. What an
+// administrator's launcher cannot delete (the setup program started another
+// process from the copy that still runs, say) is left to Windows to delete
+// at the next restart; a non-administrator cannot ask for that, and its copy
+// then stays, as it always has.
+void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy);
 
 constexpr uint32_t kProgressDelayMs = 1000;
 

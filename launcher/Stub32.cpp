@@ -26,13 +26,16 @@ void RunLauncher(Platform& platform) {
   CheckExpiry(context, header);
   const PayloadDescriptor payload = SelectPayload(context, header);
   const uint32_t majorVersion = CheckWindowsVersion(context, header);
+  // Asked before the copy is made: an administrator's copy goes where only
+  // administrators can write.
+  const bool administrator = LaunchesAsAdministrator(majorVersion, platform);
 
-  Text temporaryCopyPath;
+  TemporaryCopy copy;
   {
     // The program goes straight from the package into its copy, a piece at
     // a time: memory is the decoder's window, whatever the program's size.
     PayloadDecoder program(context, header, payload);
-    temporaryCopyPath = CreateTemporaryCopy(context, program);
+    copy = CreateTemporaryCopy(context, program, administrator);
     // The window and the pieces are freed when this scope ends, before the
     // start: the wait that follows lasts as long as the installation, and the
     // setup program should not have to share the machine with buffers held by
@@ -40,7 +43,7 @@ void RunLauncher(Platform& platform) {
   }
   platform.ClosePackageFile();
 
-  RunSetupProgram(context, temporaryCopyPath, majorVersion, header.elevationMode,
+  RunSetupProgram(context, copy, majorVersion, administrator, header.elevationMode,
                   locator.detachedMinSize != 0);
 }
 

@@ -32,10 +32,10 @@ struct ServicePackFacts {
 // A started process, as the start call returned it. Opaque to the core.
 using ProcessHandle = uintptr_t;
 
-// Outcome of creating the temporary copy.
-enum class CreateCopyResult {
-  kCreated,    // created empty and open for writing
-  kNameTaken,  // a file of that name already exists and was left untouched
+// Outcome of creating the temporary copy or its private folder.
+enum class CreateResult {
+  kCreated,    // created (a copy: empty and open for writing)
+  kNameTaken,  // something of that name already exists and was left untouched
   kFailed,     // could not be created for any other reason
 };
 
@@ -98,26 +98,47 @@ class Platform {
   virtual void CloseCurrentVersionKey() = 0;
 
   // --- Temporary copy --------------------------------------------------
-  // GetTempPathW into a zeroed buffer of 256 characters; the text up to the
-  // first NUL (empty when the call wrote nothing).
+  // GetTempPath2W where kernel32 has it (looked up at run time; it gives
+  // SYSTEM a folder of its own), else GetTempPathW; either into a zeroed
+  // buffer of 256 characters. The text up to the first NUL (empty when the
+  // call wrote nothing).
   virtual Text TempPath() = 0;
   // FindFirstFileW (+ FindClose): any entry, a folder included, counts.
   virtual bool FileExists(const Text& path) = 0;
+  // RtlGenRandom (advapi32's SystemFunction036, looked up at run time) fills
+  // `count` bytes. False when the system could not supply them.
+  virtual bool RandomBytes(uint8_t* buffer, uint32_t count) = 0;
+  // CreateDirectoryW with a security descriptor made from `access`, a
+  // security descriptor string (SDDL), so that the folder is born with it:
+  // never an existing folder, never a moment with other rights.
+  // kNameTaken when the name exists; kFailed for any other failure, a
+  // descriptor that cannot be made included.
+  virtual CreateResult CreateFolder(const Text& path, const char16_t* access) = 0;
   // CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW): creates `path`
   // without ever replacing an existing file and keeps it open for
-  // WriteCopy() until CloseCopy().
-  virtual CreateCopyResult CreateCopy(const Text& path) = 0;
+  // WriteCopy() until CloseCopy(). With `access` (SDDL), the file is created
+  // with that descriptor; null gives it the folder's inherited rights.
+  virtual CreateResult CreateCopy(const Text& path, const char16_t* access) = 0;
   // One WriteFile of `size` bytes at the end of the open copy. Returns the
   // count written; 0 when no copy is open.
   virtual uint32_t WriteCopy(const void* bytes, uint32_t size) = 0;
   // CloseHandle of the open copy, if any.
   virtual void CloseCopy() = 0;
   // Reopens the finished copy read-only, sharing read access only, so that no
-  // other process can change, replace or delete it until ReleaseCopy().
-  virtual void HoldCopy(const Text& path) = 0;
+  // other process can change, replace or delete it until ReleaseCopy(). True
+  // only when the handle is open and is the very file the last CreateCopy
+  // made (same volume and file index): a copy that someone holds for writing,
+  // or has replaced since CloseCopy, is not held.
+  virtual bool HoldCopy(const Text& path) = 0;
   virtual void ReleaseCopy() = 0;
-  // DeleteFileW; the result is not examined.
-  virtual void RemoveFile(const Text& path) = 0;
+  // DeleteFileW. True when the file is gone.
+  virtual bool RemoveFile(const Text& path) = 0;
+  // RemoveDirectoryW. True when the (empty) folder is gone.
+  virtual bool RemoveFolder(const Text& path) = 0;
+  // MoveFileExW(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): Windows deletes
+  // `path` at the next restart. Only an administrator may ask; the result is
+  // not examined.
+  virtual void RemoveAtRestart(const Text& path) = 0;
 
   // --- Progress while the copy is written --------------------------------
   // GetTickCount: milliseconds, wrapping.

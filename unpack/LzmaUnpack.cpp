@@ -40,15 +40,6 @@ uint32_t LzmaWindowSize(int32_t dictionarySize, uint32_t unpackedSize) {
   return window;
 }
 
-ProgramSource::Step ProgramSource::Drain() {
-  const uint8_t* piece = nullptr;
-  uint32_t count = 0;
-  Step step;
-  while ((step = Next(piece, count)) == Step::kPiece) {
-  }
-  return step;
-}
-
 PayloadDecoder::PayloadDecoder(const StubContext& context, const PackageHeader& header,
                                const PayloadDescriptor& payload, uint32_t pieceSize)
     : platform_(context.platform),

@@ -19,11 +19,6 @@ class ProgramSource {
   virtual uint32_t Size() const = 0;
   virtual Step Next(const uint8_t*& piece, uint32_t& count) = 0;
 
-  // Runs the rest of the program through to nowhere and says how it ended:
-  // kDone when it completed soundly, else kDamaged or kOutOfMemory. Ends
-  // nothing itself, so that the caller can tidy up before its box.
-  Step Drain();
-
  protected:
   ~ProgramSource() = default;
 };

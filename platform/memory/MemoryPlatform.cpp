@@ -153,19 +153,43 @@ bool MemoryPlatform::FileExists(const Text& path) {
   return files.count(p) != 0 || Contains(folders, p);
 }
 
-CreateCopyResult MemoryPlatform::CreateCopy(const Text& path) {
+bool MemoryPlatform::RandomBytes(uint8_t* buffer, uint32_t count) {
+  calls.push_back("RandomBytes " + std::to_string(count));
+  if (randomFails) return false;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (!random.empty()) {
+      buffer[i] = random.front();
+      random.erase(random.begin());
+    } else {
+      buffer[i] = static_cast<uint8_t>(randomCounter_++);
+    }
+  }
+  return true;
+}
+
+CreateResult MemoryPlatform::CreateFolder(const Text& path, const char16_t* access) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("CreateFolder " + ToUtf8(p));
+  if (files.count(p) || Contains(folders, p)) return CreateResult::kNameTaken;
+  if (Contains(uncreatable, p)) return CreateResult::kFailed;
+  folders.push_back(p);
+  folderAccess[p] = access ? access : u"";
+  return CreateResult::kCreated;
+}
+
+CreateResult MemoryPlatform::CreateCopy(const Text& path, const char16_t* access) {
   const std::u16string p = ToU16(path);
   calls.push_back("CreateCopy " + ToUtf8(p));
   if (Contains(takenAtCreation, p)) {
     files[p] = {'o', 't', 'h', 'e', 'r'};  // someone else's file, which must survive
-    return CreateCopyResult::kNameTaken;
+    return CreateResult::kNameTaken;
   }
-  if (files.count(p) || Contains(folders, p)) return CreateCopyResult::kNameTaken;
-  if (Contains(uncreatable, p)) return CreateCopyResult::kFailed;
+  if (files.count(p) || Contains(folders, p)) return CreateResult::kNameTaken;
+  if (Contains(uncreatable, p)) return CreateResult::kFailed;
   files[p].clear();
-  copies.push_back({p, {}});
+  copies.push_back({p, {}, access ? access : u""});
   copyOpen = p;
-  return CreateCopyResult::kCreated;
+  return CreateResult::kCreated;
 }
 
 uint32_t MemoryPlatform::WriteCopy(const void* bytes, uint32_t size) {
@@ -206,23 +230,48 @@ void MemoryPlatform::CloseProgress() {
   progressOpen = false;
 }
 
-void MemoryPlatform::HoldCopy(const Text& path) {
+bool MemoryPlatform::HoldCopy(const Text& path) {
   calls.push_back("HoldCopy " + ToUtf8(ToU16(path)));
-  copyHeld = true;
+  copyHeld = !holdFails && files.count(ToU16(path)) != 0;
+  heldPath = copyHeld ? ToU16(path) : u"";
+  return copyHeld;
 }
 
 void MemoryPlatform::ReleaseCopy() {
   calls.push_back("ReleaseCopy");
   copyHeld = false;
+  heldPath.clear();
 }
 
-void MemoryPlatform::RemoveFile(const Text& path) {
+bool MemoryPlatform::RemoveFile(const Text& path) {
   const std::u16string p = ToU16(path);
   calls.push_back("RemoveFile " + ToUtf8(p));
-  // DeleteFileW fails on a file still open without delete sharing.
-  if (p == copyOpen) return;
+  // DeleteFileW fails on a file still open without delete sharing, as the
+  // open copy and the held one are.
+  if (p == copyOpen || p == heldPath || Contains(undeletable, p) || !files.count(p)) return false;
   removed.push_back(p);
   files.erase(p);
+  return true;
+}
+
+bool MemoryPlatform::RemoveFolder(const Text& path) {
+  const std::u16string p = ToU16(path);
+  calls.push_back("RemoveFolder " + ToUtf8(p));
+  const auto folder = std::find(folders.begin(), folders.end(), p);
+  if (folder == folders.end() || Contains(undeletable, p)) return false;
+  // RemoveDirectoryW removes only an empty folder.
+  const std::u16string inside = p + u"\\";
+  for (const auto& file : files) {
+    if (file.first.rfind(inside, 0) == 0) return false;
+  }
+  folders.erase(folder);
+  removed.push_back(p);
+  return true;
+}
+
+void MemoryPlatform::RemoveAtRestart(const Text& path) {
+  calls.push_back("RemoveAtRestart " + ToUtf8(ToU16(path)));
+  removedAtRestart.push_back(ToU16(path));
 }
 
 bool MemoryPlatform::UniversalName(const Text& path, Text& universal) {

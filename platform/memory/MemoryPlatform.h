@@ -63,8 +63,17 @@ class MemoryPlatform final : public Platform {
   // Files and folders of the file system, by exact path.
   std::map<std::u16string, std::vector<uint8_t>> files;
   std::vector<std::u16string> folders;
-  // Paths where creation fails (no rights, missing folder...).
+  // Paths where creation of a copy or a folder fails (no rights, missing
+  // folder...).
   std::vector<std::u16string> uncreatable;
+  // Paths whose deletion fails (a program still runs from the file, say).
+  std::vector<std::u16string> undeletable;
+  // The bytes RandomBytes hands out, in order; once used up it goes on with
+  // 0x00, 0x01, 0x02, ... so that names stay predictable in tests.
+  std::vector<uint8_t> random;
+  bool randomFails = false;
+  // HoldCopy finds the copy held for writing or replaced by another file.
+  bool holdFails = false;
   // Paths whose probe says free but whose creation finds the name taken (a
   // file created by someone else between the probe and the creation).
   std::vector<std::u16string> takenAtCreation;
@@ -83,17 +92,22 @@ class MemoryPlatform final : public Platform {
   std::vector<RecordedStart> starts;
   std::vector<std::string> calls;  // operation log, e.g. "QueryValue CurrentBuild"
   std::vector<std::u16string> removed;
+  std::vector<std::u16string> removedAtRestart;
+  // The access (SDDL) each folder CreateFolder made was born with.
+  std::map<std::u16string, std::u16string> folderAccess;
   // Every copy CreateCopy opened, with the bytes WriteCopy stored in it: kept
   // after the launcher deletes the file, so that callers can tell which
   // program it wrote (and how much of it, when the write fell short).
   struct CreatedCopy {
     std::u16string path;
     std::vector<uint8_t> bytes;
+    std::u16string access;  // the SDDL it was created with; empty for the folder's own
   };
   std::vector<CreatedCopy> copies;
   bool packageOpen = false;
   bool keyOpen = false;
   bool copyHeld = false;
+  std::u16string heldPath;
   // The copy open for writing (empty when none is).
   std::u16string copyOpen;
   // Every share the progress window showed, as done bytes; and whether it is up.
@@ -124,15 +138,19 @@ class MemoryPlatform final : public Platform {
   void CloseCurrentVersionKey() override;
   Text TempPath() override;
   bool FileExists(const Text& path) override;
-  CreateCopyResult CreateCopy(const Text& path) override;
+  bool RandomBytes(uint8_t* buffer, uint32_t count) override;
+  CreateResult CreateFolder(const Text& path, const char16_t* access) override;
+  CreateResult CreateCopy(const Text& path, const char16_t* access) override;
   uint32_t WriteCopy(const void* bytes, uint32_t size) override;
   void CloseCopy() override;
   uint32_t TickCount() override;
   void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
   void CloseProgress() override;
-  void HoldCopy(const Text& path) override;
+  bool HoldCopy(const Text& path) override;
   void ReleaseCopy() override;
-  void RemoveFile(const Text& path) override;
+  bool RemoveFile(const Text& path) override;
+  bool RemoveFolder(const Text& path) override;
+  void RemoveAtRestart(const Text& path) override;
   bool UniversalName(const Text& path, Text& universal) override;
   bool IsAdministrator() override;
   bool StartDirect(const Text& commandLine, const Text& currentDirectory,
@@ -140,6 +158,9 @@ class MemoryPlatform final : public Platform {
   bool StartShell(const Text& verb, const Text& file, const Text& parameters,
                   ProcessHandle& process) override;
   void WaitAndClose(ProcessHandle process) override;
+
+ private:
+  uint8_t randomCounter_ = 0;
 };
 
 // For its lifetime, makes `platform` the one an exhausted allocation ends on

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <sddl.h>
 #include <winnetwk.h>
 
 #include "platform/win32/EntryPoint.h"
@@ -35,6 +36,73 @@ using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
 using GetUniversalNameFn = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
+using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
+using StringToDescriptorFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
+using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+
+// Entry points of DLLs the stub imports anyway (so already loaded), looked
+// up where older Windows versions lack them.
+template <typename Fn>
+Fn Kernel32Entry(const char* name) {
+  return FindEntryPoint<Fn>(GetModuleHandleW(L"kernel32.dll"), name);
+}
+template <typename Fn>
+Fn Advapi32Entry(const char* name) {
+  return FindEntryPoint<Fn>(GetModuleHandleW(L"advapi32.dll"), name);
+}
+
+// A security descriptor made from SDDL text, for the one creation it serves.
+// Holds none when there is no text, and fails (Made() false) when the text
+// cannot be turned into one: then nothing is created, rather than something
+// with the folder's ordinary rights.
+class CreationSecurity {
+ public:
+  explicit CreationSecurity(const char16_t* access) {
+    ZeroMemory(&attributes_, sizeof(attributes_));
+    attributes_.nLength = sizeof(attributes_);
+    if (!access) return;
+    const auto toDescriptor = Advapi32Entry<StringToDescriptorFn>(
+        "ConvertStringSecurityDescriptorToSecurityDescriptorW");
+    if (!toDescriptor ||
+        !toDescriptor(reinterpret_cast<const wchar_t*>(access), SDDL_REVISION_1, &descriptor_,
+                      nullptr)) {
+      failed_ = true;
+      return;
+    }
+    attributes_.lpSecurityDescriptor = descriptor_;
+  }
+  ~CreationSecurity() {
+    if (descriptor_) LocalFree(descriptor_);
+  }
+  CreationSecurity(const CreationSecurity&) = delete;
+  CreationSecurity& operator=(const CreationSecurity&) = delete;
+
+  bool Made() const { return !failed_; }
+  // Null for the folder's ordinary rights.
+  SECURITY_ATTRIBUTES* Attributes() { return descriptor_ ? &attributes_ : nullptr; }
+
+ private:
+  SECURITY_ATTRIBUTES attributes_;
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  bool failed_ = false;
+};
+
+CreateResult CreationFailure() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::kNameTaken
+                                                                    : CreateResult::kFailed;
+}
+
+// Volume and file index: which file a handle is open on, whatever its name.
+bool FileIdentity(HANDLE file, FileId& id) {
+  BY_HANDLE_FILE_INFORMATION information;
+  if (!GetFileInformationByHandle(file, &information)) return false;
+  id.volume = information.dwVolumeSerialNumber;
+  id.indexHigh = information.nFileIndexHigh;
+  id.indexLow = information.nFileIndexLow;
+  return true;
+}
 
 constexpr DWORD kUniversalNameBufferSize = 2000;
 constexpr DWORD kTempPathChars = 256;
@@ -178,7 +246,14 @@ Text Win32Platform::TempPath() {
   // One unit more than Windows is told about, so the text always ends in a
   // NUL even if the call filled every unit it was given.
   wchar_t path[kTempPathChars + 1] = {};
-  GetTempPathW(kTempPathChars, path);
+  // Where it exists it gives SYSTEM its own protected folder instead of the
+  // one every user may write to; for anyone else the same folder as before.
+  const auto getTempPath2 = Kernel32Entry<GetTempPath2Fn>("GetTempPath2W");
+  if (getTempPath2) {
+    getTempPath2(kTempPathChars, path);
+  } else {
+    GetTempPathW(kTempPathChars, path);
+  }
   return Text(Utf16(path));
 }
 
@@ -190,19 +265,32 @@ bool Win32Platform::FileExists(const Text& path) {
   return true;
 }
 
-CreateCopyResult Win32Platform::CreateCopy(const Text& path) {
+bool Win32Platform::RandomBytes(uint8_t* buffer, uint32_t count) {
+  // Exported by name as SystemFunction036 since Windows XP.
+  const auto genRandom = Advapi32Entry<RtlGenRandomFn>("SystemFunction036");
+  return genRandom && genRandom(buffer, count);
+}
+
+CreateResult Win32Platform::CreateFolder(const Text& path, const char16_t* access) {
+  CreationSecurity security(access);
+  if (!security.Made()) return CreateResult::kFailed;
+  if (!CreateDirectoryW(Wide(path), security.Attributes())) return CreationFailure();
+  return CreateResult::kCreated;
+}
+
+CreateResult Win32Platform::CreateCopy(const Text& path, const char16_t* access) {
   CloseCopy();
+  copyId_ = FileId{};
+  CreationSecurity security(access);
+  if (!security.Made()) return CreateResult::kFailed;
   // CREATE_NEW: a file that appeared under this name since the probe is
   // never replaced; the caller picks another name instead.
-  const HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateCopyResult::kNameTaken
-                                                                      : CreateCopyResult::kFailed;
-  }
+  const HANDLE file = CreateFileW(Wide(path), GENERIC_WRITE, FILE_SHARE_READ, security.Attributes(),
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return CreationFailure();
   copyFile_ = file;
-  return CreateCopyResult::kCreated;
+  copyId_.known = FileIdentity(file, copyId_);
+  return CreateResult::kCreated;
 }
 
 uint32_t Win32Platform::WriteCopy(const void* bytes, uint32_t size) {
@@ -217,10 +305,24 @@ void Win32Platform::CloseCopy() {
   copyFile_ = nullptr;
 }
 
-void Win32Platform::HoldCopy(const Text& path) {
+bool Win32Platform::HoldCopy(const Text& path) {
   ReleaseCopy();
+  // The write handle had to go first: Windows starts no image that anyone
+  // holds open for writing. Between the two, the name is all that links
+  // them, so the file found under it must be the one that was written.
   heldCopy_ = Held(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!heldCopy_) return false;
+  FileId held;
+  // A file system that keeps no file index (where the query fails) still
+  // gets the hold, as it always has.
+  if (copyId_.known && FileIdentity(AsHandle(heldCopy_), held) &&
+      (held.volume != copyId_.volume || held.indexHigh != copyId_.indexHigh ||
+       held.indexLow != copyId_.indexLow)) {
+    ReleaseCopy();
+    return false;
+  }
+  return true;
 }
 
 void Win32Platform::ReleaseCopy() {
@@ -228,7 +330,16 @@ void Win32Platform::ReleaseCopy() {
   heldCopy_ = nullptr;
 }
 
-void Win32Platform::RemoveFile(const Text& path) { DeleteFileW(Wide(path)); }
+bool Win32Platform::RemoveFile(const Text& path) { return DeleteFileW(Wide(path)) != FALSE; }
+
+bool Win32Platform::RemoveFolder(const Text& path) {
+  return RemoveDirectoryW(Wide(path)) != FALSE;
+}
+
+void Win32Platform::RemoveAtRestart(const Text& path) {
+  const auto moveFileEx = Kernel32Entry<MoveFileExFn>("MoveFileExW");
+  if (moveFileEx) moveFileEx(Wide(path), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
 
 // --- Progress ----------------------------------------------------------------
 //

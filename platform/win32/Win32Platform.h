@@ -12,6 +12,14 @@
 
 namespace stub {
 
+// Which file a handle is open on: its volume and its index there.
+struct FileId {
+  bool known = false;
+  unsigned long volume = 0;
+  unsigned long indexHigh = 0;
+  unsigned long indexLow = 0;
+};
+
 class Win32Platform final : public Platform {
  public:
   Win32Platform() = default;
@@ -39,15 +47,19 @@ class Win32Platform final : public Platform {
 
   Text TempPath() override;
   bool FileExists(const Text& path) override;
-  CreateCopyResult CreateCopy(const Text& path) override;
+  bool RandomBytes(uint8_t* buffer, uint32_t count) override;
+  CreateResult CreateFolder(const Text& path, const char16_t* access) override;
+  CreateResult CreateCopy(const Text& path, const char16_t* access) override;
   uint32_t WriteCopy(const void* bytes, uint32_t size) override;
   void CloseCopy() override;
   uint32_t TickCount() override;
   void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
   void CloseProgress() override;
-  void HoldCopy(const Text& path) override;
+  bool HoldCopy(const Text& path) override;
   void ReleaseCopy() override;
-  void RemoveFile(const Text& path) override;
+  bool RemoveFile(const Text& path) override;
+  bool RemoveFolder(const Text& path) override;
+  void RemoveAtRestart(const Text& path) override;
 
   bool UniversalName(const Text& path, Text& universal) override;
   bool IsAdministrator() override;
@@ -70,6 +82,7 @@ class Win32Platform final : public Platform {
   void* currentVersionKey_ = nullptr;
   void* heldCopy_ = nullptr;
   void* copyFile_ = nullptr;
+  FileId copyId_;  // of the copy the last CreateCopy made
 
   bool membershipLookedUp_ = false;
   RawProc checkTokenMembership_ = nullptr;

@@ -12,6 +12,7 @@
 #include "package/writer/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -91,7 +92,8 @@ TEST(DriverTest, CopyHoldsTheSelectedProgramAndThePackageIsClosedBeforeTheStart)
   run.Go();
   ASSERT_EQ(run.platform.starts.size(), 1u);
   EXPECT_FALSE(run.platform.starts[0].shell);
-  EXPECT_EQ(run.platform.files.at(kTemp + u"Setup.exe"), Program('a'));
+  // An administrator's copy, in its private folder.
+  EXPECT_EQ(run.platform.files.at(kTemp + test::kFirstPrivateName + u"\\Setup.exe"), Program('a'));
   EXPECT_EQ(run.platform.waits, 0);
   EXPECT_TRUE(run.platform.removed.empty());
   EXPECT_LT(run.IndexOf("ClosePackageFile"), run.IndexOf("StartDirect"));

@@ -197,8 +197,11 @@ TEST_P(LaunchPlanTest, ChoosesStartModeVerbAndNoAdmin) {
   ArgumentList arguments(commandLine.c_str(), FromU16(kPackage));
   const Text argumentsText(u"\"pkg\" args");
 
-  const LaunchPlan plan = ChooseLaunchPlan(c.majorVersion, platform, arguments, c.elevationMode,
-                                           FromU16(kCopy), argumentsText, Text(u"C:\\Pkg\\"));
+  const bool administrator = LaunchesAsAdministrator(c.majorVersion, platform);
+  EXPECT_EQ(administrator, c.administrator && c.administratorAsked);
+  const LaunchPlan plan = ChooseLaunchPlan(c.majorVersion, administrator, arguments,
+                                           c.elevationMode, FromU16(kCopy), argumentsText,
+                                           Text(u"C:\\Pkg\\"));
 
   EXPECT_EQ(platform.CallMade("IsAdministrator"), c.administratorAsked);
   if (c.expected == Expect::kDirect) {
@@ -243,10 +246,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<PlanCase>& info) { return info.param.name; });
 
 TEST(LaunchPlanScanTest, PackagePathIsNotScannedForSwitches) {
-  MemoryPlatform platform;
   ArgumentList arguments(u"Setup.exe", Text(u"/s"));
   const LaunchPlan plan =
-      ChooseLaunchPlan(10, platform, arguments, 1, FromU16(kCopy), Text(u"t"), Text(u""));
+      ChooseLaunchPlan(10, false, arguments, 1, FromU16(kCopy), Text(u"t"), Text(u""));
   EXPECT_EQ(ToU16(plan.verb), u"open");
   EXPECT_EQ(ToU16(plan.parameters), u"t /noadmin");
 }
@@ -283,7 +285,8 @@ TEST_P(RunSetupProgramTest, StartsHoldsWaitsAndCleansUp) {
 
   bool ended = false;
   try {
-    RunSetupProgram(scene.Context(), FromU16(kCopy), c.majorVersion, 0, c.detached);
+    RunSetupProgram(scene.Context(), TemporaryCopy{FromU16(kCopy), Text()}, c.majorVersion, false,
+                    0, c.detached);
   } catch (const ProcessEnded&) {
     ended = true;
     ASSERT_EQ(platform.boxes.size(), 1u);
@@ -361,15 +364,65 @@ TEST(RunSetupProgramTest, CopyMadeByTheCopyStepIsHeldUntilTheStartReturns) {
   const StubContext& context = scene.Context();
   test::ProgramPieces program({'M', 'Z', 1, 2});
 
-  const Text copy = CreateTemporaryCopy(context, program);
+  const TemporaryCopy copy = CreateTemporaryCopy(context, program, false);
   EXPECT_TRUE(platform.copyHeld);
-  RunSetupProgram(context, copy, 10, 0, false);
+  RunSetupProgram(context, copy, 10, false, 0, false);
 
   ASSERT_EQ(platform.starts.size(), 1u);
   EXPECT_TRUE(platform.starts[0].copyHeldDuringStart);
   EXPECT_FALSE(platform.copyHeld);
-  EXPECT_EQ(platform.files.count(ToU16(copy)), 0u);
+  EXPECT_EQ(platform.files.count(ToU16(copy.path)), 0u);
 }
+
+// ---------------------------------------------------------------------------
+// After the wait. What an administrator's launcher cannot delete goes at the
+// next restart, the copy before its folder; anyone else's copy stays.
+struct CleanUpCase {
+  const char* name;
+  bool administrator;
+  std::vector<std::u16string> undeletable;
+  std::vector<std::u16string> removed;
+  std::vector<std::u16string> atRestart;
+};
+void PrintTo(const CleanUpCase& c, std::ostream* os) { *os << c.name; }
+
+const std::u16string kPrivateFolder = u"C:\\Temp\\" + test::kFirstPrivateName;
+const std::u16string kPrivateCopy = kPrivateFolder + u"\\Setup.exe";
+
+class CleanUpTest : public testing::TestWithParam<CleanUpCase> {};
+
+TEST_P(CleanUpTest, DeletesOrLeavesItToTheRestart) {
+  const CleanUpCase& c = GetParam();
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.commandLine = u"Setup.exe";
+  platform.modulePath = kPackage;
+  platform.undeletable = c.undeletable;
+  const TemporaryCopy copy{FromU16(c.administrator ? kPrivateCopy : kCopy),
+                           c.administrator ? FromU16(kPrivateFolder + u"\\") : Text()};
+  if (c.administrator) platform.folders.push_back(kPrivateFolder);
+  platform.files[ToU16(copy.path)] = {'M', 'Z'};
+  platform.HoldCopy(copy.path);
+
+  RunSetupProgram(scene.Context(), copy, 10, c.administrator, 0, false);
+
+  EXPECT_EQ(platform.waits, 1);
+  EXPECT_EQ(platform.removed, c.removed);
+  EXPECT_EQ(platform.removedAtRestart, c.atRestart);
+  EXPECT_TRUE(platform.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterTheWait, CleanUpTest,
+    testing::Values(
+        CleanUpCase{"UsersCopyDeleted", false, {}, {kCopy}, {}},
+        CleanUpCase{"UsersCopyInUseStays", false, {kCopy}, {}, {}},
+        CleanUpCase{"AdministratorsCopyAndFolderDeleted", true, {}, {kPrivateCopy, kPrivateFolder}, {}},
+        CleanUpCase{"AdministratorsCopyInUseGoesAtRestartBeforeItsFolder", true, {kPrivateCopy}, {},
+                    {kPrivateCopy, kPrivateFolder}},
+        CleanUpCase{"AdministratorsFolderInUseGoesAtRestart", true, {kPrivateFolder}, {kPrivateCopy},
+                    {kPrivateFolder}}),
+    [](const testing::TestParamInfo<CleanUpCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace stub

@@ -52,6 +52,10 @@ class LauncherScene {
   std::optional<StubContext> context_;
 };
 
+// The private folder name an administrator's launcher draws first on the
+// in-memory platform, whose random bytes run 0x00, 0x01, ... unless scripted.
+inline const std::u16string kFirstPrivateName = u"000102030405060708090a0b0c0d0e0f";
+
 // UTF-16LE bytes of `text`, with a NUL unit at the end when asked.
 inline std::vector<uint8_t> Utf16Bytes(const std::u16string& text, bool terminator = false) {
   std::vector<uint8_t> bytes;

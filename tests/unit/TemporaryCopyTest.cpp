@@ -82,11 +82,15 @@ TEST_P(PlacementTest, WritesTheProgramUnderTheChosenPath) {
   const StubContext& context = scene.Context();
   test::ProgramPieces program(kProgram);
 
-  const Text path = CreateTemporaryCopy(context, program);
+  const Text path = CreateTemporaryCopy(context, program, false).path;
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);
   EXPECT_EQ(platform.CallMade("GetTempPath"), c.tempPathAsked);
+  // A user's copy keeps the folder's own rights, and no folder is made.
+  ASSERT_EQ(platform.copies.size(), 1u);
+  EXPECT_EQ(platform.copies[0].access, u"");
+  EXPECT_TRUE(platform.folderAccess.empty());
   EXPECT_TRUE(platform.CallMade("HoldCopy " + ToUtf8(c.expected)));
   EXPECT_TRUE(platform.copyHeld);
   EXPECT_TRUE(platform.boxes.empty());
@@ -168,7 +172,7 @@ TEST_P(CopyFailureTest, ShowsTheFirstTrueBoxAndLeavesNoFile) {
   const StubContext& context = scene.Context();
   test::ProgramPieces program(kProgram, 2, c.failAfter, c.failure);
 
-  EXPECT_THROW(CreateTemporaryCopy(context, program), ProcessEnded);
+  EXPECT_THROW(CreateTemporaryCopy(context, program, false), ProcessEnded);
 
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, BoxText(c.reason));
@@ -176,6 +180,8 @@ TEST_P(CopyFailureTest, ShowsTheFirstTrueBoxAndLeavesNoFile) {
   EXPECT_EQ(platform.boxes[0].reason, c.reason);
   EXPECT_EQ(platform.files.count(u"D:\\A\\Setup.exe"), 0u);
   EXPECT_EQ(platform.CallMade("RemoveFile D:\\A\\Setup.exe"), !c.uncreatable);
+  // Removed before the box, however long the rest of the check took.
+  EXPECT_TRUE(platform.removedAtRestart.empty());
   EXPECT_TRUE(platform.copyOpen.empty());
   EXPECT_FALSE(platform.copyHeld);
   EXPECT_FALSE(platform.progressOpen);
@@ -236,7 +242,7 @@ TEST_P(CopyProgressTest, AppearsOnlyAfterTheDelayAndIsGoneAtTheEnd) {
   const StubContext& context = scene.Context();
   test::ProgramPieces program(kProgram, 2);
 
-  CreateTemporaryCopy(context, program);
+  CreateTemporaryCopy(context, program, false);
 
   EXPECT_EQ(platform.progressShown, c.shown);
   EXPECT_EQ(platform.CallMade("ShowProgress " + ToUtf8(kPackage) + " of 7"), !c.shown.empty());
@@ -273,7 +279,7 @@ TEST_P(CreationRaceTest, SkipsToTheNextNumberAndLeavesTheOtherFileAlone) {
   const StubContext& context = scene.Context();
   test::ProgramPieces program(kProgram);
 
-  const Text path = CreateTemporaryCopy(context, program);
+  const Text path = CreateTemporaryCopy(context, program, false).path;
 
   EXPECT_EQ(ToU16(path), c.expected);
   EXPECT_EQ(platform.files[c.expected], kProgram);
@@ -294,6 +300,209 @@ INSTANTIATE_TEST_SUITE_P(
                              {kTemp + u"Setup.exe", kTemp + u"Setup3.exe"},
                              kTemp + u"Setup4.exe"}),
     [](const testing::TestParamInfo<RaceCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// While a copy that could not be made is checked to its end, the window
+// keeps showing the unpacked share (its messages are handled with it).
+struct DrainCase {
+  const char* name;
+  bool uncreatable;
+  std::optional<uint32_t> shortWrite;
+  std::vector<uint32_t> shown;
+};
+void PrintTo(const DrainCase& c, std::ostream* os) { *os << c.name; }
+
+class DrainProgressTest : public testing::TestWithParam<DrainCase> {};
+
+TEST_P(DrainProgressTest, WindowKeepsAnswering) {
+  const DrainCase& c = GetParam();
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  if (c.uncreatable) platform.uncreatable = {kTemp + u"Setup.exe"};
+  platform.shortWrite = c.shortWrite;
+  platform.clockStep = 5000;
+  platform.commandLine = u"Setup.exe";
+  test::ProgramPieces program(kProgram, 2);
+
+  EXPECT_THROW(CreateTemporaryCopy(scene.Context(), program, false), ProcessEnded);
+
+  EXPECT_EQ(platform.progressShown, c.shown);
+  EXPECT_FALSE(platform.progressOpen);
+  EXPECT_EQ(scene.Box(), CannotCreateCopyText());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, DrainProgressTest,
+    testing::Values(DrainCase{"Uncreatable", true, std::nullopt, {2, 4, 6, 7}},
+                    DrainCase{"ShortWrite", false, 3u, {2, 6, 7}}),
+    [](const testing::TestParamInfo<DrainCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// An administrator's copy: in a new folder with an unpredictable name inside
+// the folder the usual rules choose, born with rights for Administrators and
+// SYSTEM alone, and the copy inside it created with the same.
+const std::u16string kSecondPrivateName = u"101112131415161718191a1b1c1d1e1f";
+
+struct PrivatePlacementCase {
+  const char* name;
+  std::u16string arguments;
+  std::u16string tempPath;
+  std::vector<std::u16string> existingFolders;
+  std::u16string expected;
+};
+void PrintTo(const PrivatePlacementCase& c, std::ostream* os) { *os << c.name; }
+
+class PrivatePlacementTest : public testing::TestWithParam<PrivatePlacementCase> {};
+
+TEST_P(PrivatePlacementTest, WritesIntoANewLockedFolder) {
+  const PrivatePlacementCase& c = GetParam();
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.tempPath = c.tempPath;
+  platform.folders = c.existingFolders;
+  platform.files[kPackage] = {'p', 'k', 'g'};
+  platform.commandLine = u"\"" + kPackage + u"\" " + c.arguments;
+  test::ProgramPieces program(kProgram);
+
+  const TemporaryCopy copy = CreateTemporaryCopy(scene.Context(), program, true);
+
+  EXPECT_EQ(ToU16(copy.path), c.expected);
+  const std::u16string folder = c.expected.substr(0, c.expected.rfind(u'\\'));
+  EXPECT_EQ(ToU16(copy.privateFolder), folder + u"\\");
+  EXPECT_EQ(platform.files[c.expected], kProgram);
+  EXPECT_EQ(platform.folderAccess[folder], kPrivateFolderAccess);
+  ASSERT_EQ(platform.copies.size(), 1u);
+  EXPECT_EQ(platform.copies[0].access, kPrivateFolderAccess);
+  EXPECT_TRUE(platform.copyHeld);
+  EXPECT_TRUE(platform.boxes.empty());
+  // Folders that were there already are never used, nor touched.
+  for (const auto& existing : c.existingFolders) {
+    EXPECT_EQ(platform.folderAccess.count(existing), 0u);
+    EXPECT_NE(folder, existing);
+  }
+  EXPECT_EQ(platform.folders.size(), c.existingFolders.size() + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Placements, PrivatePlacementTest,
+    testing::Values(
+        PrivatePlacementCase{"InTheTemporaryFolder", u"", kTemp, {},
+                             kTemp + test::kFirstPrivateName + u"\\Setup.exe"},
+        PrivatePlacementCase{"InTheTempSwitchFolder", u"/temp D:\\Work /s", kTemp, {},
+                             u"D:\\Work\\" + test::kFirstPrivateName + u"\\Setup.exe"},
+        // The package's own name is free in a new folder: nothing is numbered.
+        PrivatePlacementCase{"BesideThePackageUnnumbered", u"/temp", kTemp, {},
+                             u"C:\\Downloads\\" + test::kFirstPrivateName + u"\\Setup.exe"},
+        PrivatePlacementCase{"OnDriveCWithoutATemporaryFolder", u"", u"", {},
+                             u"C:\\" + test::kFirstPrivateName + u"\\Setup.exe"},
+        PrivatePlacementCase{"ExistingFolderOfThatNameIsPassedOver", u"", kTemp,
+                             {kTemp + test::kFirstPrivateName},
+                             kTemp + kSecondPrivateName + u"\\Setup.exe"}),
+    [](const testing::TestParamInfo<PrivatePlacementCase>& info) { return info.param.name; });
+
+// Failures of an administrator's copy: the box the same rules choose, and
+// nothing of ours left behind, the folder included.
+struct PrivateFailureCase {
+  const char* name;
+  bool randomFails;
+  size_t namesTaken;  // folders already there under the first names drawn
+  bool folderUncreatable;
+  bool copyUncreatable;
+  std::optional<uint32_t> shortWrite;
+  size_t failAfter;
+  EndReason reason;
+};
+void PrintTo(const PrivateFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class PrivateFailureTest : public testing::TestWithParam<PrivateFailureCase> {};
+
+TEST_P(PrivateFailureTest, ShowsTheBoxAndLeavesNothingOfOurs) {
+  const PrivateFailureCase& c = GetParam();
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.randomFails = c.randomFails;
+  for (size_t i = 0; i < c.namesTaken; ++i) {
+    std::u16string name;
+    for (size_t b = 0; b < kPrivateNameBytes; ++b) {
+      const unsigned v = static_cast<unsigned>(i * kPrivateNameBytes + b) & 0xFF;
+      name += u"0123456789abcdef"[v >> 4];
+      name += u"0123456789abcdef"[v & 15];
+    }
+    platform.folders.push_back(kTemp + name);
+  }
+  const std::vector<std::u16string> before = platform.folders;
+  const std::u16string folder = kTemp + test::kFirstPrivateName;
+  if (c.folderUncreatable) platform.uncreatable.push_back(folder);
+  if (c.copyUncreatable) platform.uncreatable.push_back(folder + u"\\Setup.exe");
+  platform.shortWrite = c.shortWrite;
+  platform.commandLine = u"Setup.exe";
+  test::ProgramPieces program(kProgram, 2, c.failAfter);
+
+  EXPECT_THROW(CreateTemporaryCopy(scene.Context(), program, true), ProcessEnded);
+
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].reason, c.reason);
+  EXPECT_EQ(platform.folders, before);
+  EXPECT_TRUE(platform.files.empty());
+  EXPECT_TRUE(platform.removedAtRestart.empty());
+  EXPECT_FALSE(platform.copyHeld);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, PrivateFailureTest,
+    testing::Values(
+        PrivateFailureCase{"NoRandomSource", true, 0, false, false, std::nullopt, kNever, kCannotCopy},
+        PrivateFailureCase{"EveryNameTaken", false, kPrivateNameAttempts, false, false, std::nullopt,
+                           kNever, kCannotCopy},
+        PrivateFailureCase{"FolderUncreatable", false, 0, true, false, std::nullopt, kNever, kCannotCopy},
+        PrivateFailureCase{"FolderUncreatableAndDamaged", false, 0, true, false, std::nullopt, 2,
+                           kDamaged},
+        PrivateFailureCase{"CopyUncreatable", false, 0, false, true, std::nullopt, kNever, kCannotCopy},
+        PrivateFailureCase{"ShortWrite", false, 0, false, false, 3u, kNever, kCannotCopy},
+        PrivateFailureCase{"DamagedPartWay", false, 0, false, false, std::nullopt, 2, kDamaged}),
+    [](const testing::TestParamInfo<PrivateFailureCase>& info) { return info.param.name; });
+
+// ---------------------------------------------------------------------------
+// A finished copy that cannot be held is never handed back to be started.
+struct HoldFailureCase {
+  const char* name;
+  bool administrator;
+  bool undeletable;
+  bool copyRemains;
+  size_t scheduledAtRestart;
+};
+void PrintTo(const HoldFailureCase& c, std::ostream* os) { *os << c.name; }
+
+class HoldFailureTest : public testing::TestWithParam<HoldFailureCase> {};
+
+TEST_P(HoldFailureTest, CannotExecuteAndTheCopyIsDeletedWherePossible) {
+  const HoldFailureCase& c = GetParam();
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.holdFails = true;
+  platform.commandLine = u"Setup.exe";
+  const std::u16string copy =
+      c.administrator ? kTemp + test::kFirstPrivateName + u"\\Setup.exe" : kTemp + u"Setup.exe";
+  if (c.undeletable) platform.undeletable = {copy};
+  test::ProgramPieces program(kProgram);
+
+  EXPECT_THROW(CreateTemporaryCopy(scene.Context(), program, c.administrator), ProcessEnded);
+
+  ASSERT_EQ(platform.boxes.size(), 1u);
+  EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotExecute);
+  EXPECT_FALSE(platform.copyHeld);
+  EXPECT_EQ(platform.files.count(copy), c.copyRemains ? 1u : 0u);
+  EXPECT_EQ(platform.removedAtRestart.size(), c.scheduledAtRestart);
+  EXPECT_EQ(platform.folders.empty(), !c.copyRemains || !c.administrator);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Holds, HoldFailureTest,
+    testing::Values(HoldFailureCase{"UsersCopyDeleted", false, false, false, 0},
+                    HoldFailureCase{"UsersCopyThatCannotGoStays", false, true, true, 0},
+                    HoldFailureCase{"AdministratorsCopyAndFolderDeleted", true, false, false, 0},
+                    HoldFailureCase{"AdministratorsCopyThatCannotGoGoesAtRestart", true, true, true, 2}),
+    [](const testing::TestParamInfo<HoldFailureCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
 TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) {

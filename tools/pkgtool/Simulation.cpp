@@ -267,6 +267,10 @@ SimulationResult Simulate(const SimulationInput& input) {
       if (removed == result.copyPath) result.copyDeleted = true;
     }
   }
+  if (!platform.folderAccess.empty()) {
+    result.privateFolder = platform.folderAccess.begin()->first;
+    result.privateFolderAccess = platform.folderAccess.begin()->second;
+  }
   result.waited = platform.waits > 0;
   if (result.start.shell) {
     // Whatever the launcher added beyond the arguments text is its own.

@@ -60,6 +60,11 @@ struct SimulationResult {
   std::string program;  // "x86", "x64", "x86 = x64" (identical programs), "unknown"
   std::u16string copyPath;
   uint64_t copySize = 0;
+  // An administrator's launcher: the new folder that holds the copy (its
+  // name is drawn at random at every real run) and the rights it is born
+  // with, as a security descriptor string. Both empty otherwise.
+  std::u16string privateFolder;
+  std::u16string privateFolderAccess;
   stub::RecordedStart start;
   std::u16string appended;  // what the launcher added to the arguments (" /noadmin")
   bool waited = false;

@@ -29,6 +29,10 @@ nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& 
       j["outcome"] = "started";
       j["program"] = r.program;
       j["copy"] = {{"path", Utf16ToUtf8(r.copyPath)}, {"size", r.copySize}};
+      if (!r.privateFolder.empty()) {
+        j["copy"]["privateFolder"] = {{"path", Utf16ToUtf8(r.privateFolder)},
+                                      {"access", Utf16ToUtf8(r.privateFolderAccess)}};
+      }
       if (r.start.shell) {
         j["start"] = {{"mode", "shell"},
                       {"verb", Utf16ToUtf8(r.start.verb)},
@@ -70,6 +74,10 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
   }
   line("Outcome", "starts the " + r.program + " setup program");
   line("Copy", Utf16ToUtf8(r.copyPath) + " (" + std::to_string(r.copySize) + " bytes)");
+  if (!r.privateFolder.empty()) {
+    line("Its folder", "new, with a random name at every run; only Administrators and SYSTEM "
+                       "can write to it (" + Utf16ToUtf8(r.privateFolderAccess) + ")");
+  }
   if (r.start.shell) {
     line("Start", "through the shell, verb \"" + Utf16ToUtf8(r.start.verb) + "\"");
     line("File", Utf16ToUtf8(r.start.file));
@@ -79,9 +87,11 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
     line("Command line", Utf16ToUtf8(r.start.commandLine));
     line("Folder", Utf16ToUtf8(r.start.currentDirectory));
   }
-  line("Afterwards", r.waited ? (r.copyDeleted ? "waits for it, then deletes the copy"
+  const std::string deletes = r.privateFolder.empty() ? "the copy" : "the copy and its folder";
+  line("Afterwards", r.waited ? (r.copyDeleted ? "waits for it, then deletes " + deletes
                                                : "waits for it; the copy stays")
-                              : "returns at once (detached); the copy stays");
+                              : "returns at once (detached); " + deletes +
+                                    (r.privateFolder.empty() ? " stays" : " stay"));
   return text;
 }
 
