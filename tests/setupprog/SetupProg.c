@@ -6,6 +6,9 @@
  *   SETUPPROG_EXIT      exit code (decimal, default 0)
  *   SETUPPROG_SLEEP_MS  pause before the closing line, so a launcher that does
  *                       not wait for its setup program is caught
+ *   SETUPPROG_RELAUNCH_MS  start a second instance of this very file, which
+ *                       stays this many milliseconds, and end at once, as a
+ *                       setup program does that goes on from a copy of its own
  *
  * Each start appends one block:
  *   start
@@ -14,9 +17,11 @@
  *   currentdirectory=<GetCurrentDirectoryW>
  *   module=<GetModuleFileNameW>
  *   temppath=<GetTempPathW>
+ *   arg=<each argument after the program's name, as CommandLineToArgvW splits>
  *   end
  */
 #include <windows.h>
+#include <shellapi.h>
 
 #if defined(_WIN64)
 #define SETUP_ARCH "x64"
@@ -98,9 +103,38 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR arguments, int
     WriteItem(report, "currentdirectory", folder);
     WriteItem(report, "module", module);
     WriteItem(report, "temppath", temp);
+    int count = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+    for (int i = 1; argv && i < count; ++i) WriteItem(report, "arg", argv[i]);
+    if (argv) LocalFree(argv);
     Sleep(NumberFromEnvironment(L"SETUPPROG_SLEEP_MS", 0));
     WriteAscii(report, "end\n");
     CloseHandle(report);
+  }
+  DWORD relaunchMs = NumberFromEnvironment(L"SETUPPROG_RELAUNCH_MS", 0);
+  if (relaunchMs) {
+    /* After this start's report, so that the two never interleave: the
+       second instance runs from the same file and only stays a while. */
+    WCHAR self[MAX_PATH + 1];
+    WCHAR stay[16];
+    WCHAR* end = stay + 15;
+    *end = 0;
+    do {
+      *--end = (WCHAR)(L'0' + relaunchMs % 10);
+      relaunchMs /= 10;
+    } while (relaunchMs && end > stay);
+    self[0] = 0;
+    GetModuleFileNameW(NULL, self, MAX_PATH + 1);
+    SetEnvironmentVariableW(L"SETUPPROG_RELAUNCH_MS", NULL);
+    SetEnvironmentVariableW(L"SETUPPROG_SLEEP_MS", end);
+    STARTUPINFOW startup;
+    PROCESS_INFORMATION started;
+    ZeroMemory(&startup, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (CreateProcessW(self, NULL, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started)) {
+      CloseHandle(started.hThread);
+      CloseHandle(started.hProcess);
+    }
   }
   return (int)NumberFromEnvironment(L"SETUPPROG_EXIT", 0);
 }

@@ -1,23 +1,31 @@
 // The real stub under Wine writing the temporary copy, starting the setup
 // program with the package's path and the user's arguments, waiting for it
 // and cleaning up.
+#include <chrono>
 #include <ostream>
+#include <thread>
 
+#include "launch/TemporaryCopy.h"
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
 namespace {
 
 // --- Where the copy goes and what the setup program receives -----------------
+//
+// Wine runs every program as an administrator, so every copy here goes into
+// a private folder inside the folder the usual rules choose, under the
+// package's own name: names already taken there are left alone and never
+// numbered around (the in-memory tests cover the numbering).
 
 struct CopyCase {
   const char* name;
   std::vector<std::string> arguments;
   std::vector<std::string> folders;  // made before the run
   // Files (or, ending in a backslash, folders) already there. In these and in
-  // `copy`, "%TEMP%" stands for the temporary folder.
+  // `parent`, "%TEMP%" stands for the temporary folder.
   std::vector<std::string> taken;
-  std::string copy;
+  std::string parent;         // where the private folder goes
   std::string argumentsText;  // what follows the quoted copy path
 };
 void PrintTo(const CopyCase& c, std::ostream* os) { *os << c.name; }
@@ -54,12 +62,12 @@ TEST_P(CopyWineTest, WritesStartsAndDeletesTheCopy) {
   if (run.setupAtExit.empty()) return;
   const SetupStart& setup = run.setupAtExit[0];
   EXPECT_EQ(setup.tempPath, temp);
-  const std::string copy = Expand(c.copy, temp);
-  EXPECT_EQ(setup.module, copy);
-  EXPECT_EQ(setup.commandLine, "\"" + copy + "\" " + c.argumentsText);
+  const std::string folder = PrivateFolderOf(setup.module, Expand(c.parent, temp));
+  EXPECT_EQ(setup.commandLine, "\"" + setup.module + "\" " + c.argumentsText);
   // The working folder is the package's, wherever the copy went.
   EXPECT_EQ(setup.currentDirectory, "C:\\Downloads");
-  EXPECT_FALSE(wine.Exists(copy)) << "the copy was not deleted";
+  EXPECT_FALSE(wine.Exists(setup.module)) << "the copy was not deleted";
+  EXPECT_FALSE(folder.empty() || wine.Exists(folder)) << "its folder was not deleted";
   for (const auto& path : taken) {
     if (path.back() != '\\') {
       EXPECT_EQ(wine.ReadFile(path), occupant) << path << " was touched";
@@ -72,62 +80,146 @@ TEST_P(CopyWineTest, WritesStartsAndDeletesTheCopy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Folders, CopyWineTest,
-    ::testing::Values(CopyCase{"NoArguments", {}, {}, {}, "%TEMP%Setup.exe", "\"C:\\Downloads\\Setup.exe\""},
+    ::testing::Values(CopyCase{"NoArguments", {}, {}, {}, "%TEMP%", "\"C:\\Downloads\\Setup.exe\""},
                       CopyCase{"PlainArgumentsPassedOn",
                                {"/S", "/32", "name=value", "two words"},
                                {},
                                {},
-                               "%TEMP%Setup.exe",
+                               "%TEMP%",
                                "\"C:\\Downloads\\Setup.exe\" /S /32 name=value \"two words\""},
                       CopyCase{"TempAloneUsesThePackageFolder",
                                {"/TEMP"},
                                {},
                                {},
-                               "C:\\Downloads\\Setup2.exe",
+                               "C:\\Downloads\\",
                                "\"C:\\Downloads\\Setup.exe\" /TEMP"},
                       CopyCase{"TempWithFolder",
                                {"/temp", "C:\\Work"},
                                {"C:\\Work"},
                                {},
-                               "C:\\Work\\Setup.exe",
+                               "C:\\Work\\",
                                "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
                       CopyCase{"TempFolderEndingInBackslash",
                                {"/Temp", "C:\\Work\\"},
                                {"C:\\Work"},
                                {},
-                               "C:\\Work\\Setup.exe",
+                               "C:\\Work\\",
                                "\"C:\\Downloads\\Setup.exe\" /Temp C:\\Work\\"},
                       CopyCase{"TempFolderWithSpaces",
                                {"/temp", "C:\\My Temp Files"},
                                {"C:\\My Temp Files"},
                                {},
-                               "C:\\My Temp Files\\Setup.exe",
+                               "C:\\My Temp Files\\",
                                "\"C:\\Downloads\\Setup.exe\" /temp \"C:\\My Temp Files\""},
                       CopyCase{"LastTempWithFolderWins",
                                {"/temp", "C:\\A", "/temp", "C:\\B"},
                                {"C:\\A", "C:\\B"},
                                {},
-                               "C:\\B\\Setup.exe",
+                               "C:\\B\\",
                                "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp C:\\B"},
                       CopyCase{"TempLastBeatsEarlierFolder",
                                {"/temp", "C:\\A", "/temp"},
                                {"C:\\A"},
                                {},
-                               "C:\\Downloads\\Setup2.exe",
+                               "C:\\Downloads\\",
                                "\"C:\\Downloads\\Setup.exe\" /temp C:\\A /temp"},
-                      CopyCase{"TakenNamesAreNumberedAndLeftAlone",
+                      CopyCase{"TakenNamesAreLeftAlone",
                                {"/temp", "C:\\Work"},
                                {"C:\\Work"},
                                {"C:\\Work\\Setup.exe", "C:\\Work\\Setup2.exe", "C:\\Work\\Setup3.exe\\"},
-                               "C:\\Work\\Setup4.exe",
+                               "C:\\Work\\",
                                "\"C:\\Downloads\\Setup.exe\" /temp C:\\Work"},
                       CopyCase{"TakenNameInTheTemporaryFolder",
                                {},
                                {},
                                {"%TEMP%Setup.exe"},
-                               "%TEMP%Setup2.exe",
+                               "%TEMP%",
                                "\"C:\\Downloads\\Setup.exe\""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The private folder is born with its rights (Wine neither stores nor
+// enforces them, so what is seen here is the descriptor handed over; what it
+// grants is checked in memory) and goes with the copy.
+TEST_F(WineTest, AdministratorsCopyGoesIntoAFolderBornLocked) {
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
+  const RunResult run = wine.Run(kPackagePath, RunOptions{});
+  ExpectOneFinishedStart(run);
+  if (run.setupAtExit.empty()) return;
+  const std::string folder = PrivateFolderOf(run.setupAtExit[0].module, WineTempFolder());
+
+  std::vector<const RelayCall*> descriptors, folders;
+  for (const RelayCall& call : run.calls) {
+    if (call.function == "ConvertStringSecurityDescriptorToSecurityDescriptorW") descriptors.push_back(&call);
+    if (call.function == "CreateDirectoryW") folders.push_back(&call);
+  }
+  // Once for the folder, once for the copy inside it; every one made.
+  ASSERT_EQ(descriptors.size(), 2u) << "trace in " << run.relayLog;
+  for (const RelayCall* call : descriptors) {
+    ASSERT_GE(call->arguments.size(), 2u);
+    EXPECT_EQ(call->arguments[0].text, std::optional<std::u16string>(stub::kPrivateFolderAccess));
+    EXPECT_EQ(call->arguments[1].value, 1u);  // SDDL_REVISION_1
+    EXPECT_NE(call->result.value_or(0), 0u);
+  }
+  ASSERT_EQ(folders.size(), 1u) << "trace in " << run.relayLog;
+  ASSERT_GE(folders[0]->arguments.size(), 2u);
+  EXPECT_EQ(folders[0]->arguments[0].text, std::optional<std::u16string>(ToUtf16(folder)));
+  EXPECT_NE(folders[0]->arguments[1].value, 0u) << "created without the security attributes";
+  EXPECT_NE(folders[0]->result.value_or(0), 0u);
+  EXPECT_FALSE(wine.Exists(folder));
+}
+
+// An argument that holds a tab reaches the setup program as one argument,
+// split by CommandLineToArgvW; backslashes as they were.
+TEST_F(WineTest, SetupProgramGetsEachArgumentWhole) {
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
+  RunOptions options;
+  options.arguments = {"a\t/s", "two words", "C:\\Path\\"};
+  const RunResult run = wine.Run(kPackagePath, options);
+  ExpectOneFinishedStart(run);
+  if (run.setupAtExit.empty()) return;
+  const SetupStart& setup = run.setupAtExit[0];
+  EXPECT_EQ(setup.commandLine,
+            "\"" + setup.module + "\" \"C:\\Downloads\\Setup.exe\" \"a\t/s\" \"two words\" C:\\Path\\");
+  EXPECT_EQ(setup.arguments,
+            (std::vector<std::string>{"C:\\Downloads\\Setup.exe", "a\t/s", "two words", "C:\\Path\\"}));
+}
+
+// A setup program that goes on from a second instance of its copy keeps the
+// copy in use past the wait: what cannot be deleted then is left to Windows
+// to delete at the next restart, the copy before its folder.
+TEST_F(WineTest, CopyStillInUseIsDeletedAtTheNextRestart) {
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
+  RunOptions options;
+  options.environment["SETUPPROG_RELAUNCH_MS"] = "3000";
+  const RunResult run = wine.Run(kPackagePath, options);
+  ASSERT_TRUE(run.problem.empty()) << run.problem;
+  EXPECT_TRUE(run.boxes.empty());
+  // The second instance reports once it runs, which may be after the first
+  // has ended and the launcher with it.
+  std::vector<SetupStart> report = run.setupAfterAll;
+  for (int tries = 0; tries < 200 && (report.size() < 2 || !report[1].finished); ++tries) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::vector<uint8_t> bytes = wine.ReadFile(kReportWindowsPath);
+    report = ParseSetupReport(std::string(bytes.begin(), bytes.end()));
+  }
+  ASSERT_EQ(report.size(), 2u) << "the setup program and its second instance";
+  const std::string copy = report[0].module;
+  EXPECT_EQ(report[1].module, copy);
+  const std::string folder = PrivateFolderOf(copy, WineTempFolder());
+
+  std::vector<std::u16string> scheduled;
+  for (const RelayCall& call : run.calls) {
+    if (call.function != "MoveFileExW" || call.arguments.size() < 3) continue;
+    EXPECT_EQ(call.arguments[1].value, 0u) << "a target given";
+    EXPECT_EQ(call.arguments[2].value, 4u) << "not MOVEFILE_DELAY_UNTIL_REBOOT";
+    scheduled.push_back(call.arguments[0].text.value_or(u"?"));
+  }
+  EXPECT_EQ(scheduled, (std::vector<std::u16string>{ToUtf16(copy), ToUtf16(folder)}))
+      << "trace in " << run.relayLog;
+}
 
 // --- Failures to copy or to start ------------------------------------------
 
@@ -136,7 +228,7 @@ struct FailureCase {
   bool payloadIsAProgram;
   std::vector<std::string> arguments;
   stub::FatalMessage message;
-  std::string copyLeft;  // the copy that stays behind, if any
+  std::string copyLeftIn;  // the folder whose private folder keeps the copy, if one stays
 };
 void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
@@ -160,10 +252,16 @@ TEST_P(LaunchFailureWineTest, ShowsTheMessageAndLeavesOnlyACompleteCopy) {
   ExpectOneErrorBox(run, Fatal(c.message));
   // A copy that cannot be made is never started; one that cannot run was
   // tried once.
-  EXPECT_EQ(run.starts.size(), c.copyLeft.empty() ? 0u : 1u);
-  if (!c.copyLeft.empty()) {
-    EXPECT_EQ(wine.ReadFile(c.copyLeft), notAProgram)
-        << "the copy that could not be run is gone or incomplete";
+  EXPECT_EQ(run.starts.size(), c.copyLeftIn.empty() ? 0u : 1u);
+  if (!c.copyLeftIn.empty()) {
+    std::vector<std::string> left;
+    for (const auto& entry : fs::directory_iterator(wine.HostPath(c.copyLeftIn))) {
+      left.push_back(c.copyLeftIn + "\\" + entry.path().filename().string());
+    }
+    ASSERT_EQ(left.size(), 1u) << "one private folder stays";
+    const std::string copy = left[0] + "\\" + kPackageName;
+    EXPECT_FALSE(PrivateFolderOf(copy, c.copyLeftIn + "\\").empty());
+    EXPECT_EQ(wine.ReadFile(copy), notAProgram) << "the copy that could not be run is gone or incomplete";
   }
   EXPECT_TRUE(wine.Exists(kPackagePath));
 }
@@ -177,7 +275,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"FolderIsAFile", true, {"/temp", "C:\\Downloads\\Setup.exe"},
                     stub::FatalMessage::kCannotCreateCopy, ""},
         FailureCase{"PayloadIsNotAProgram", false, {"/temp", "C:\\Work"},
-                    stub::FatalMessage::kCannotExecute, "C:\\Work\\Setup.exe"}),
+                    stub::FatalMessage::kCannotExecute, "C:\\Work"}),
     [](const auto& info) { return std::string(info.param.name); });
 // clang-format on
 
@@ -211,8 +309,9 @@ TEST_F(WineTest, DetachedPackageNeitherWaitsNorDeletes) {
   }
   ASSERT_EQ(run.setupAfterAll.size(), 1u);
   EXPECT_TRUE(run.setupAfterAll[0].finished);
-  EXPECT_EQ(run.setupAfterAll[0].module, "C:\\Work\\Setup.exe");
-  EXPECT_TRUE(wine.Exists("C:\\Work\\Setup.exe")) << "a detached launcher deleted the copy";
+  const std::string copy = run.setupAfterAll[0].module;
+  EXPECT_FALSE(PrivateFolderOf(copy, "C:\\Work\\").empty());
+  EXPECT_TRUE(wine.Exists(copy)) << "a detached launcher deleted the copy";
 }
 
 // --- Direct or shell start -------------------------------------------------------

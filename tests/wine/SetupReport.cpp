@@ -35,6 +35,8 @@ std::vector<SetupStart> ParseSetupReport(std::string_view report) {
       current.module = value;
     else if (name == "temppath")
       current.tempPath = value;
+    else if (name == "arg")
+      current.arguments.push_back(value);
   }
   return starts;
 }

@@ -14,6 +14,7 @@ struct SetupStart {
   std::string currentDirectory;
   std::string module;
   std::string tempPath;
+  std::vector<std::string> arguments;  // after its own name, as CommandLineToArgvW splits
   bool finished = false;  // the closing line was written
 };
 

@@ -23,8 +23,14 @@ namespace {
 
 // Only these entry points are traced, which keeps +relay cheap. The kernel32
 // import of CreateProcessW is forwarded, so Wine may name either module.
+// The copy's private folder is traced too: its rights, its creation and its
+// removal at the next restart. Calls that kernel32 and advapi32 forward are
+// named in the DLL they land in as well.
 constexpr const char* kRelayInclude =
-    "user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW";
+    "user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW;"
+    "kernel32.CreateDirectoryW;kernelbase.CreateDirectoryW;kernel32.MoveFileExW;"
+    "kernelbase.MoveFileExW;advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorW;"
+    "sechost.ConvertStringSecurityDescriptorToSecurityDescriptorW";
 
 std::string EnvOr(const char* name, const std::string& fallback) {
   const char* value = std::getenv(name);
@@ -608,6 +614,9 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   const auto launcher = FirstThread(log);
   result.boxes = MessageBoxes(calls, launcher);
   result.starts = Starts(calls, launcher);
+  for (const RelayCall& call : calls) {
+    if (!launcher || call.thread == *launcher) result.calls.push_back(call);
+  }
 
   // A setup program that the launcher left running gets its time to finish.
   // A shell start creates its process inside the shell, which may or may not

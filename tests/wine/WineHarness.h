@@ -114,6 +114,8 @@ struct RunResult {
   bool timedOut = false;
   std::vector<MessageBoxCall> boxes;
   std::vector<StartCall> starts;
+  // Every traced call the launcher made, in order.
+  std::vector<RelayCall> calls;
   // The setup program's report at the moment the launcher had ended, and once
   // every program in the prefix had ended.
   std::vector<SetupStart> setupAtExit;

@@ -75,6 +75,22 @@ inline std::vector<uint8_t> Build(const stub::writer::PackageRecipe& recipe) {
   return stub::writer::BuildPackage(recipe).bytes;
 }
 
+// Wine runs every program as an administrator, so the launcher's copy is an
+// administrator's: the package's name in a new folder, named with 32 hex
+// digits, inside `parent`. Returns that folder (no trailing backslash), or
+// an empty string after recording a failure.
+inline std::string PrivateFolderOf(const std::string& copy, const std::string& parent) {
+  const std::string tail = "\\" + kPackageName;
+  const size_t nameLength = 32;
+  if (copy.size() != parent.size() + nameLength + tail.size() || copy.compare(0, parent.size(), parent) != 0 ||
+      copy.compare(parent.size() + nameLength, tail.size(), tail) != 0 ||
+      copy.substr(parent.size(), nameLength).find_first_not_of("0123456789abcdef") != std::string::npos) {
+    ADD_FAILURE() << "the copy " << copy << " is not " << parent << "<32 hex digits>" << tail;
+    return "";
+  }
+  return copy.substr(0, parent.size() + nameLength);
+}
+
 // Exactly one error box with `text`, captioned with the package's path.
 inline void ExpectOneErrorBox(const RunResult& run, const std::u16string& text,
                               const std::string& packagePath = kPackagePath) {
