@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "launch/TemporaryCopy.h"
 #include "launcher/FatalMessages.h"
 #include "package/StubTypes.h"
 #include "platform/Memory.h"
@@ -162,6 +163,15 @@ void CheckBox(const MemoryPlatform& platform, const PackageView& view,
       platform.files.count(FromUtf8(created))) {
     Fail(platform, "a partial copy was left behind");
   }
+  // Nor an administrator's private folder, unless a start was tried from it.
+  if (!platform.CallMade("StartDirect") && !platform.CallMade("StartShell")) {
+    for (const auto& made : platform.folderAccess) {
+      if (std::find(platform.folders.begin(), platform.folders.end(), made.first) !=
+          platform.folders.end()) {
+        Fail(platform, "a private folder was left behind by a box");
+      }
+    }
+  }
   if (IsFixedMessage(box.text)) return;
   if (box.text == kMsgOutOfMemory) {
     if (MayNeedMoreThanTheCeiling(platform, view)) return;
@@ -197,6 +207,23 @@ void CheckLaunch(const MemoryPlatform& platform, const PackageView& view) {
   if (platform.copyHeld) Fail(platform, "the copy is still held after the start");
 
   const bool detached = view.hasLocator && view.locator.detachedMinSize != 0;
+  // An administrator's copy lies in the one folder made for it, born locked,
+  // and goes with it.
+  const bool administrator = platform.administrator && platform.CallMade("IsAdministrator");
+  if (administrator != !platform.folderAccess.empty() || platform.folderAccess.size() > 1) {
+    Fail(platform, "an administrator's copy without exactly one private folder, or a user's with one");
+  }
+  if (administrator) {
+    const auto& [folder, access] = *platform.folderAccess.begin();
+    if (access != kPrivateFolderAccess) Fail(platform, "the private folder has other rights");
+    if (copy.size() <= folder.size() + 1 || copy.compare(0, folder.size() + 1, folder + u"\\") != 0 ||
+        copy.find(u'\\', folder.size() + 1) != std::u16string::npos) {
+      Fail(platform, "the copy is not right inside its private folder");
+    }
+    const bool folderLeft =
+        std::find(platform.folders.begin(), platform.folders.end(), folder) != platform.folders.end();
+    if (folderLeft != detached) Fail(platform, "the private folder outlived its copy, or a detached one went");
+  }
   if (detached) {
     if (platform.waits != 0) Fail(platform, "a detached package waited");
     const auto it = platform.files.find(copy);
