@@ -123,6 +123,8 @@ void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy) {
   }
   if (!administrator) return;
   const Text folder = copy.privateFolder.Substring(0, copy.privateFolder.Length() - 1);
+  // Our own hold shares everything but deletion.
+  platform.ReleaseFolder();
   if (!platform.RemoveFolder(folder)) platform.RemoveAtRestart(folder);
 }
 
@@ -150,6 +152,8 @@ Text MakePrivateFolder(Platform& platform, const Text& parent) {
     folder.Append(HexDigits(random, kPrivateNameBytes));
     const CreateResult created = platform.CreateFolder(folder, kPrivateFolderAccess);
     if (created == CreateResult::kCreated) {
+      // Held from its creation on, so that nobody can move it aside and put
+      // a folder of their own under its name.
       folder.Append(u'\\');
       return folder;
     }

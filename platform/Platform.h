@@ -108,12 +108,19 @@ class Platform {
   // RtlGenRandom (advapi32's SystemFunction036, looked up at run time) fills
   // `count` bytes. False when the system could not supply them.
   virtual bool RandomBytes(uint8_t* buffer, uint32_t count) = 0;
-  // CreateDirectoryW with a security descriptor made from `access`, a
-  // security descriptor string (SDDL), so that the folder is born with it:
-  // never an existing folder, never a moment with other rights.
-  // kNameTaken when the name exists; kFailed for any other failure, a
-  // descriptor that cannot be made included.
+  // Creates the folder `path` and opens it in one step (what CreateDirectoryW
+  // does inside: RtlDosPathNameToNtPathName_U, then NtCreateFile with
+  // FILE_CREATE and FILE_DIRECTORY_FILE, both from ntdll, looked up at run
+  // time), with a security descriptor made from `access`, a security
+  // descriptor string (SDDL): the folder is born with its rights, never an
+  // existing one is opened, and there is no moment with other rights. The
+  // handle shares everything but deletion and is held until ReleaseFolder():
+  // meanwhile no other process can rename, move or delete the folder, which
+  // a parent folder they may write to would otherwise let them do, and put
+  // a folder of their own under its name. kNameTaken when the name exists;
+  // kFailed for any other failure, a descriptor that cannot be made included.
   virtual CreateResult CreateFolder(const Text& path, const char16_t* access) = 0;
+  virtual void ReleaseFolder() = 0;
   // CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW): creates `path`
   // without ever replacing an existing file and keeps it open for
   // WriteCopy() until CloseCopy(). With `access` (SDDL), the file is created
@@ -133,7 +140,7 @@ class Platform {
   virtual void ReleaseCopy() = 0;
   // DeleteFileW. True when the file is gone.
   virtual bool RemoveFile(const Text& path) = 0;
-  // RemoveDirectoryW. True when the (empty) folder is gone.
+  // RemoveDirectoryW. True when the (empty, no longer held) folder is gone.
   virtual bool RemoveFolder(const Text& path) = 0;
   // MoveFileExW(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): Windows deletes
   // `path` at the next restart. Only an administrator may ask; the result is

@@ -174,7 +174,13 @@ CreateResult MemoryPlatform::CreateFolder(const Text& path, const char16_t* acce
   if (Contains(uncreatable, p)) return CreateResult::kFailed;
   folders.push_back(p);
   folderAccess[p] = access ? access : u"";
+  heldFolder = p;
   return CreateResult::kCreated;
+}
+
+void MemoryPlatform::ReleaseFolder() {
+  calls.push_back("ReleaseFolder");
+  heldFolder.clear();
 }
 
 CreateResult MemoryPlatform::CreateCopy(const Text& path, const char16_t* access) {
@@ -258,7 +264,8 @@ bool MemoryPlatform::RemoveFolder(const Text& path) {
   const std::u16string p = ToU16(path);
   calls.push_back("RemoveFolder " + ToUtf8(p));
   const auto folder = std::find(folders.begin(), folders.end(), p);
-  if (folder == folders.end() || Contains(undeletable, p)) return false;
+  // Our own hold shares everything but deletion.
+  if (folder == folders.end() || p == heldFolder || Contains(undeletable, p)) return false;
   // RemoveDirectoryW removes only an empty folder.
   const std::u16string inside = p + u"\\";
   for (const auto& file : files) {

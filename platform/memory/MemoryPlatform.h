@@ -108,6 +108,7 @@ class MemoryPlatform final : public Platform {
   bool keyOpen = false;
   bool copyHeld = false;
   std::u16string heldPath;
+  std::u16string heldFolder;  // the folder CreateFolder made and holds, if any
   // The copy open for writing (empty when none is).
   std::u16string copyOpen;
   // Every share the progress window showed, as done bytes; and whether it is up.
@@ -140,6 +141,7 @@ class MemoryPlatform final : public Platform {
   bool FileExists(const Text& path) override;
   bool RandomBytes(uint8_t* buffer, uint32_t count) override;
   CreateResult CreateFolder(const Text& path, const char16_t* access) override;
+  void ReleaseFolder() override;
   CreateResult CreateCopy(const Text& path, const char16_t* access) override;
   uint32_t WriteCopy(const void* bytes, uint32_t size) override;
   void CloseCopy() override;

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <sddl.h>
+#include <winternl.h>
 #include <winnetwk.h>
 
 #include "platform/win32/EntryPoint.h"
@@ -40,6 +41,16 @@ using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
 using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
 using StringToDescriptorFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
+using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
+                                        PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+
+constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr ULONG kFileCreate = 2;                         // FILE_CREATE
+constexpr ULONG kFileDirectoryFile = 0x1;                // FILE_DIRECTORY_FILE
+constexpr ULONG kFileSynchronousIoNonalert = 0x20;       // FILE_SYNCHRONOUS_IO_NONALERT
+constexpr ULONG kFileOpenForBackupIntent = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
+constexpr ULONG kObjCaseInsensitive = 0x40;              // OBJ_CASE_INSENSITIVE
 
 // Entry points of DLLs the stub imports anyway (so already loaded), looked
 // up where older Windows versions lack them.
@@ -81,6 +92,7 @@ class CreationSecurity {
   bool Made() const { return !failed_; }
   // Null for the folder's ordinary rights.
   SECURITY_ATTRIBUTES* Attributes() { return descriptor_ ? &attributes_ : nullptr; }
+  PSECURITY_DESCRIPTOR Descriptor() const { return descriptor_; }
 
  private:
   SECURITY_ATTRIBUTES attributes_;
@@ -272,10 +284,45 @@ bool Win32Platform::RandomBytes(uint8_t* buffer, uint32_t count) {
 }
 
 CreateResult Win32Platform::CreateFolder(const Text& path, const char16_t* access) {
+  ReleaseFolder();
   CreationSecurity security(access);
   if (!security.Made()) return CreateResult::kFailed;
-  if (!CreateDirectoryW(Wide(path), security.Attributes())) return CreationFailure();
-  return CreateResult::kCreated;
+  // CreateDirectoryW would close its handle at once, leaving the new folder
+  // free to be renamed by anyone who may delete in its parent. These are
+  // the two calls it makes inside, with the handle kept.
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto toNtPath = FindEntryPoint<DosPathToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
+  const auto createFile = FindEntryPoint<NtCreateFileFn>(ntdll, "NtCreateFile");
+  UNICODE_STRING name;
+  ZeroMemory(&name, sizeof(name));
+  if (!toNtPath || !createFile || !toNtPath(Wide(path), &name, nullptr, nullptr)) {
+    return CreateResult::kFailed;
+  }
+  OBJECT_ATTRIBUTES object;
+  ZeroMemory(&object, sizeof(object));
+  object.Length = sizeof(object);
+  object.ObjectName = &name;
+  object.Attributes = kObjCaseInsensitive;
+  object.SecurityDescriptor = security.Descriptor();
+  IO_STATUS_BLOCK io;
+  ZeroMemory(&io, sizeof(io));
+  HANDLE folder = nullptr;
+  const NTSTATUS status = createFile(
+      &folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+      FILE_SHARE_READ | FILE_SHARE_WRITE, kFileCreate,
+      kFileDirectoryFile | kFileSynchronousIoNonalert | kFileOpenForBackupIntent, nullptr, 0);
+  // The NT path lives on the process heap, as ntdll's own callers free it.
+  HeapFree(GetProcessHeap(), 0, name.Buffer);
+  if (status >= 0) {
+    heldFolder_ = folder;
+    return CreateResult::kCreated;
+  }
+  return status == kStatusObjectNameCollision ? CreateResult::kNameTaken : CreateResult::kFailed;
+}
+
+void Win32Platform::ReleaseFolder() {
+  if (heldFolder_) CloseHandle(AsHandle(heldFolder_));
+  heldFolder_ = nullptr;
 }
 
 CreateResult Win32Platform::CreateCopy(const Text& path, const char16_t* access) {

@@ -49,6 +49,7 @@ class Win32Platform final : public Platform {
   bool FileExists(const Text& path) override;
   bool RandomBytes(uint8_t* buffer, uint32_t count) override;
   CreateResult CreateFolder(const Text& path, const char16_t* access) override;
+  void ReleaseFolder() override;
   CreateResult CreateCopy(const Text& path, const char16_t* access) override;
   uint32_t WriteCopy(const void* bytes, uint32_t size) override;
   void CloseCopy() override;
@@ -81,6 +82,7 @@ class Win32Platform final : public Platform {
   void* packageFile_ = nullptr;
   void* currentVersionKey_ = nullptr;
   void* heldCopy_ = nullptr;
+  void* heldFolder_ = nullptr;
   void* copyFile_ = nullptr;
   FileId copyId_;  // of the copy the last CreateCopy made
 

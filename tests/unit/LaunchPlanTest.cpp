@@ -400,7 +400,10 @@ TEST_P(CleanUpTest, DeletesOrLeavesItToTheRestart) {
   platform.undeletable = c.undeletable;
   const TemporaryCopy copy{FromU16(c.administrator ? kPrivateCopy : kCopy),
                            c.administrator ? FromU16(kPrivateFolder + u"\\") : Text()};
-  if (c.administrator) platform.folders.push_back(kPrivateFolder);
+  if (c.administrator) {
+    platform.folders.push_back(kPrivateFolder);
+    platform.heldFolder = kPrivateFolder;  // as the copy step leaves it
+  }
   platform.files[ToU16(copy.path)] = {'M', 'Z'};
   platform.HoldCopy(copy.path);
 

@@ -371,6 +371,7 @@ TEST_P(PrivatePlacementTest, WritesIntoANewLockedFolder) {
   EXPECT_EQ(ToU16(copy.privateFolder), folder + u"\\");
   EXPECT_EQ(platform.files[c.expected], kProgram);
   EXPECT_EQ(platform.folderAccess[folder], kPrivateFolderAccess);
+  EXPECT_EQ(platform.heldFolder, folder) << "the folder is not held until the start";
   ASSERT_EQ(platform.copies.size(), 1u);
   EXPECT_EQ(platform.copies[0].access, kPrivateFolderAccess);
   EXPECT_TRUE(platform.copyHeld);

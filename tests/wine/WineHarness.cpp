@@ -28,7 +28,7 @@ namespace {
 // named in the DLL they land in as well.
 constexpr const char* kRelayInclude =
     "user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW;"
-    "kernel32.CreateDirectoryW;kernelbase.CreateDirectoryW;kernel32.MoveFileExW;"
+    "ntdll.NtCreateFile;kernel32.MoveFileExW;"
     "kernelbase.MoveFileExW;advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorW;"
     "sechost.ConvertStringSecurityDescriptorToSecurityDescriptorW";
 
