@@ -57,9 +57,10 @@ constexpr int kPrivateNameAttempts = 8;
 //
 // An administrator's launcher (`administrator`) first creates a new folder
 // with an unpredictable name inside the chosen folder, born with
-// kPrivateFolderAccess, and writes the copy there under the package's name:
-// nothing a less trusted process can write is then beside the program that
-// runs with full rights. An existing folder is never used.
+// kPrivateFolderAccess and held from then on (so that nobody can move it
+// aside), and writes the copy there under the package's name: nothing a less
+// trusted process can write is then beside the program that runs with full
+// rights. An existing folder is never used.
 //
 // Returns once the copy is complete and held open read-only, until the
 // start has returned. Failures end the process, never leaving a partial
