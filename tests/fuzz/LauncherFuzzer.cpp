@@ -216,7 +216,8 @@ void CheckLaunch(const MemoryPlatform& platform, const PackageView& view) {
   if (administrator) {
     const auto& [folder, access] = *platform.folderAccess.begin();
     if (access != kPrivateFolderAccess) Fail(platform, "the private folder has other rights");
-    if (copy.size() <= folder.size() + 1 || copy.compare(0, folder.size() + 1, folder + u"\\") != 0 ||
+    // (A module path that ends in a backslash leaves the name empty.)
+    if (copy.compare(0, folder.size() + 1, folder + u"\\") != 0 ||
         copy.find(u'\\', folder.size() + 1) != std::u16string::npos) {
       Fail(platform, "the copy is not right inside its private folder");
     }
