@@ -14,7 +14,8 @@ bool IsExpired(const PackageHeader& header, const LocalDate& today) {
 void CheckExpiry(const StubContext& context, const PackageHeader& header) {
   if (header.expiryYear == 0) return;  // never expires: the clock is not read
   if (IsExpired(header, context.platform.LocalToday())) {
-    ShowPackageMessage(context, header.expiredMessage, nullptr, EndReason::kExpired);
+    ShowPackageMessage(context, header.expiredMessage, nullptr, EndReason::kExpired,
+                       LauncherText::kExpired);
   }
 }
 

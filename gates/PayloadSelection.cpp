@@ -22,7 +22,8 @@ PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arg
 PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header) {
   const PayloadChoice choice = ChoosePayload(header, context.arguments, context.platform);
   if (choice == PayloadChoice::kRefused) {
-    ShowPackageMessage(context, header.wrongWidthMessage, nullptr, EndReason::kWrongWidth);
+    ShowPackageMessage(context, header.wrongWidthMessage, nullptr, EndReason::kWrongWidth,
+                       LauncherText::kWrongWidth);
   }
   return choice == PayloadChoice::k32Bit ? header.payload32 : header.payload64;
 }

@@ -260,7 +260,7 @@ uint32_t CheckWindowsVersion(const StubContext& context, const PackageHeader& he
   const WindowsVerdict verdict = JudgeWindowsVersion(context.platform, header);
   if (!verdict.pass) {
     ShowPackageMessage(context, header.unsupportedWindowsMessage, &verdict.name,
-                       EndReason::kUnsupportedWindows);
+                       EndReason::kUnsupportedWindows, LauncherText::kUnsupportedWindows);
   }
   return verdict.majorVersion;
 }

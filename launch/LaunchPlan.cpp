@@ -14,14 +14,6 @@ constexpr uint32_t kFirstVersionWithElevation = 6;
 constexpr ElevationMode kElevateWhenSilent = 1;
 constexpr ElevationMode kNeverElevate = 2;
 
-bool HasSilentSwitch(const ArgumentList& arguments) {
-  for (int i = arguments.Count(); i >= 1; --i) {
-    const Text& argument = arguments.Argument(i);
-    if (SameTextAscii(argument, u"/silent") || SameTextAscii(argument, u"/s")) return true;
-  }
-  return false;
-}
-
 bool HasSeparator(const Text& argument) {
   for (size_t i = 0; i < argument.Length(); ++i) {
     if (IsArgumentSeparator(argument[i])) return true;
@@ -99,9 +91,9 @@ LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
   return plan;
 }
 
-void RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
-                     uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
-                     bool detached) {
+uint32_t RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
+                         uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
+                         bool detached) {
   Platform& platform = context.platform;
   const ArgumentList& arguments = context.arguments;
   const Text& packagePath = arguments.Argument(0);
@@ -114,18 +106,29 @@ void RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
                                            copy.path, argumentsText, ExtractFolder(packagePath));
 
   ProcessHandle process = 0;
-  const bool started =
+  const StartResult started =
       plan.mode == StartMode::kDirectStart
-          ? platform.StartDirect(plan.commandLine, plan.currentDirectory, process)
+          ? (platform.StartDirect(plan.commandLine, plan.currentDirectory, process)
+                 ? StartResult::kStarted
+                 : StartResult::kFailed)
           : platform.StartShell(plan.verb, plan.file, plan.parameters, process);
   // The loader has mapped the image by now (or never will); our hold would
   // only stand in the way of the final delete.
   platform.ReleaseCopy();
-  if (!started) ShowFatalMessage(context, FatalMessage::kCannotExecute);
+  if (started != StartResult::kStarted) {
+    // The same box either way; a deployment tool learns from the exit code
+    // that the user said no.
+    const FatalMessage message = FatalMessage::kCannotExecute;
+    const Text& translated = context.settings.TextFor(LauncherText::kCannotExecute);
+    EndWithMessage(context, translated.Empty() ? Text(FatalMessageText(message)) : translated,
+                   started == StartResult::kCancelled ? EndReason::kElevationDeclined
+                                                      : EndReason::kCannotExecute);
+  }
 
-  if (detached) return;
-  platform.WaitAndClose(process);
+  if (detached) return 0;
+  const uint32_t exitCode = platform.WaitAndClose(process);
   RemoveTemporaryCopy(platform, copy);
+  return exitCode;
 }
 
 }  // namespace stub

@@ -42,10 +42,11 @@ LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
                             const Text& packageFolder);
 
 // Starts the copy as planned; unless detached, waits for it, closes the
-// process handle and removes the copy (RemoveTemporaryCopy). A failed start
-// shows the cannot-execute message (the copy stays) and ends the process.
-void RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
-                     uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
-                     bool detached);
+// process handle and removes the copy (RemoveTemporaryCopy). Returns the
+// setup program's exit code (0 when detached). A failed start shows the
+// cannot-execute message (the copy stays) and ends the process.
+uint32_t RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
+                         uint32_t majorVersion, bool administrator, ElevationMode elevationMode,
+                         bool detached);
 
 }  // namespace stub

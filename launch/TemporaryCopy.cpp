@@ -41,14 +41,6 @@ Text NumberedPath(const Text& base, uint32_t n) {
   return candidate;
 }
 
-// The cannot-create-copy box without a StubContext: the path choice only has
-// the argument list, whose argument 0 is the caption all the same.
-[[noreturn]] void CannotCreateCopy(const ArgumentList& arguments, Platform& platform) {
-  platform.ShowErrorAndExit(Text(FatalMessageText(FatalMessage::kCannotCreateCopy)),
-                            arguments.Argument(0), EndReason::kCannotCreateCopy);
-  __builtin_trap();  // a platform whose box returned must not let the sequence go on
-}
-
 }  // namespace
 
 Text ExtractFolder(const Text& path) {
@@ -82,14 +74,10 @@ Text ChooseTemporaryFolder(const ArgumentList& arguments, Platform& platform) {
   return folder;
 }
 
-Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
-                         uint32_t firstNumber) {
-  uint32_t chosenNumber = 0;
-  return ChooseTemporaryPath(arguments, platform, folder, firstNumber, chosenNumber);
-}
-
-Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
-                         uint32_t firstNumber, uint32_t& chosenNumber) {
+Text ChooseTemporaryPath(const StubContext& context, const Text& folder, uint32_t firstNumber,
+                         uint32_t& chosenNumber) {
+  const ArgumentList& arguments = context.arguments;
+  Platform& platform = context.platform;
   Text base(folder);
   base.Append(ExtractName(arguments.Argument(0)));
 
@@ -108,7 +96,7 @@ Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, cons
       chosenNumber = n;
       return candidate;
     }
-    if (n == kLastNumber) CannotCreateCopy(arguments, platform);
+    if (n == kLastNumber) ShowFatalMessage(context, FatalMessage::kCannotCreateCopy);
     ++n;
   }
 }
@@ -230,7 +218,7 @@ TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& pro
 
   uint32_t number = 0;
   for (;;) {
-    Text path = ChooseTemporaryPath(arguments, platform, folder, number, number);
+    Text path = ChooseTemporaryPath(context, folder, number, number);
     const CreateResult created = platform.CreateCopy(path, access);
     if (created == CreateResult::kCreated) {
       copy.path = path;

@@ -20,14 +20,12 @@ Text ChooseTemporaryFolder(const ArgumentList& arguments, Platform& platform);
 // The package's own name in `folder`, numbered (Setup2.exe, Setup3.exe, ...)
 // from `firstNumber` on when taken. `firstNumber` 0 or 1 tries the plain name
 // first; the digits go in front of the last four characters of the whole
-// path. Each candidate is probed with platform.FileExists. When the numbers
-// run out at 4294967295 the process ends with the cannot-create-copy message.
-Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
-                         uint32_t firstNumber = 0);
-// As above; `chosenNumber` receives the number of the returned path (1 for
-// the plain name), so that a caller can go on from the next one.
-Text ChooseTemporaryPath(const ArgumentList& arguments, Platform& platform, const Text& folder,
-                         uint32_t firstNumber, uint32_t& chosenNumber);
+// path. Each candidate is probed with platform.FileExists. `chosenNumber`
+// receives the number of the returned path (1 for the plain name), so that a
+// caller can go on from the next one. When the numbers run out at
+// 4294967295 the process ends with the cannot-create-copy message.
+Text ChooseTemporaryPath(const StubContext& context, const Text& folder, uint32_t firstNumber,
+                         uint32_t& chosenNumber);
 
 // Where the copy went. `privateFolder` is empty unless the launcher runs as
 // an administrator; then it is the new folder, ending in a backslash, that

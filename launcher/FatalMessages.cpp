@@ -27,10 +27,73 @@ const char16_t* FatalMessageText(FatalMessage message) {
          u"a folder you can write to and run applications from.";
 }
 
+namespace {
+
+// Zero-initialised: no constructor runs in the stub before its entry.
+struct {
+  bool set;
+  Ending ending;
+} g_outOfMemory;
+
+}  // namespace
+
 void ShowFatalMessage(const StubContext& context, FatalMessage message) {
-  context.platform.ShowErrorAndExit(Text(FatalMessageText(message)), context.arguments.Argument(0),
-                                    EndReasonOf(message));
+  // The four fixed messages share their order with the first four texts.
+  const Text& translated = context.settings.TextFor(static_cast<LauncherText>(message));
+  EndWithMessage(context, translated.Empty() ? Text(FatalMessageText(message)) : translated,
+                 EndReasonOf(message));
+}
+
+void EndWithMessage(const StubContext& context, const Text& text, EndReason reason) {
+  context.platform.ShowErrorAndExit(
+      text, context.arguments.Argument(0), reason,
+      EndingFor(reason, context.settings.passExitCode, HasSilentSwitch(context.arguments)));
   __builtin_trap();  // a platform whose box returned must not let the sequence go on
+}
+
+uint32_t DeploymentExitCode(EndReason reason) {
+  switch (reason) {
+    case EndReason::kDamaged:
+    case EndReason::kTruncated:
+      return kExitPackageInvalid;
+    case EndReason::kCannotCreateCopy:
+    case EndReason::kCannotExecute:
+      return kExitInstallFailure;
+    case EndReason::kWrongWidth:
+    case EndReason::kUnsupportedWindows:
+      return kExitPlatformUnsupported;
+    case EndReason::kExpired:
+      return kExitExpired;
+    case EndReason::kOutOfMemory:
+      return kExitOutOfMemory;
+    case EndReason::kElevationDeclined:
+      return kExitCancelled;
+  }
+  return kExitInstallFailure;
+}
+
+Ending EndingFor(EndReason reason, bool passExitCode, bool silent) {
+  if (!passExitCode) return Ending{};
+  // A deployment tool judges by the exit code; a box in a session nobody
+  // sees would only hold the deployment up until its time-out.
+  return Ending{!silent, DeploymentExitCode(reason)};
+}
+
+void SetOutOfMemoryEnding(Ending ending) {
+  g_outOfMemory.set = true;
+  g_outOfMemory.ending = ending;
+}
+
+void ResetOutOfMemoryEnding() { g_outOfMemory.set = false; }
+
+Ending OutOfMemoryEnding() { return g_outOfMemory.set ? g_outOfMemory.ending : Ending{}; }
+
+bool HasSilentSwitch(const ArgumentList& arguments) {
+  for (int i = arguments.Count(); i >= 1; --i) {
+    const Text& argument = arguments.Argument(i);
+    if (SameTextAscii(argument, u"/silent") || SameTextAscii(argument, u"/s")) return true;
+  }
+  return false;
 }
 
 }  // namespace stub

@@ -12,10 +12,24 @@
 
 namespace stub {
 
-void RunLauncher(Platform& platform) {
+void ReadLauncherSettings(StubContext& context) {
+  const uint8_t* data = nullptr;
+  uint32_t size = 0;
+  if (!context.platform.SettingsResource(data, size)) return;
+  if (!DecodeLauncherSettings(data, size, context.platform.UserInterfaceLanguage(),
+                              context.settings)) {
+    ShowFatalMessage(context, FatalMessage::kDamaged);
+  }
+  SetOutOfMemoryEnding(EndingFor(EndReason::kOutOfMemory, context.settings.passExitCode,
+                                 HasSilentSwitch(context.arguments)));
+}
+
+uint32_t RunLauncher(Platform& platform) {
   const Text modulePath = platform.ModulePath();
   const Text commandLine = platform.CommandLine();
   StubContext context{platform, ArgumentList(commandLine.Data(), modulePath)};
+  // First: how every later ending ends, and in which language.
+  ReadLauncherSettings(context);
 
   if (!platform.OpenPackageFile(context.arguments.Argument(0))) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
@@ -43,8 +57,11 @@ void RunLauncher(Platform& platform) {
   }
   platform.ClosePackageFile();
 
-  RunSetupProgram(context, copy, majorVersion, administrator, header.elevationMode,
-                  locator.detachedMinSize != 0);
+  const uint32_t exitCode = RunSetupProgram(context, copy, majorVersion, administrator,
+                                            header.elevationMode, locator.detachedMinSize != 0);
+  // The setup program's verdict is passed on only when the vendor asked for
+  // it: callers of every other package rely on 0.
+  return context.settings.passExitCode ? exitCode : 0;
 }
 
 }  // namespace stub

@@ -1,12 +1,22 @@
 // The launcher's main sequence: from its own file to the started setup
 // program. Every refusal and failure ends the process through the platform's
-// error box; when this returns, the launcher ends with exit code 0.
+// error box. Returns the exit code the launcher ends with: 0, or in
+// deployment mode the setup program's own.
 #pragma once
 
+#include <cstdint>
+
+#include "launcher/StubContext.h"
 #include "platform/Platform.h"
 
 namespace stub {
 
-void RunLauncher(Platform& platform);
+uint32_t RunLauncher(Platform& platform);
+
+// Reads the vendor's settings into `context` for the user's interface
+// language. A settings resource that is not sound ends the process with the
+// damaged-package box (in English, with exit code 0: nothing of the settings
+// can be trusted).
+void ReadLauncherSettings(StubContext& context);
 
 }  // namespace stub

@@ -66,11 +66,12 @@ Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& des
 }
 
 void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
-                        const Text* userText, EndReason reason) {
-  Text message = ReadPackageMessage(context, descriptor);
+                        const Text* userText, EndReason reason, LauncherText which) {
+  // The vendor's text in the user's language stands in for the stored one.
+  const Text& translated = context.settings.TextFor(which);
+  Text message = translated.Empty() ? ReadPackageMessage(context, descriptor) : translated;
   if (userText) message = FillPlaceholders(message, *userText);
-  context.platform.ShowErrorAndExit(message, context.arguments.Argument(0), reason);
-  __builtin_trap();  // a platform whose box returned must not let the sequence go on
+  EndWithMessage(context, message, reason);
 }
 
 }  // namespace stub

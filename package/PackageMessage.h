@@ -2,6 +2,7 @@
 #pragma once
 
 #include "launcher/StubContext.h"
+#include "package/LauncherSettings.h"
 #include "package/StubTypes.h"
 
 namespace stub {
@@ -20,10 +21,12 @@ Text FillPlaceholders(const Text& text, const Text& userText);
 // cannot be read whole ends the process with the damaged-package message.
 Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& descriptor);
 
-// Reads the message, fills the placeholder when `userText` is given (null or
-// empty: no substitution) and shows it as an error box captioned with the
-// launcher's path, ending the process with `reason`. Never returns.
+// Reads the message (or takes the vendor's text `which` in the user's
+// language, where the settings have it), fills the placeholder when
+// `userText` is given (null or empty: no substitution) and shows it as an
+// error box captioned with the launcher's path, ending the process with
+// `reason`. Never returns.
 [[noreturn]] void ShowPackageMessage(const StubContext& context, const MessageDescriptor& descriptor,
-                                     const Text* userText, EndReason reason);
+                                     const Text* userText, EndReason reason, LauncherText which);
 
 }  // namespace stub

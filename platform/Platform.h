@@ -53,6 +53,21 @@ enum class EndReason : uint8_t {
   kWrongWidth,
   kUnsupportedWindows,
   kOutOfMemory,
+  kElevationDeclined,  // the cannot-execute box: the user declined the elevation prompt
+};
+
+// How the launcher's process ends: with its error box or silently, and with
+// which exit code. Without deployment mode, always the box and 0.
+struct Ending {
+  bool showBox = true;
+  uint32_t exitCode = 0;
+};
+
+// How a shell start went.
+enum class StartResult {
+  kStarted,
+  kFailed,
+  kCancelled,  // ERROR_CANCELLED: the user said no to the elevation prompt
 };
 
 class Platform {
@@ -62,10 +77,16 @@ class Platform {
   virtual Text CommandLine() = 0;
   // GetModuleFileNameW into a buffer of 261 characters.
   virtual Text ModulePath() = 0;
-  // MessageBoxW(no owner, text, caption, MB_ICONERROR), then ExitProcess(0).
-  // `reason` is not shown and does not change the exit code.
+  // MessageBoxW(no owner, text, caption, MB_ICONERROR) unless the ending
+  // says otherwise, then ExitProcess(ending.exitCode). `reason` is not shown.
   [[noreturn]] virtual void ShowErrorAndExit(const Text& text, const Text& caption,
-                                             EndReason reason) = 0;
+                                             EndReason reason, Ending ending) = 0;
+  // The launcher's settings resource (RT_RCDATA "LAUNCHER") in its own image:
+  // FindResourceW, LoadResource, LockResource, SizeofResource. False when
+  // there is none. The bytes stay valid for the process's life.
+  virtual bool SettingsResource(const uint8_t*& data, uint32_t& size) = 0;
+  // GetUserDefaultUILanguage, looked up at run time; 0 where it is missing.
+  virtual uint16_t UserInterfaceLanguage() = 0;
 
   // --- The package file (the launcher's own file) ----------------------
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on failure.
@@ -167,10 +188,13 @@ class Platform {
   virtual bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                            ProcessHandle& process) = 0;
   // ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, verb, file, parameters, SW_SHOW).
-  virtual bool StartShell(const Text& verb, const Text& file, const Text& parameters,
-                          ProcessHandle& process) = 0;
-  // WaitForSingleObject(INFINITE), then CloseHandle.
-  virtual void WaitAndClose(ProcessHandle process) = 0;
+  // A failure whose GetLastError is ERROR_CANCELLED is kCancelled.
+  virtual StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
+                                 ProcessHandle& process) = 0;
+  // WaitForSingleObject(INFINITE), GetExitCodeProcess, then CloseHandle.
+  // Returns the process's exit code; 0 when there is no process (the shell
+  // handed the file to a program already running) or the code cannot be had.
+  virtual uint32_t WaitAndClose(ProcessHandle process) = 0;
 
  protected:
   ~Platform() = default;

@@ -11,6 +11,11 @@ namespace {
 constexpr uint16_t kMainIconGroup = 1;
 constexpr uint16_t kFirstIconId = 1;
 constexpr uint16_t kVersionId = 1;
+constexpr uint16_t kRtRcData = 10;
+
+bool IsSettings(const pe::Resource& r) {
+  return !r.type.IsName() && r.type.id == kRtRcData && r.name.name == kSettingsResourceName;
+}
 
 }  // namespace
 
@@ -47,6 +52,18 @@ std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
     version.data = version::EncodeVersionInfo(*vendor.version);
     resources.push_back(std::move(version));
   }
+  if (vendor.launcher) {
+    std::erase_if(resources, IsSettings);
+    pe::Resource settings;
+    settings.type.id = kRtRcData;
+    settings.name.name = kSettingsResourceName;
+    try {
+      settings.data = EncodeLauncherSettings(*vendor.launcher);
+    } catch (const std::invalid_argument& e) {
+      throw pe::PeError(std::string("the launcher settings: ") + e.what());
+    }
+    resources.push_back(std::move(settings));
+  }
   return pe::ReplaceResources(stub, resources);
 }
 
@@ -68,6 +85,12 @@ ResourceSummary SummarizeResources(const std::vector<uint8_t>& image) {
     const auto versions = ofType(pe::kRtVersion);
     if (!versions.empty()) summary.version = version::DecodeVersionInfo(versions.front()->data);
     summary.manifest = !ofType(pe::kRtManifest).empty();
+    for (const pe::Resource& r : resources) {
+      if (!IsSettings(r)) continue;
+      summary.launcher = DecodeLauncherSettingsSpec(r.data);
+      summary.launcherDamaged = !summary.launcher;
+      break;
+    }
   } catch (const std::exception& e) {
     summary.problem = e.what();
   }

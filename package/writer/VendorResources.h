@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/writer/IconFile.h"
+#include "package/writer/LauncherResource.h"
 #include "package/writer/VersionResource.h"
 
 namespace stub::writer {
@@ -17,14 +18,18 @@ struct VendorResources {
   // Every image of the vendor's .ico, as the main (first) icon group.
   std::optional<std::vector<icon::IconImage>> icon;
   std::optional<version::VersionInfo> version;
+  // The launcher's settings (deployment mode, texts in other languages):
+  // the stub gets its settings resource only when this is set.
+  std::optional<LauncherSettingsSpec> launcher;
 
-  bool Empty() const { return !icon && !version; }
+  bool Empty() const { return !icon && !version && !launcher; }
 };
 
 // A copy of `stub` carrying `vendor`: an icon replaces every icon and icon
 // group the stub had (so it is the one Explorer shows), version information
-// replaces the stub's. Icons go in language-neutral, so every lookup finds
-// them; the version resource goes in under its own language. Throws
+// replaces the stub's, launcher settings replace any the stub had. Icons and
+// settings go in language-neutral, so every lookup finds them; the version
+// resource goes in under its own language. Throws
 // pe::PeError when the stub's resources cannot be rewritten.
 std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
                                           const VendorResources& vendor);
@@ -34,6 +39,8 @@ std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
 struct ResourceSummary {
   std::vector<icon::GroupEntry> icons;  // the main icon group; empty without one
   std::optional<version::VersionInfo> version;
+  std::optional<LauncherSettingsSpec> launcher;
+  bool launcherDamaged = false;  // a settings resource is there but not sound
   bool manifest = false;
   std::string problem;  // why the resources could not be read; empty when they could
 };

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "launcher/FatalMessages.h"
 #include "launcher/Stub32.h"
 #include "platform/Memory.h"
 
@@ -60,10 +61,25 @@ Text MemoryPlatform::ModulePath() {
   return FromU16(modulePath.substr(0, 260));
 }
 
-void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason) {
-  boxes.push_back({ToU16(text), ToU16(caption), kMbIconError, reason});
-  calls.push_back("ExitProcess 0");
-  throw ProcessEnded{0};
+void MemoryPlatform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason,
+                                      Ending ending) {
+  if (ending.showBox) boxes.push_back({ToU16(text), ToU16(caption), kMbIconError, reason});
+  ends.push_back({ToU16(text), reason, ending});
+  calls.push_back("ExitProcess " + std::to_string(ending.exitCode));
+  throw ProcessEnded{ending.exitCode};
+}
+
+bool MemoryPlatform::SettingsResource(const uint8_t*& data, uint32_t& size) {
+  calls.push_back("SettingsResource");
+  if (settingsResource.empty()) return false;
+  data = settingsResource.data();
+  size = static_cast<uint32_t>(settingsResource.size());
+  return true;
+}
+
+uint16_t MemoryPlatform::UserInterfaceLanguage() {
+  calls.push_back("UserInterfaceLanguage");
+  return uiLanguage;
 }
 
 bool MemoryPlatform::OpenPackageFile(const Text& path) {
@@ -309,10 +325,11 @@ bool MemoryPlatform::StartDirect(const Text& commandLine, const Text& currentDir
   return true;
 }
 
-bool MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& parameters,
-                                ProcessHandle& process) {
+StartResult MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& parameters,
+                                       ProcessHandle& process) {
   calls.push_back("StartShell");
-  if (startFails) return false;
+  if (startCancelled) return StartResult::kCancelled;
+  if (startFails) return StartResult::kFailed;
   RecordedStart s;
   s.shell = true;
   s.verb = ToU16(verb);
@@ -322,19 +339,20 @@ bool MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& 
   s.copyHeldDuringStart = copyHeld;
   starts.push_back(s);
   process = starts.size();
-  return true;
+  return StartResult::kStarted;
 }
 
-void MemoryPlatform::WaitAndClose(ProcessHandle process) {
+uint32_t MemoryPlatform::WaitAndClose(ProcessHandle process) {
   calls.push_back("WaitAndClose " + std::to_string(process));
   ++waits;
+  return setupExitCode;
 }
 
 namespace {
 MemoryPlatform* g_active = nullptr;
 void ExhaustedOnMemoryPlatform() {
   g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath(),
-                             EndReason::kOutOfMemory);
+                             EndReason::kOutOfMemory, OutOfMemoryEnding());
 }
 }  // namespace
 
@@ -350,16 +368,18 @@ ActivePlatform::~ActivePlatform() {
   // instead of aborting.
   g_active = previousPlatform_;
   SetMemoryExhaustedHandler(previousHandler_);
+  // What one run's settings made of the out-of-memory ending is not the
+  // next run's.
+  ResetOutOfMemoryEnding();
 }
 
-int RunOnMemoryPlatform(MemoryPlatform& platform) {
+uint32_t RunOnMemoryPlatform(MemoryPlatform& platform) {
   ActivePlatform active(platform);
   try {
-    RunLauncher(platform);
+    return RunLauncher(platform);
   } catch (const ProcessEnded& ended) {
     return ended.exitCode;
   }
-  return 0;
 }
 
 }  // namespace stub

@@ -18,7 +18,7 @@ namespace stub {
 
 // Thrown where the real launcher would end its process.
 struct ProcessEnded {
-  int exitCode = 0;
+  uint32_t exitCode = 0;
 };
 
 struct RecordedBox {
@@ -26,6 +26,13 @@ struct RecordedBox {
   std::u16string caption;
   uint32_t style = 0;  // always MB_ICONERROR (0x10) for the launcher's boxes
   EndReason reason = EndReason::kDamaged;
+};
+
+// How the process ended through ShowErrorAndExit, box shown or not.
+struct RecordedEnd {
+  std::u16string text;
+  EndReason reason = EndReason::kDamaged;
+  Ending ending;
 };
 
 struct RecordedStart {
@@ -86,9 +93,15 @@ class MemoryPlatform final : public Platform {
   std::map<std::u16string, std::u16string> universalNames;
   bool administrator = false;
   bool startFails = false;
+  bool startCancelled = false;  // a shell start the user declines
+  uint32_t setupExitCode = 0;   // what every started program ends with
+  // The stub's settings resource (RT_RCDATA "LAUNCHER"); none when empty.
+  std::vector<uint8_t> settingsResource;
+  uint16_t uiLanguage = 0x0409;
 
   // --- Recorded effects ----------------------------------------------------
-  std::vector<RecordedBox> boxes;
+  std::vector<RecordedBox> boxes;  // shown ones only
+  std::vector<RecordedEnd> ends;
   std::vector<RecordedStart> starts;
   std::vector<std::string> calls;  // operation log, e.g. "QueryValue CurrentBuild"
   std::vector<std::u16string> removed;
@@ -123,8 +136,10 @@ class MemoryPlatform final : public Platform {
   // --- Platform ------------------------------------------------------------
   Text CommandLine() override;
   Text ModulePath() override;
-  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption,
-                                     EndReason reason) override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason,
+                                     Ending ending) override;
+  bool SettingsResource(const uint8_t*& data, uint32_t& size) override;
+  uint16_t UserInterfaceLanguage() override;
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
   uint64_t PackageFileSize() override;
@@ -157,9 +172,9 @@ class MemoryPlatform final : public Platform {
   bool IsAdministrator() override;
   bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                    ProcessHandle& process) override;
-  bool StartShell(const Text& verb, const Text& file, const Text& parameters,
-                  ProcessHandle& process) override;
-  void WaitAndClose(ProcessHandle process) override;
+  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
+                         ProcessHandle& process) override;
+  uint32_t WaitAndClose(ProcessHandle process) override;
 
  private:
   uint8_t randomCounter_ = 0;
@@ -196,8 +211,8 @@ bool RunAsProcess(MemoryPlatform& platform, Body&& body) {
 }
 
 // Runs the whole main sequence on `platform`, catching the end of the
-// process. Returns the exit code (0 when the sequence returned normally).
-int RunOnMemoryPlatform(MemoryPlatform& platform);
+// process. Returns the exit code the process ended with.
+uint32_t RunOnMemoryPlatform(MemoryPlatform& platform);
 
 // Host allocator controls for tests: allocations larger than `bytes` fail
 // (0 lifts the limit). Lets tests reach the out-of-memory path safely.

@@ -6,6 +6,7 @@
 #include <winternl.h>
 #include <winnetwk.h>
 
+#include "package/LauncherSettings.h"
 #include "platform/win32/EntryPoint.h"
 
 namespace stub {
@@ -41,6 +42,7 @@ using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
 using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
 using StringToDescriptorFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
+using GetUserDefaultUILanguageFn = LANGID(WINAPI*)();
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -136,15 +138,34 @@ Text Win32Platform::ModulePath() {
   return Text(Utf16(path));
 }
 
-void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason) {
-  ShowBoxAndExit(text.Data(), caption.Data());
+void Win32Platform::ShowErrorAndExit(const Text& text, const Text& caption, EndReason,
+                                     Ending ending) {
+  ShowBoxAndExit(text.Data(), caption.Data(), ending);
 }
 
-void Win32Platform::ShowBoxAndExit(const char16_t* text, const char16_t* caption) {
+void Win32Platform::ShowBoxAndExit(const char16_t* text, const char16_t* caption, Ending ending) {
   // Never a box beside a bar that has stopped moving.
   DestroyProgressWindow();
-  MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
-  ExitProcess(0);
+  if (ending.showBox) MessageBoxW(nullptr, Wide(text), Wide(caption), MB_ICONERROR);
+  ExitProcess(ending.exitCode);
+}
+
+bool Win32Platform::SettingsResource(const uint8_t*& data, uint32_t& size) {
+  const HMODULE self = GetModuleHandleW(nullptr);
+  const HRSRC found = FindResourceW(self, Wide(kSettingsResourceName), MAKEINTRESOURCEW(10));
+  if (!found) return false;
+  const HGLOBAL loaded = LoadResource(self, found);
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  // A resource that is there but cannot be had is a damaged one, not a
+  // missing one: it comes back empty and fails its check.
+  data = static_cast<const uint8_t*>(bytes);
+  size = bytes ? SizeofResource(self, found) : 0;
+  return true;
+}
+
+uint16_t Win32Platform::UserInterfaceLanguage() {
+  const auto getLanguage = Kernel32Entry<GetUserDefaultUILanguageFn>("GetUserDefaultUILanguage");
+  return getLanguage ? getLanguage() : 0;
 }
 
 // --- The package file --------------------------------------------------------
@@ -562,8 +583,8 @@ bool Win32Platform::StartDirect(const Text& commandLine, const Text& currentDire
   return true;
 }
 
-bool Win32Platform::StartShell(const Text& verb, const Text& file, const Text& parameters,
-                               ProcessHandle& process) {
+StartResult Win32Platform::StartShell(const Text& verb, const Text& file, const Text& parameters,
+                                      ProcessHandle& process) {
   SHELLEXECUTEINFOW execute;
   ZeroMemory(&execute, sizeof(execute));
   execute.cbSize = sizeof(execute);
@@ -572,18 +593,23 @@ bool Win32Platform::StartShell(const Text& verb, const Text& file, const Text& p
   execute.lpFile = Wide(file);
   execute.lpParameters = Wide(parameters);
   execute.nShow = SW_SHOW;
-  if (!ShellExecuteExW(&execute)) return false;
+  if (!ShellExecuteExW(&execute)) {
+    return GetLastError() == ERROR_CANCELLED ? StartResult::kCancelled : StartResult::kFailed;
+  }
   process = reinterpret_cast<ProcessHandle>(execute.hProcess);
-  return true;
+  return StartResult::kStarted;
 }
 
-void Win32Platform::WaitAndClose(ProcessHandle process) {
+uint32_t Win32Platform::WaitAndClose(ProcessHandle process) {
   // The shell may succeed without a process to hand back (the file was
   // passed to a running program); then there is nothing to wait for.
-  if (!process) return;
+  if (!process) return 0;
   const HANDLE handle = reinterpret_cast<HANDLE>(process);
   WaitForSingleObject(handle, INFINITE);
+  DWORD exitCode = 0;
+  if (!GetExitCodeProcess(handle, &exitCode)) exitCode = 0;
   CloseHandle(handle);
+  return exitCode;
 }
 
 }  // namespace stub

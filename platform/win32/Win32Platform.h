@@ -28,8 +28,10 @@ class Win32Platform final : public Platform {
 
   Text CommandLine() override;
   Text ModulePath() override;
-  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption,
-                                     EndReason reason) override;
+  [[noreturn]] void ShowErrorAndExit(const Text& text, const Text& caption, EndReason reason,
+                                     Ending ending) override;
+  bool SettingsResource(const uint8_t*& data, uint32_t& size) override;
+  uint16_t UserInterfaceLanguage() override;
 
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
@@ -66,13 +68,14 @@ class Win32Platform final : public Platform {
   bool IsAdministrator() override;
   bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                    ProcessHandle& process) override;
-  bool StartShell(const Text& verb, const Text& file, const Text& parameters,
-                  ProcessHandle& process) override;
-  void WaitAndClose(ProcessHandle process) override;
+  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
+                         ProcessHandle& process) override;
+  uint32_t WaitAndClose(ProcessHandle process) override;
 
   // The error box and the end of the process, without allocating: the
   // out-of-memory path has nothing left to allocate with.
-  [[noreturn]] static void ShowBoxAndExit(const char16_t* text, const char16_t* caption);
+  [[noreturn]] static void ShowBoxAndExit(const char16_t* text, const char16_t* caption,
+                                          Ending ending);
 
  private:
   // An entry point found at run time, cast to its real type where it is called.

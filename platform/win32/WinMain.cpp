@@ -1,12 +1,14 @@
 // The stub's entry. It hardens the DLL search before any code could load a
 // library, wires the out-of-memory box to Windows, runs the launcher and
-// ends the process with exit code 0 on every path.
+// ends the process with the exit code it returns (0 unless the vendor chose
+// deployment mode).
 //
 // Windows calls StubEntry directly: the image carries no C runtime start-up
 // (see StubRuntime.cpp), so no constructors of statics run before it, and the
 // launcher's code must not rely on any.
 #include <windows.h>
 
+#include "launcher/FatalMessages.h"
 #include "launcher/Stub32.h"
 #include "platform/Memory.h"
 #include "platform/win32/EntryPoint.h"
@@ -43,7 +45,8 @@ void HardenDllSearch() {
   wchar_t caption[262] = {};
   GetModuleFileNameW(nullptr, caption, 261);
   stub::Win32Platform::ShowBoxAndExit(stub::kMsgOutOfMemory,
-                                      reinterpret_cast<const char16_t*>(caption));
+                                      reinterpret_cast<const char16_t*>(caption),
+                                      stub::OutOfMemoryEnding());
 }
 
 }  // namespace
@@ -54,6 +57,5 @@ extern "C" [[noreturn]] __attribute__((force_align_arg_pointer)) void StubEntry(
   HardenDllSearch();
   stub::SetMemoryExhaustedHandler(&ShowOutOfMemory);
   stub::Win32Platform platform;
-  stub::RunLauncher(platform);
-  ExitProcess(0);
+  ExitProcess(stub::RunLauncher(platform));
 }

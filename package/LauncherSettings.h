@@ -1,0 +1,73 @@
+// The vendor's launcher settings: what the package's author chose beyond
+// what the package header can say, kept in the stub's own resources (an
+// RT_RCDATA resource named "LAUNCHER") so that the package format stays as
+// it is. A package without that resource has none of them and behaves as
+// every package always has.
+//
+// The resource, all numbers little-endian:
+//
+//   offset 0   u32  magic "LSET"
+//          4   u16  format version, 1
+//          6   u16  flags: bit 0 passes the setup program's exit code on
+//                   (deployment mode)
+//          8   u16  number of languages, n
+//         10   n entries of 16 bytes: u16 language id (a Windows LANGID),
+//                   then seven u16 text lengths in UTF-16 units, one per
+//                   LauncherText, 0 where the language keeps the default
+//              the texts, UTF-16LE without terminators: each entry's
+//                   non-empty ones in LauncherText order, entries in order
+//   last 4     u32  CRC-32 of everything before it
+//
+// The resource lies in the stub's image, which the package's own checksum
+// does not cover, so it carries its own.
+#pragma once
+
+#include <cstdint>
+
+#include "package/Text.h"
+
+namespace stub {
+
+// The texts a language may replace: the launcher's four fixed messages,
+// then the package's three refusal texts.
+enum class LauncherText : uint8_t {
+  kDamaged,
+  kTruncated,
+  kCannotCreateCopy,
+  kCannotExecute,
+  kExpired,
+  kWrongWidth,
+  kUnsupportedWindows,
+};
+constexpr int kLauncherTextCount = 7;
+
+constexpr uint32_t kSettingsMagic = 0x5445534Cu;  // "LSET"
+constexpr uint16_t kSettingsVersion = 1;
+constexpr uint16_t kSettingsPassExitCode = 0x0001;
+constexpr uint32_t kSettingsHeaderSize = 10;
+constexpr uint32_t kSettingsEntrySize = 2 + 2 * kLauncherTextCount;
+// The resource's name, under RT_RCDATA.
+inline constexpr char16_t kSettingsResourceName[] = u"LAUNCHER";
+
+// What the launcher runs with: deployment mode, and the texts of the one
+// language chosen for this user (empty where the default holds).
+struct LauncherSettings {
+  bool passExitCode = false;
+  uint16_t language = 0;  // the entry chosen; 0 when none
+  Text texts[kLauncherTextCount];
+
+  const Text& TextFor(LauncherText which) const { return texts[static_cast<int>(which)]; }
+};
+
+// Reads the resource's `size` bytes at `data` and chooses the language for a
+// user whose interface language is `userLanguage`: the entry of exactly that
+// language, else the first of the same primary language, else none. False
+// when the resource is not sound (size, magic, version, counts, checksum):
+// `settings` is then left as it was.
+bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+                            LauncherSettings& settings);
+
+// The primary language of a LANGID (its low ten bits).
+constexpr uint16_t PrimaryLanguage(uint16_t language) { return language & 0x3FF; }
+
+}  // namespace stub
