@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
+#include "package/writer/LauncherResource.h"
 #include "package/writer/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
@@ -42,7 +43,7 @@ PackageRecipe SoundRecipe() {
 
 struct LauncherRun {
   MemoryPlatform platform;
-  int exitCode = -1;
+  uint32_t exitCode = 0xFFFFFFFFu;
 
   explicit LauncherRun(const PackageRecipe& recipe, const std::u16string& arguments = u"") {
     platform.packageBytes = BuildPackage(recipe).bytes;
@@ -237,6 +238,130 @@ TEST(DriverTest, ProgressWindowIsGoneBeforeTheStart) {
   ASSERT_EQ(run.platform.starts.size(), 1u);
   EXPECT_FALSE(run.platform.progressShown.empty());
   EXPECT_FALSE(run.platform.starts[0].progressShownDuringStart);
+}
+
+// ---------------------------------------------------------------------------
+// The vendor's settings: deployment mode ends with a code that says what
+// happened, without a box when the run is silent; the texts come in the
+// user's language. A package without settings ends as it always has.
+struct SettingsCase {
+  const char* name;
+  std::optional<writer::LauncherSettingsSpec> settings;
+  std::u16string arguments;
+  void (*recipe)(PackageRecipe&);
+  void (*platform)(MemoryPlatform&);
+  bool boxShown;
+  std::u16string text;  // of the ending, box shown or not
+  uint32_t exitCode;
+};
+void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
+
+const writer::LauncherSettingsSpec kDeployment{true, {}};
+writer::LauncherLanguage German() {
+  writer::LauncherLanguage l;
+  l.language = 0x0407;
+  l.texts[static_cast<int>(LauncherText::kDamaged)] = u"Beschädigt.";
+  l.texts[static_cast<int>(LauncherText::kUnsupportedWindows)] = u"Nicht für %USER%.";
+  return l;
+}
+const writer::LauncherSettingsSpec kGerman{false, {German()}};
+
+void NoChange(PackageRecipe&) {}
+void Same(MemoryPlatform&) {}
+void Damage(MemoryPlatform& p) { p.packageBytes[512 + 74 + 20] ^= 0x40; }
+void Truncate(MemoryPlatform& p) { p.packageBytes.resize(p.packageBytes.size() - 3); }
+void Expire(PackageRecipe& r) { r.expiryYear = 2020, r.expiryMonth = 1, r.expiryDay = 1; }
+void OnlyWindows10(PackageRecipe& r) {
+  r.allowedWindows = WindowsVersionSet{};
+  r.allowedWindows.Add(kWin10);
+}
+void Only32Bit(PackageRecipe& r) { r.x64.reset(), r.barFrom64Bit = true; }
+void Wow64(MemoryPlatform& p) { p.wow64 = true; }
+void Uncreatable(MemoryPlatform& p) { p.uncreatable = {kTemp + u"Setup.exe"}; }
+void StartFails(MemoryPlatform& p) { p.startFails = true; }
+void Declined(MemoryPlatform& p) { p.startCancelled = true; }
+void Exits3010(MemoryPlatform& p) { p.setupExitCode = 3010; }
+void ElevateWhenSilent(PackageRecipe& r) { r.elevationMode = 1; }
+void GermanUser(MemoryPlatform& p) { p.uiLanguage = 0x0407, Damage(p); }
+void AustrianUser(MemoryPlatform& p) { p.uiLanguage = 0x0C07, Damage(p); }
+
+const std::u16string kDamaged = FatalMessageText(FatalMessage::kDamaged);
+const std::u16string kCannotCopy = FatalMessageText(FatalMessage::kCannotCreateCopy);
+const std::u16string kCannotExecute = FatalMessageText(FatalMessage::kCannotExecute);
+
+class DriverSettingsTest : public testing::TestWithParam<SettingsCase> {};
+
+TEST_P(DriverSettingsTest, EndsAsTheVendorChose) {
+  const SettingsCase& c = GetParam();
+  PackageRecipe recipe = SoundRecipe();
+  c.recipe(recipe);
+  LauncherRun run(recipe, c.arguments);
+  if (c.settings) run.platform.settingsResource = writer::EncodeLauncherSettings(*c.settings);
+  c.platform(run.platform);
+  run.Go();
+  EXPECT_EQ(run.exitCode, c.exitCode);
+  EXPECT_EQ(run.platform.boxes.size(), c.boxShown ? 1u : 0u);
+  if (c.text.empty()) {
+    EXPECT_TRUE(run.platform.ends.empty());
+    return;
+  }
+  ASSERT_EQ(run.platform.ends.size(), 1u);
+  EXPECT_EQ(run.platform.ends[0].text, c.text);
+  EXPECT_TRUE(run.platform.starts.empty() || run.platform.ends[0].reason == EndReason::kCannotExecute ||
+              run.platform.ends[0].reason == EndReason::kElevationDeclined);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, DriverSettingsTest,
+    testing::Values(
+        SettingsCase{"NoSettingsDamagedSilent", std::nullopt, u"/s", NoChange, Damage, true, kDamaged, 0},
+        SettingsCase{"NoSettingsIgnoresTheSetupProgramsCode", std::nullopt, u"", NoChange, Exits3010,
+                     false, u"", 0},
+        SettingsCase{"DamagedWithBoxWhenNotSilent", kDeployment, u"", NoChange, Damage, true, kDamaged, 1620},
+        SettingsCase{"DamagedSilent", kDeployment, u"/s", NoChange, Damage, false, kDamaged, 1620},
+        SettingsCase{"TruncatedSilent", kDeployment, u"/SILENT", NoChange, Truncate, false,
+                     FatalMessageText(FatalMessage::kTruncated), 1620},
+        SettingsCase{"Expired", kDeployment, u"/s", Expire, Same, false, u"This package has expired.", 1931},
+        SettingsCase{"UnsupportedWindows", kDeployment, u"/s", OnlyWindows10, Same, false,
+                     u"Not for Windows 11.", 1633},
+        SettingsCase{"WrongWidth", kDeployment, u"/s", Only32Bit, Wow64, false, u"Not for this processor.",
+                     1633},
+        SettingsCase{"CannotCreateCopy", kDeployment, u"/s", NoChange, Uncreatable, false, kCannotCopy, 1603},
+        SettingsCase{"CannotExecute", kDeployment, u"/s", NoChange, StartFails, false, kCannotExecute, 1603},
+        SettingsCase{"ElevationDeclined", kDeployment, u"/s", ElevateWhenSilent, Declined, false,
+                     kCannotExecute, 1223},
+        SettingsCase{"PassesTheSetupProgramsCode", kDeployment, u"/s", NoChange, Exits3010, false, u"", 3010},
+        SettingsCase{"GermanUser", kGerman, u"", NoChange, GermanUser, true, u"Beschädigt.", 0},
+        SettingsCase{"AustrianUserGetsTheGermanText", kGerman, u"", NoChange, AustrianUser, true,
+                     u"Beschädigt.", 0},
+        SettingsCase{"EnglishUserGetsTheDefault", kGerman, u"", NoChange, Damage, true, kDamaged, 0},
+        SettingsCase{"TranslatedRefusalGetsItsPlaceholder", kGerman, u"", OnlyWindows10,
+                     [](MemoryPlatform& p) { p.uiLanguage = 0x0407; }, true, u"Nicht für Windows 11.", 0},
+        SettingsCase{"UntranslatedTextKeepsThePackagesOwn", kGerman, u"", Expire,
+                     [](MemoryPlatform& p) { p.uiLanguage = 0x0407; }, true, u"This package has expired.", 0},
+        // Settings that cannot be trusted say nothing about the ending either.
+        SettingsCase{"UnsoundSettingsAreDamage", std::nullopt, u"/s", NoChange,
+                     [](MemoryPlatform& p) { p.settingsResource = {'L', 'S', 'E', 'T', 1, 0, 1, 0}; }, true,
+                     kDamaged, 0}),
+    [](const testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
+
+TEST(DriverSettingsTest, OutOfMemoryInDeploymentModeEndsSilentlyWithItsCode) {
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x64 = Program('c', 3 << 20);
+  LauncherRun run(recipe, u"/s");
+  run.platform.wow64 = true;
+  run.platform.settingsResource = writer::EncodeLauncherSettings(kDeployment);
+  {
+    test::AllocationCeiling ceiling(1 << 20);
+    run.Go();
+  }
+  EXPECT_EQ(run.exitCode, 8u);
+  EXPECT_TRUE(run.platform.boxes.empty());
+  ASSERT_EQ(run.platform.ends.size(), 1u);
+  EXPECT_EQ(run.platform.ends[0].reason, EndReason::kOutOfMemory);
+  // And the next run, without settings, has its box again.
+  EXPECT_TRUE(OutOfMemoryEnding().showBox);
+  EXPECT_EQ(OutOfMemoryEnding().exitCode, 0u);
 }
 
 }  // namespace

@@ -69,7 +69,8 @@ struct MessageFixture : test::LauncherScene {
   // The box shown; a readable text ends with the reason it was shown for,
   // an unreadable one as a damaged package.
   std::u16string Show(MessageDescriptor d, const Text* user) {
-    EXPECT_THROW(ShowPackageMessage(Context(), d, user, EndReason::kWrongWidth), ProcessEnded);
+    EXPECT_THROW(ShowPackageMessage(Context(), d, user, EndReason::kWrongWidth, LauncherText::kWrongWidth),
+                 ProcessEnded);
     EXPECT_EQ(platform.boxes.size(), 1u);
     EXPECT_EQ(platform.boxes.at(0).caption, u"C:\\Downloads\\Setup.exe");
     EXPECT_EQ(platform.boxes.at(0).style, MemoryPlatform::kMbIconError);

@@ -507,17 +507,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------
 TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) {
-  MemoryPlatform platform;
-  ArgumentList arguments(u"Setup.exe", FromU16(kPackage));
+  test::LauncherScene scene;
+  MemoryPlatform& platform = scene.platform;
+  platform.commandLine = u"Setup.exe";
   const std::u16string last = u"D:\\A\\Setup4294967295.exe";
 
   uint32_t chosen = 0;
-  EXPECT_EQ(ToU16(ChooseTemporaryPath(arguments, platform, Text(u"D:\\A\\"), 0xFFFFFFFFu, chosen)),
-            last);
+  EXPECT_EQ(ToU16(ChooseTemporaryPath(scene.Context(), Text(u"D:\\A\\"), 0xFFFFFFFFu, chosen)), last);
   EXPECT_EQ(chosen, 0xFFFFFFFFu);
 
   platform.files[last] = {};
-  EXPECT_THROW(ChooseTemporaryPath(arguments, platform, Text(u"D:\\A\\"), 0xFFFFFFFFu),
+  EXPECT_THROW(ChooseTemporaryPath(scene.Context(), Text(u"D:\\A\\"), 0xFFFFFFFFu, chosen),
                ProcessEnded);
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, CannotCreateCopyText());

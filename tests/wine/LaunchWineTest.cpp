@@ -290,7 +290,7 @@ TEST_F(WineTest, SetupProgramsExitCodeIsNotPassedOn) {
   WineCase wine(Width::k64, CaseName());
   wine.WriteFile(kPackagePath, Build(RunnableRecipe()));
   RunOptions options;
-  options.environment["SETUPPROG_EXIT"] = "3";
+  options.environment["SETUPPROG_EXIT"] = "3010";
   const RunResult run = wine.Run(kPackagePath, options);
   ExpectOneFinishedStart(run);
   EXPECT_EQ(run.exitCode, 0);

@@ -28,7 +28,7 @@ namespace {
 // named in the DLL they land in as well.
 constexpr const char* kRelayInclude =
     "user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW;"
-    "ntdll.NtCreateFile;kernel32.MoveFileExW;"
+    "ntdll.NtCreateFile;kernel32.MoveFileExW;kernel32.ExitProcess;"
     "kernelbase.MoveFileExW;advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorW;"
     "sechost.ConvertStringSecurityDescriptorToSecurityDescriptorW";
 
@@ -616,6 +616,13 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   result.starts = Starts(calls, launcher);
   for (const RelayCall& call : calls) {
     if (!launcher || call.thread == *launcher) result.calls.push_back(call);
+  }
+  // A Unix exit status keeps only the low 8 bits of the Windows exit code;
+  // the code handed to ExitProcess is the whole of it.
+  for (const RelayCall& call : result.calls) {
+    if (call.function == "ExitProcess" && !call.arguments.empty()) {
+      result.exitCode = static_cast<int>(call.arguments[0].value);
+    }
   }
 
   // A setup program that the launcher left running gets its time to finish.

@@ -110,7 +110,7 @@ struct RunOptions {
 };
 
 struct RunResult {
-  int exitCode = -1;
+  int exitCode = -1;  // as the launcher passed it to ExitProcess, else its process status
   bool timedOut = false;
   std::vector<MessageBoxCall> boxes;
   std::vector<StartCall> starts;

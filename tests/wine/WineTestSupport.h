@@ -110,12 +110,12 @@ inline void ExpectOneErrorBox(const RunResult& run, const std::u16string& text,
 }
 
 // The setup program ran once, to its end, before the launcher ended, and no
-// box was shown.
-inline void ExpectOneFinishedStart(const RunResult& run) {
+// box was shown; the launcher ended with `exitCode`.
+inline void ExpectOneFinishedStart(const RunResult& run, int exitCode = 0) {
   ASSERT_TRUE(run.problem.empty()) << run.problem;
   ASSERT_FALSE(run.timedOut) << "the launcher did not end; trace in " << run.relayLog;
   EXPECT_TRUE(run.boxes.empty()) << "box: " << ToUtf8(run.boxes[0].text);
-  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.exitCode, exitCode);
   ASSERT_EQ(run.setupAtExit.size(), 1u) << "setup program starts seen when the launcher ended";
   EXPECT_TRUE(run.setupAtExit[0].finished) << "the launcher ended before its setup program";
   EXPECT_EQ(run.setupAfterAll.size(), 1u);

@@ -1,0 +1,113 @@
+// The vendor's settings resource: which language a user gets, and which
+// resources are not sound.
+#include "package/LauncherSettings.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "package/CRC32.h"
+#include "package/StubTypes.h"
+#include "package/writer/LauncherResource.h"
+#include "platform/memory/MemoryPlatform.h"
+
+namespace stub {
+namespace {
+
+using writer::EncodeLauncherSettings;
+using writer::LauncherLanguage;
+using writer::LauncherSettingsSpec;
+
+LauncherLanguage Language(uint16_t id, const std::u16string& damaged, const std::u16string& expired = u"") {
+  LauncherLanguage l;
+  l.language = id;
+  l.texts[static_cast<int>(LauncherText::kDamaged)] = damaged;
+  l.texts[static_cast<int>(LauncherText::kExpired)] = expired;
+  return l;
+}
+
+const LauncherSettingsSpec kSpec{
+    true,
+    {Language(0x0407, u"de-DE", u"abgelaufen"), Language(0x0C07, u"de-AT"), Language(0x040C, u"fr"),
+     Language(0x0411, u"ja")}};
+
+struct ChoiceCase {
+  const char* name;
+  uint16_t userLanguage;
+  uint16_t chosen;  // 0: none, the defaults hold
+  std::u16string damaged;
+};
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.name; }
+
+class LanguageChoiceTest : public testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(LanguageChoiceTest, ExactThenSameLanguageThenDefault) {
+  const ChoiceCase& c = GetParam();
+  const std::vector<uint8_t> bytes = EncodeLauncherSettings(kSpec);
+  LauncherSettings settings;
+  ASSERT_TRUE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), c.userLanguage,
+                                     settings));
+  EXPECT_TRUE(settings.passExitCode);
+  EXPECT_EQ(settings.language, c.chosen);
+  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kDamaged)), c.damaged);
+  // Every other text of the entry comes along; absent ones stay empty.
+  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kExpired)), c.chosen == 0x0407 ? u"abgelaufen" : u"");
+  EXPECT_TRUE(settings.TextFor(LauncherText::kCannotExecute).Empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Users, LanguageChoiceTest,
+    testing::Values(ChoiceCase{"Exact", 0x0407, 0x0407, u"de-DE"},
+                    ChoiceCase{"ExactBeatsAnEarlierOneOfTheSameLanguage", 0x0C07, 0x0C07, u"de-AT"},
+                    ChoiceCase{"SameLanguageTakesTheFirst", 0x0807, 0x0407, u"de-DE"},
+                    ChoiceCase{"OnlyOneOfTheLanguage", 0x080C, 0x040C, u"fr"},
+                    ChoiceCase{"LaterEntry", 0x0411, 0x0411, u"ja"},
+                    ChoiceCase{"NoneOfTheUsersLanguage", 0x0409, 0, u""},
+                    ChoiceCase{"LanguageUnknown", 0, 0, u""}),
+    [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
+
+// A resource that is not sound is refused whole, and nothing of it is taken.
+struct UnsoundCase {
+  const char* name;
+  std::function<void(std::vector<uint8_t>&)> damage;
+  bool fixChecksum;  // damage behind a checksum made to match
+};
+void PrintTo(const UnsoundCase& c, std::ostream* os) { *os << c.name; }
+
+class UnsoundSettingsTest : public testing::TestWithParam<UnsoundCase> {};
+
+TEST_P(UnsoundSettingsTest, IsRefusedWhole) {
+  std::vector<uint8_t> bytes = EncodeLauncherSettings(kSpec);
+  GetParam().damage(bytes);
+  if (GetParam().fixChecksum && bytes.size() >= 4) {
+    WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
+  }
+  LauncherSettings settings;
+  settings.texts[0] = Text(u"untouched");
+  EXPECT_FALSE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x0407, settings));
+  EXPECT_FALSE(settings.passExitCode);
+  EXPECT_EQ(ToU16(settings.texts[0]), u"untouched");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resources, UnsoundSettingsTest,
+    testing::Values(
+        UnsoundCase{"Empty", [](auto& b) { b.clear(); }, false},
+        UnsoundCase{"OnlyAHeader", [](auto& b) { b.resize(kSettingsHeaderSize); }, false},
+        UnsoundCase{"FlippedTextByte", [](auto& b) { b[b.size() - 6] ^= 1; }, false},
+        UnsoundCase{"CutShort", [](auto& b) { b.erase(b.end() - 6, b.end() - 4); }, true},
+        UnsoundCase{"OneByteTooMany", [](auto& b) { b.insert(b.end() - 4, 0); }, true},
+        UnsoundCase{"OtherMagic", [](auto& b) { b[0] = 'X'; }, true},
+        UnsoundCase{"LaterVersion", [](auto& b) { b[4] = 2; }, true},
+        UnsoundCase{"MoreLanguagesThanThere", [](auto& b) { b[8] = 200; }, true},
+        UnsoundCase{"TextLongerThanThere", [](auto& b) { b[kSettingsHeaderSize + 3] = 0x7F; }, true}),
+    [](const testing::TestParamInfo<UnsoundCase>& info) { return info.param.name; });
+
+TEST(LauncherResourceTest, EveryLanguageComesBackAsWritten) {
+  EXPECT_EQ(writer::DecodeLauncherSettingsSpec(EncodeLauncherSettings(kSpec)), kSpec);
+}
+
+}  // namespace
+}  // namespace stub
