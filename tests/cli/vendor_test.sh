@@ -13,8 +13,10 @@ source "$(dirname "$0")/harness.sh" "$1"
 "$PKGTOOL" make-test-stub --pe stub.exe || { echo "cannot make a test stub" >&2; exit 2; }
 "$PKGTOOL" make-test-stub plain.exe || exit 2  # no PE sections at all
 cp "$DATA/app.ico" "$DATA/oversize.ico" .
-{ for i in $(seq 1 2000); do echo "x86 setup program line $i"; done; head -c 8000 /dev/urandom; } > prog32.bin
-{ for i in $(seq 1 2500); do echo "x64 setup program row $i"; done; head -c 9000 /dev/urandom; } > prog64.bin
+{ for i in $(seq 1 2000); do echo "x86 setup program line $i"; done; head -c 8000 /dev/urandom; } > data32.bin
+{ for i in $(seq 1 2500); do echo "x64 setup program row $i"; done; head -c 9000 /dev/urandom; } > data64.bin
+"$PKGTOOL" make-test-program x86 prog32.bin data32.bin || exit 2
+"$PKGTOOL" make-test-program x64 prog64.bin data64.bin || exit 2
 echo "not an icon at all" > notanicon.ico
 VERSION_ARGS=(--version-info "ProductName=MyApp" --version-info "CompanyName=Example Ltd"
   --version-info "FileDescription=MyApp Setup" --version-info "FileVersion=1.2.3"
@@ -22,7 +24,7 @@ VERSION_ARGS=(--version-info "ProductName=MyApp" --version-info "CompanyName=Exa
   --version-info "OriginalFilename=MyAppSetup.exe" --version-info "Comments=built by CI")
 
 check "build with icon and version" "$PKGTOOL" build -q -o app.exe --stub stub.exe --x86 prog32.bin \
-  --x64 prog64.bin --windows 7,8,8.1,10,11 --win10 1809.. --expires 2030-01-01 --level 5 \
+  --x64 prog64.bin --windows 7,8,8.1,10,11 --win10 1809.. --expires 2099-01-01 --level 5 \
   --elevation silent-runas --detached --icon app.ico "${VERSION_ARGS[@]}"
 check "verify app.exe" "$PKGTOOL" verify -q app.exe
 

@@ -60,6 +60,9 @@ struct SimulationResult {
   std::string program;  // "x86", "x64", "x86 = x64" (identical programs), "unknown"
   std::u16string copyPath;
   uint64_t copySize = 0;
+  std::string image;     // what the copy is: "a PE32+ image for AMD64"
+  bool fitsSlot = true;  // the kind of program its slot takes
+
   stub::RecordedStart start;
   std::u16string appended;  // what the launcher added to the arguments (" /noadmin")
   bool waited = false;
