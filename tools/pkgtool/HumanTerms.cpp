@@ -275,7 +275,8 @@ std::string ClosestName(const std::string& typed, const std::vector<std::string>
   size_t bestDistance = 0;
   for (const std::string& name : known) {
     const size_t distance = EditDistance(word, Lower(name));
-    const size_t allowed = std::max<size_t>(1, name.size() / 3);
+    // Names of one or two characters ("-o") are all difference after one edit.
+    const size_t allowed = name.size() <= 2 ? 0 : std::max<size_t>(1, name.size() / 3);
     if (name == typed || distance > allowed) continue;
     if (best.empty() || distance < bestDistance) {
       best = name;

@@ -37,8 +37,9 @@ class ToolError : public std::runtime_error {
 
 // The name in `known` closest to what was typed, for "did you mean ...?":
 // within one edit (a letter added, left out, changed, or two swapped) for
-// short names, a third of the name for long ones, ignoring case. Empty when
-// nothing is that close.
+// short names, a third of the name for long ones, none for names of one or
+// two characters, ignoring case. Empty when nothing is that close; the
+// first of equally close names.
 std::string ClosestName(const std::string& typed, const std::vector<std::string>& known);
 
 struct WindowsName {

@@ -151,7 +151,9 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
       // A signature appended behind the package is not the setup program's
       // trailing data, though it lies after the messages too.
       uint64_t end = bytes.size();
-      if (signature && signature->offset >= h.afterMessages) end = signature->offset;
+      if (signature && signature->offset >= h.afterMessages) {
+        end = UnsignedEnd(bytes, *signature, d["locator"]["minSize"].get<uint64_t>());
+      }
       d["trailingData"] = {{"offset", h.afterMessages},
                            {"size", h.afterMessages <= end ? end - h.afterMessages : 0}};
     }

@@ -250,14 +250,23 @@ std::optional<CertificateTable> FindCertificateTable(const std::vector<uint8_t>&
   return table;
 }
 
+uint64_t UnsignedEnd(const std::vector<uint8_t>& bytes, const CertificateTable& table, uint64_t built) {
+  if (built > table.offset || table.offset - built >= 8 || table.offset > bytes.size()) return table.offset;
+  const bool padding = std::all_of(bytes.begin() + built, bytes.begin() + table.offset,
+                                   [](uint8_t b) { return b == 0; });
+  return padding ? built : table.offset;
+}
+
 std::string NotAPackage(const std::vector<uint8_t>& bytes) {
   const uint64_t locatorEnd = stub::kLocatorOffset + stub::kLocatorSize;
+  const ProgramImage image = DescribeImage(bytes);
+  if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
+    return "not a setup package: " + image.description;
+  }
   if (bytes.size() < locatorEnd) {
     return "not a setup package: " + std::to_string(bytes.size()) +
            " bytes are too few to hold one";
   }
-  const ProgramImage image = DescribeImage(bytes);
-  if (bytes[0] != 'M' || bytes[1] != 'Z') return "not a setup package: " + image.description;
   const uint32_t pe = PeHeaderOffset(bytes.data(), bytes.size());
   const bool locatorUnwritten = std::all_of(bytes.begin() + stub::kLocatorOffset,
                                             bytes.begin() + locatorEnd, [](uint8_t b) { return b == 0; });

@@ -49,6 +49,13 @@ struct CertificateTable {
 // within the file.
 std::optional<CertificateTable> FindCertificateTable(const std::vector<uint8_t>& bytes);
 
+// Where the file ended before it was signed: the signer pads it with up to
+// seven zero bytes so that the table starts at a multiple of eight. `built`
+// is the size the package writer recorded (the locator's minimum size); it
+// is the answer when only such padding lies between it and the table, else
+// the table's offset is.
+uint64_t UnsignedEnd(const std::vector<uint8_t>& bytes, const CertificateTable& table, uint64_t built);
+
 // Why `bytes` cannot be a package at all, or an empty string when it may
 // be one (sound or damaged: the launcher's own checks tell). Not a package:
 // too short to hold the locator, not a Windows program, a PE header that

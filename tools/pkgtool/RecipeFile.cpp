@@ -308,7 +308,8 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
   uint64_t built = package.size();
   if (const auto signature = FindCertificateTable(package)) {
     if (signature->offset >= h.afterMessages && signature->offset + signature->size == package.size()) {
-      built = signature->offset;
+      const uint64_t minSize = (static_cast<uint64_t>(locator.minSizeHigh) << 32) | locator.minSizeLow;
+      built = UnsignedEnd(package, *signature, minSize);
     }
   }
   j["detached"] = locator.detachedMinSize != 0;
