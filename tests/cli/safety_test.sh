@@ -119,12 +119,37 @@ sha256sum --quiet -c inputs.sha256 || fail "an input changed"
 checks=$((checks + 1))
 [[ -c /dev/full && -p fifo.exe && -d folder.exe ]] || fail "a device, FIFO or folder was replaced"
 
+# A full disk is the system's failure (exit 3), and leaves nothing behind. A
+# small file system needs a mount namespace of our own; skipped without one.
+head -c $((1 << 20)) /dev/urandom > mib.bin
+"$PKGTOOL" make-test-program x86 mib.exe mib.bin
+mkdir -p tiny
+if unshare -rm true 2> /dev/null; then
+  checks=$((checks + 1))
+  unshare -rm bash -c 'mount -t tmpfs -o size=256k none tiny &&
+    "$0" build -o tiny/out.exe --stub stub.exe --x86 mib.exe --level 0 2> stderr.txt
+    echo $? > rc.txt; ls -A tiny > left.txt' "$PKGTOOL"
+  [[ $(cat rc.txt) == 3 ]] || fail "a full disk: exit $(cat rc.txt): $(cat stderr.txt)"
+  grep -qF "No space left on device" stderr.txt || fail "a full disk: $(cat stderr.txt)"
+  [[ ! -s left.txt ]] || fail "a full disk left $(cat left.txt) behind"
+else
+  echo "SKIP: a full disk: no mount namespace here" >&2
+fi
+
 # --- what stays allowed ----------------------------------------------------------
 check "replacing an existing regular file" "$PKGTOOL" build -q -o pk.exe --stub stub.exe --x86 prog32.bin
 check "the override takes any program" "$PKGTOOL" build -q -o misfit.exe --stub stub.exe \
   --x86 prog64.bin --x64 notprog.txt --allow-any-program
 check "the override takes a date that has passed" "$PKGTOOL" build -q -o expired.exe \
   --stub stub.exe --x86 prog32.bin --expires 2020-01-01 --allow-expired
+# The recipe of such a package says so, and builds it again.
+checks=$((checks + 1))
+"$PKGTOOL" inspect --recipe misfit.exe 2> /dev/null |
+  jq '.x86 = "prog64.bin" | .x64 = "notprog.txt" | .stub = "stub.exe" | .output = "misfit-again.exe"' \
+  > misfit-recipe.json
+[[ $(jq .allowAnyProgram misfit-recipe.json) == true ]] || fail "the recipe of a misfit lacks allowAnyProgram"
+check "a misfit rebuilt from its recipe" "$PKGTOOL" build -q --recipe misfit-recipe.json
+check "to the same bytes" cmp misfit-again.exe misfit.exe
 printf '{"output": "out/sub/Setup.exe", "x86": "prog32.bin", "stub": "stub.exe"}' > nested.json
 check "a recipe's output folder is created" "$PKGTOOL" build -q --recipe nested.json
 check "the package is in it" "$PKGTOOL" verify -q out/sub/Setup.exe

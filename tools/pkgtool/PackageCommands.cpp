@@ -1,6 +1,7 @@
 #include "tools/pkgtool/PackageCommands.h"
 
 #include <array>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -24,8 +25,7 @@ namespace {
 using nlohmann::json;
 
 std::string BaseName(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::filesystem::path(path).filename().string();
 }
 
 std::string Stem(const std::string& path) {

@@ -141,10 +141,10 @@ std::string RenderVendorResourcesText(const json& r) {
 }
 
 std::string DefaultStubPath() {
-  const std::string folder = ExecutableFolder();
-  const std::string beside = folder + "/Stub32.exe";
+  const std::filesystem::path folder = ExecutableFolder();
+  const std::string beside = (folder / "Stub32.exe").string();
   const std::string installed =
-      std::filesystem::path(folder + "/../share/setup-launcher/Stub32.exe").lexically_normal().string();
+      (folder / ".." / "share" / "setup-launcher" / "Stub32.exe").lexically_normal().string();
   if (Examine(beside).kind != EntryKind::kMissing) return beside;
   if (Examine(installed).kind != EntryKind::kMissing) return installed;
   throw ToolError("no --stub given and " + beside + " does not exist (nor " + installed + ")");
