@@ -41,7 +41,9 @@ std::u16string MessageText(const BuildOptions& o, const MessageOption& m,
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     // Editors end files with a line break; a message box should not.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    const std::string source = WithSource(o.FromRecipe(option + "-file") ? o.Source(option + "-file") : "", m.file);
+    const std::string fileOption = option + "-file";
+    const std::string source =
+        WithSource(o.FromRecipe(fileOption) ? o.Source(fileOption) : "", m.file);
     return CheckedLength(Utf8ToUtf16(text, source), source);
   }
   if (m.textGiven) return CheckedLength(Utf8ToUtf16(m.text, o.Source(option)), o.Source(option));
@@ -139,7 +141,9 @@ BuildFiles ReadBuildFiles(const BuildOptions& o) {
   auto readProgram = [&](const std::string& path, const std::string& option) {
     std::vector<uint8_t> bytes =
         ReadWholeFile(path, stub::kMaxPayloadSize, "the setup program", o.Source(option));
-    if (bytes.empty()) throw ToolError(WithSource(o.Source(option), path + ": the setup program is empty"));
+    if (bytes.empty()) {
+      throw ToolError(WithSource(o.Source(option), path + ": the setup program is empty"));
+    }
     return bytes;
   };
   if (!o.x86.empty()) files.x86 = readProgram(o.x86, "--x86");

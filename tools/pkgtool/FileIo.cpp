@@ -40,7 +40,9 @@ void CheckOutput(const NamedPath& output, const std::vector<NamedPath>& inputs, 
     refuse(": " + folder.string() + " is not a folder");
   }
   const std::string problem = CannotCreateIn(folder.string());
-  if (!problem.empty()) refuse(": cannot write in " + folder.string() + ": " + problem, kExitSystemError);
+  if (!problem.empty()) {
+    refuse(": cannot write in " + folder.string() + ": " + problem, kExitSystemError);
+  }
 }
 
 }  // namespace pkgtool

@@ -42,7 +42,9 @@ std::vector<uint8_t> Unpack(const stub::StubContext& context, const stub::Packag
     switch (program.Next(piece, count)) {
       case stub::ProgramSource::Step::kPiece:
         output.Write(piece, static_cast<int32_t>(count));
-        if (progress && program.Size() != 0) progress(static_cast<double>(output.Size) / program.Size());
+        if (progress && program.Size() != 0) {
+          progress(static_cast<double>(output.Size) / program.Size());
+        }
         continue;
       case stub::ProgramSource::Step::kDone:
         return std::vector<uint8_t>(output.Memory, output.Memory + output.Size);

@@ -72,7 +72,9 @@ std::string PayloadLine(const json& p, bool x64) {
       << p["offset"].get<uint64_t>();
   if (p.contains("image")) {
     out << "; " << p["image"].get<std::string>();
-    if (!p["fitsSlot"].get<bool>()) out << " (the " << (x64 ? "x64" : "x86") << " slot takes " << SlotNeeds(x64) << ")";
+    if (!p["fitsSlot"].get<bool>()) {
+      out << " (the " << (x64 ? "x64" : "x86") << " slot takes " << SlotNeeds(x64) << ")";
+    }
   }
   return out.str();
 }
@@ -101,7 +103,8 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
   const std::optional<CertificateTable> signature = FindCertificateTable(bytes);
   d["signature"] = nullptr;
   if (signature) {
-    d["signature"] = {{"kind", "Authenticode"}, {"offset", signature->offset}, {"size", signature->size}};
+    d["signature"] = {
+        {"kind", "Authenticode"}, {"offset", signature->offset}, {"size", signature->size}};
     if (!signature->signer.empty()) d["signature"]["signer"] = signature->signer;
   }
   if (bytes.size() >= stub::kLocatorOffset + stub::kLocatorSize) {
@@ -234,7 +237,9 @@ std::string RenderPackageText(const json& d) {
   } else {
     std::string text = "Authenticode, " + std::to_string(signature["size"].get<uint64_t>()) +
                        " bytes at offset " + std::to_string(signature["offset"].get<uint64_t>());
-    if (signature.contains("signer")) text += ", signed by \"" + signature["signer"].get<std::string>() + "\"";
+    if (signature.contains("signer")) {
+      text += ", signed by \"" + signature["signer"].get<std::string>() + "\"";
+    }
     line("Signature", text);
   }
   out << RenderVendorResourcesText(d["resources"]);  // vendor resources (VendorOptions)

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "package/StubTypes.h"
+#include "platform/memory/Utf8.h"
 
 namespace pkgtool {
 
@@ -91,20 +92,22 @@ constexpr uint8_t kContext0 = 0xA0;
 const uint8_t kCommonName[] = {0x55, 0x04, 0x03};
 const uint8_t kOrganisation[] = {0x55, 0x04, 0x0A};
 
+// A name as text fit for a report: any string type of the certificate (a
+// BMPString is UTF-16 big-endian, the others are read as UTF-8, leniently:
+// the bytes are the signer's, not the user's), control characters as '?'.
 std::string PrintableText(uint8_t tag, const Der& value) {
-  std::string text;
-  if (tag == 0x1E) {  // BMPString: UTF-16 big-endian; the name's ASCII is what matters
+  std::u16string wide;
+  if (tag == 0x1E) {
     for (size_t i = 0; i + 1 < value.n; i += 2) {
-      const unsigned c = (value.p[i] << 8) | value.p[i + 1];
-      text += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+      wide += static_cast<char16_t>((value.p[i] << 8) | value.p[i + 1]);
     }
-    return text;
+  } else {
+    wide = stub::FromUtf8(std::string(reinterpret_cast<const char*>(value.p), value.n));
   }
-  for (size_t i = 0; i < value.n; ++i) {
-    const uint8_t c = value.p[i];
-    text += c >= 0x20 && c != 0x7F ? static_cast<char>(c) : '?';
+  for (char16_t& c : wide) {
+    if (c < 0x20 || c == 0x7F) c = u'?';
   }
-  return text;
+  return stub::ToUtf8(wide);
 }
 
 // The value of attribute `type` in a Name, or "".
@@ -251,7 +254,9 @@ std::optional<CertificateTable> FindCertificateTable(const std::vector<uint8_t>&
 }
 
 uint64_t UnsignedEnd(const std::vector<uint8_t>& bytes, const CertificateTable& table, uint64_t built) {
-  if (built > table.offset || table.offset - built >= 8 || table.offset > bytes.size()) return table.offset;
+  if (built > table.offset || table.offset - built >= 8 || table.offset > bytes.size()) {
+    return table.offset;
+  }
   const bool padding = std::all_of(bytes.begin() + built, bytes.begin() + table.offset,
                                    [](uint8_t b) { return b == 0; });
   return padding ? built : table.offset;
@@ -268,8 +273,9 @@ std::string NotAPackage(const std::vector<uint8_t>& bytes) {
            " bytes are too few to hold one";
   }
   const uint32_t pe = PeHeaderOffset(bytes.data(), bytes.size());
-  const bool locatorUnwritten = std::all_of(bytes.begin() + stub::kLocatorOffset,
-                                            bytes.begin() + locatorEnd, [](uint8_t b) { return b == 0; });
+  const bool locatorUnwritten =
+      std::all_of(bytes.begin() + stub::kLocatorOffset, bytes.begin() + locatorEnd,
+                  [](uint8_t b) { return b == 0; });
   if (pe != 0 && (pe < locatorEnd || locatorUnwritten || HasRichHeader(bytes, pe))) {
     return "not a setup package: " + image.description + " without package data";
   }

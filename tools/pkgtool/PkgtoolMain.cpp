@@ -288,7 +288,9 @@ int Main(int argc, char** argv) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::string message = e.what();
-    for (const CLI::App* command : app.get_subcommands()) message = command->get_name() + ": " + message;
+    for (const CLI::App* command : app.get_subcommands()) {
+      message = command->get_name() + ": " + message;
+    }
     std::cerr << "pkgtool: " << message << '\n';
     return kExitBadInput;
   } catch (const ToolError& e) {
