@@ -136,6 +136,14 @@ else
   echo "SKIP: a full disk: no mount namespace here" >&2
 fi
 
+# The stub beside pkgtool is an input too, when no --stub names another.
+mkdir -p bin && cp "$PKGTOOL" bin/pkgtool && cp stub.exe bin/Stub32.exe
+checks=$((checks + 1))
+bin/pkgtool build -o bin/Stub32.exe --x86 prog32.bin 2> stderr.txt
+[[ $? -eq 2 ]] && grep -qF "bin/Stub32.exe is the same file as the stub" stderr.txt ||
+  fail "the default stub as output: $(cat stderr.txt)"
+cmp -s bin/Stub32.exe stub.exe || fail "the default stub was replaced"
+
 # --- what stays allowed ----------------------------------------------------------
 check "replacing an existing regular file" "$PKGTOOL" build -q -o pk.exe --stub stub.exe --x86 prog32.bin
 check "the override takes any program" "$PKGTOOL" build -q -o misfit.exe --stub stub.exe \
