@@ -118,15 +118,19 @@ demo: dist stub64 setupprog wine32-tier
 fresh-check:
 	bash tools/fresh-machine.sh $(FRESH_ARGS)
 
-# pkgtool on the PATH with the stub it uses: an installed pkgtool looks for
-# Stub32.exe in ../share/setup-launcher/ when none lies beside it. DESTDIR
-# stages the tree for packagers.
+# pkgtool on the PATH with the stub it uses (an installed pkgtool looks for
+# Stub32.exe in ../share/setup-launcher/ when none lies beside it), its man
+# page and its bash completion. DESTDIR stages the tree for packagers.
 PREFIX ?= /usr/local
 DESTDIR ?=
 install: dist
-	install -d "$(DESTDIR)$(PREFIX)/bin" "$(DESTDIR)$(PREFIX)/share/setup-launcher"
+	install -d "$(DESTDIR)$(PREFIX)/bin" "$(DESTDIR)$(PREFIX)/share/setup-launcher" \
+	  "$(DESTDIR)$(PREFIX)/share/man/man1" "$(DESTDIR)$(PREFIX)/share/bash-completion/completions"
 	install -m 0755 dist/pkgtool "$(DESTDIR)$(PREFIX)/bin/pkgtool"
 	install -m 0644 dist/Stub32.exe "$(DESTDIR)$(PREFIX)/share/setup-launcher/Stub32.exe"
+	install -m 0644 tools/pkgtool/pkgtool.1 "$(DESTDIR)$(PREFIX)/share/man/man1/pkgtool.1"
+	install -m 0644 tools/pkgtool/pkgtool.bash \
+	  "$(DESTDIR)$(PREFIX)/share/bash-completion/completions/pkgtool"
 
 # Keeps the liblzma builds (they come from the Debian source package and
 # take a while) and the i386 libraries of unit32. distclean removes them too.

@@ -32,13 +32,16 @@ wine64=${WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 wineserver=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
 [[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"
 
-# Writes a package: build OUT STUB X86|- X64|-
+# Writes a package: writer OUT STUB X86|- X64|- [any]. "any" lets a program
+# into a slot that does not take its kind (the 64-bit test stub runs its x86
+# slot on 64-bit Windows only).
 writer() {
-  local out=$1 stub=$2 a=$3 b=$4
+  local out=$1 stub=$2 a=$3 b=$4 any=${5:-}
   if [[ -x $pkgtool ]]; then
     local args=(build -q -o "$out" --stub "$stub")
     [[ $a == - ]] || args+=(--x86 "$a")
     [[ $b == - ]] || args+=(--x64 "$b")
+    [[ $any != any ]] || args+=(--allow-any-program)
     "$pkgtool" "${args[@]}" --unsupported-message "This sample package does not run on %USER%."
   else
     local sample=$root/build/host/tests/wine/samplepackage
@@ -77,7 +80,7 @@ case $WINE32_TIER in
     launch=$work/out/SampleSetup64.exe
     loader=$wine64
     ran="$(basename "$stub64") (the 64-bit test build)"
-    writer "$launch" "$stub64" "$x64" -
+    writer "$launch" "$stub64" "$x64" - any
     echo "Wine cannot run 32-bit programs on this machine ($WINE32_WHY): launching with"
     echo "$(basename "$stub64"), the same package built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
     ;;

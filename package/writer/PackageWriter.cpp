@@ -18,6 +18,7 @@ namespace {
 
 constexpr uint32_t kLocatorEnd = kLocatorOffset + kLocatorSize;  // 152
 constexpr size_t kOutputChunk = 1 << 16;
+constexpr size_t kInputPiece = 1 << 20;
 
 std::string Hex(uint64_t value) {
   char buffer[32];
@@ -121,6 +122,8 @@ std::vector<uint8_t> MinimalStubImage() {
   return image;
 }
 
+std::string LzmaVersion() { return lzma_version_string(); }
+
 std::vector<uint8_t> Utf16Le(const std::u16string& text) {
   std::vector<uint8_t> bytes;
   bytes.reserve(text.size() * 2);
@@ -167,16 +170,26 @@ std::vector<uint8_t> CompressRawLzma1(const std::vector<uint8_t>& bytes, uint32_
                                 " are refused (each at most 4, lc + lp at most 4)");
   }
 
+  // The input goes in a piece at a time: the encoder takes in a whole
+  // dictionary's worth before it has encoded any of it, so only then does
+  // total_in follow the work. The encoder's output does not depend on how
+  // its input is split.
   std::vector<uint8_t> out;
   stream.next_in = bytes.data();
-  stream.avail_in = bytes.size();
+  stream.avail_in = 0;
+  size_t fed = 0;
   lzma_ret ret = LZMA_OK;
   while (ret == LZMA_OK) {
+    if (stream.avail_in == 0 && fed < bytes.size()) {
+      const size_t piece = std::min(kInputPiece, bytes.size() - fed);
+      stream.avail_in = piece;
+      fed += piece;
+    }
     const size_t used = out.size();
     out.resize(used + kOutputChunk);
     stream.next_out = out.data() + used;
     stream.avail_out = kOutputChunk;
-    ret = lzma_code(&stream, LZMA_FINISH);
+    ret = lzma_code(&stream, fed == bytes.size() ? LZMA_FINISH : LZMA_RUN);
     out.resize(used + kOutputChunk - stream.avail_out);
     if (progress) progress(stream.total_in);
   }

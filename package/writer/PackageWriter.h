@@ -110,6 +110,11 @@ std::vector<uint8_t> DecompressRawLzma1(const uint8_t* packed, size_t packedSize
 
 std::vector<uint8_t> Utf16Le(const std::u16string& text);
 
+// The version of the liblzma this writer runs ("5.4.1"): its encoder decides
+// the packed bytes, so the same recipe gives the same package only with the
+// same liblzma.
+std::string LzmaVersion();
+
 // The properties byte of the header: (pb * 5 + lp) * 9 + lc.
 uint8_t LzmaPropertiesByte(uint8_t lc, uint8_t lp, uint8_t pb);
 

@@ -474,4 +474,51 @@ std::vector<uint8_t> MinimalPeImage(const std::string& manifest) {
   return ReplaceResources(b, {m});
 }
 
+std::vector<uint8_t> MinimalProgramImage(bool x64) {
+  constexpr uint32_t kPe = 128, kFileAlign = 0x200, kSectionAlign = 0x1000;
+  const uint32_t optionalSize = x64 ? 240 : 224;
+  std::vector<uint8_t> b(0x400, 0);
+  b[0] = 'M';
+  b[1] = 'Z';
+  Put32(b, kLfanewField, kPe);
+  std::memcpy(&b[kPe], "PE\0\0", 4);
+  Put16(b, kPe + 4, x64 ? 0x8664 : 0x14C);  // AMD64 or i386
+  Put16(b, kPe + 6, 1);                      // one section
+  Put16(b, kPe + 20, optionalSize);
+  Put16(b, kPe + 22, x64 ? 0x0022 : 0x0102);  // executable; large-address-aware or 32-bit
+  const uint32_t o = kPe + 24;
+  Put16(b, o, x64 ? 0x20B : kPe32Magic);
+  Put32(b, o + 4, kFileAlign);  // SizeOfCode
+  Put32(b, o + 16, 0x1000);     // entry point
+  Put32(b, o + 20, 0x1000);     // BaseOfCode
+  if (x64) {
+    Put32(b, o + 24, 0x40000000);  // ImageBase, low half of 0x140000000
+    Put32(b, o + 28, 1);
+  } else {
+    Put32(b, o + 28, 0x400000);
+  }
+  Put32(b, o + 32, kSectionAlign);
+  Put32(b, o + 36, kFileAlign);
+  Put16(b, o + 40, 6);       // OS version
+  Put16(b, o + 48, 6);       // subsystem version
+  Put32(b, o + 56, 0x2000);  // SizeOfImage
+  Put32(b, o + 60, 0x400);   // SizeOfHeaders
+  Put16(b, o + 68, 2);       // GUI
+  // Stack and heap reserve and commit: four fields of 4 or 8 bytes.
+  const uint32_t field = x64 ? 8 : 4;
+  const uint32_t sizes[] = {0x100000, 0x1000, 0x100000, 0x1000};
+  for (uint32_t i = 0; i < 4; ++i) Put32(b, o + 72 + i * field, sizes[i]);
+  Put32(b, o + 72 + 4 * field + 4, 16);  // NumberOfRvaAndSizes
+  const uint32_t table = o + optionalSize;
+  std::memcpy(&b[table], ".text", 5);
+  Put32(b, table + 8, 1);
+  Put32(b, table + 12, 0x1000);
+  Put32(b, table + 16, kFileAlign);
+  Put32(b, table + 20, 0x400);
+  Put32(b, table + 36, 0x60000020);  // code, execute, read
+  b.resize(0x600, 0);
+  b[0x400] = 0xC3;  // ret
+  return b;
+}
+
 }  // namespace stub::pe

@@ -79,4 +79,9 @@ bool MoveResourcesLast(std::vector<uint8_t>& image);
 // resource 24/1. Windows tools (wrestool, osslsigncode) read it as a program.
 std::vector<uint8_t> MinimalPeImage(const std::string& manifest);
 
+// A small program image for tests that need a setup program of either kind:
+// a PE32 image for i386, or with `x64` a PE32+ image for AMD64, whose one
+// section returns at once. Data appended to it leave it that kind.
+std::vector<uint8_t> MinimalProgramImage(bool x64);
+
 }  // namespace stub::pe

@@ -298,5 +298,20 @@ TEST(LauncherCommandLineTest, SplitsBackIntoTheSameArguments) {
   }
 }
 
+TEST(ClosestNameTest, SuggestsOnlyWhatIsClose) {
+  const std::vector<std::string> commands = {"build", "inspect", "verify", "extract", "simulate", "matrix"};
+  const std::vector<std::string> options = {"--x86", "--x64", "--expires", "--json", "--version", "-o"};
+  const std::pair<std::string, std::string> cases[] = {
+      {"bild", "build"},        {"biuld", "build"},       {"BUILD", "build"},
+      {"inspct", "inspect"},    {"simulat", "simulate"},  {"build", ""},
+      {"compile", ""},          {"x", ""},                {"--x68", "--x86"},
+      {"--64", "--x64"},       {"--expire", "--expires"}, {"--jsn", "--json"},
+      {"--verison", "--version"}, {"--colour", ""},       {"-p", ""}};
+  for (const auto& [typed, expected] : cases) {
+    const bool option = typed[0] == '-';
+    EXPECT_EQ(ClosestName(typed, option ? options : commands), expected) << typed;
+  }
+}
+
 }  // namespace
 }  // namespace pkgtool

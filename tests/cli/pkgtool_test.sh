@@ -9,9 +9,12 @@ source "$(dirname "$0")/harness.sh" "$1"
 
 # --- inputs ----------------------------------------------------------------
 "$PKGTOOL" make-test-stub stub.exe || { echo "cannot make a test stub" >&2; exit 2; }
-# Distinct, partly compressible programs, so x86 and x64 cannot be confused.
-{ for i in $(seq 1 3000); do echo "x86 setup program line $i"; done; head -c 20000 /dev/urandom; } > prog32.bin
-{ for i in $(seq 1 4000); do echo "x64 setup program row $i"; done; head -c 30000 /dev/urandom; } > prog64.bin
+# Distinct, partly compressible programs of the kind each slot takes, so x86
+# and x64 cannot be confused.
+{ for i in $(seq 1 3000); do echo "x86 setup program line $i"; done; head -c 20000 /dev/urandom; } > data32.bin
+{ for i in $(seq 1 4000); do echo "x64 setup program row $i"; done; head -c 30000 /dev/urandom; } > data64.bin
+"$PKGTOOL" make-test-program x86 prog32.bin data32.bin || exit 2
+"$PKGTOOL" make-test-program x64 prog64.bin data64.bin || exit 2
 head -c 5000 /dev/urandom > trailing.bin
 printf 'Nicht unterst\xc3\xbctzt: %%USER%%\n' > unsupported.txt
 printf 'bad \xc3\x28 text' > bad-utf8.txt
@@ -82,7 +85,7 @@ echo "precious" > keep.exe
 # --- round trip --------------------------------------------------------------
 check "build full package" "$PKGTOOL" build -q -o full.exe --stub stub.exe --x86 prog32.bin \
   --x64 prog64.bin --windows 7,8.1,10,11,other --win10 1809..22H2 --win11 22H2.. \
-  --expires 2027-03-01 --elevation silent-runas --expired-message "Too late." \
+  --expires 2099-03-01 --elevation silent-runas --expired-message "Too late." \
   --wrong-width-message "Wrong width." --unsupported-message-file unsupported.txt \
   --trailing-data trailing.bin --level 9 --dict 1M
 check "verify full.exe" "$PKGTOOL" verify -q full.exe
@@ -101,7 +104,7 @@ Windows               7, 8.1, 10, 11, other
 Windows 10 releases   1809 (October 2018 Update) .. 2210 = 22H2 (2022 Update)
 Windows 11 releases   2209 = 22H2 (2022 Update) .. 9999 (open-ended: later releases too)
 Elevation             1 silent-runas
-Expires               2027-03-01 (refused from that day on)
+Expires               2099-03-01 (refused from that day on)
 LZMA                  properties 0x5D (lc 3, lp 0, pb 2), dictionary 1 MiB
 x86 setup program     SIZE32 bytes, packed
 x64 setup program     SIZE64 bytes, packed
@@ -134,7 +137,7 @@ compgen -G 'ok.exe.tmp-*' > /dev/null && fail "a failed extract left a temporary
 # Same inputs, same bytes, whatever the thread timing.
 check "rebuild" "$PKGTOOL" build -q -o again.exe --stub stub.exe --x86 prog32.bin \
   --x64 prog64.bin --windows 7,8.1,10,11,other --win10 1809..22H2 --win11 22H2.. \
-  --expires 2027-03-01 --elevation silent-runas --expired-message "Too late." \
+  --expires 2099-03-01 --elevation silent-runas --expired-message "Too late." \
   --wrong-width-message "Wrong width." --unsupported-message-file unsupported.txt \
   --trailing-data trailing.bin --level 9 --dict 1M
 check "deterministic" cmp -s full.exe again.exe
@@ -220,8 +223,8 @@ elevated copy's folder|--x86 prog32.bin|--windows 10 --admin|Its folder    new, 
 temp beside package|--x86 prog32.bin|--windows 10 -- /temp|Copy          C:\Downloads\Setup2.exe
 detached|--x86 prog32.bin --detached|--windows 10|Afterwards    returns at once (detached); the copy stays
 waits and deletes|--x86 prog32.bin|--windows 10|Afterwards    waits for it, then deletes the copy
-expired on the day|--x86 prog32.bin --expires 2026-06-01|--windows 10|Box           Expired.
-runs the day before|--x86 prog32.bin --expires 2026-06-02|--windows 10|Outcome       starts the x86 setup program
+expired on the day|--x86 prog32.bin --expires 2026-06-01 --allow-expired|--windows 10|Box           Expired.
+runs the day before|--x86 prog32.bin --expires 2026-06-02 --allow-expired|--windows 10|Outcome       starts the x86 setup program
 x64 only on x86|--x64 prog64.bin|--windows 10 --arch x86|Box           Wrong width.
 barred on x64|--x86 prog32.bin --no-64bit-windows|--windows 10 --arch x64|Outcome       refused (wrong width)
 version not allowed|--x86 prog32.bin --windows 7,11|--windows "10 22H2"|Box           Not on Windows 10.
@@ -261,16 +264,19 @@ checks=$((checks + 1))
 grep -qF '"summary": "refused: Windows 10 1909 (November 2019 Update)"' matrix.json ||
   fail "matrix --json lacks the 1909 refusal"
 
-# --- progress: only on a terminal, and never with --quiet --------------------
+# --- progress: a bar on a terminal, plain lines elsewhere, none with --quiet --
+head -c $((6 << 20)) /dev/urandom > bigdata.bin
+"$PKGTOOL" make-test-program x86 big.bin bigdata.bin || fail "make a large program"
 if command -v script > /dev/null; then
-  head -c $((5 << 20)) /dev/urandom > big.bin
-  # name | extra options | whether progress shows
+  # name | extra options | whether the bar shows
   while IFS='|' read -r name options shows; do
     [[ -z "$name" ]] && continue
     checks=$((checks + 1))
-    script -qec "'$PKGTOOL' build -o big.exe --stub stub.exe --x86 big.bin --level 0 $options" /dev/null > tty.txt
+    script -qec "'$PKGTOOL' build -o big.exe --stub stub.exe --x86 big.bin $options" /dev/null > tty.txt
     if [[ $shows == yes ]]; then
-      grep -q "compressing: 100%" tty.txt || fail "$name: no progress on a terminal"
+      tr '\r' '\n' < tty.txt |
+        grep -qE '^compressing \[#*\.*\] [0-9]+% \([0-9.]+ of 6\.0 MiB\), [0-9.]+ MiB/s, [0-9]+ s left' ||
+        fail "$name: no bar with rate and time left on a terminal: $(tr '\r' '\n' < tty.txt | head -3)"
     else
       grep -q "compressing" tty.txt && fail "$name: progress shown"
     fi
@@ -278,10 +284,30 @@ if command -v script > /dev/null; then
 terminal||yes
 quiet|--quiet|no
 EOF2
-  checks=$((checks + 1))
-  "$PKGTOOL" build -o big.exe --stub stub.exe --x86 big.bin --level 0 2> stderr.txt > /dev/null
-  [[ -s stderr.txt ]] && fail "progress shown without a terminal: $(cat stderr.txt)"
 fi
+# Elsewhere a plain line every few seconds (PKGTOOL_PROGRESS_SECONDS=0: at
+# every step), so that a CI log shows life; none with -q. Work that ends
+# before the first line is due prints nothing.
+checks=$((checks + 1))
+"$PKGTOOL" build -o small.exe --stub stub.exe --x86 prog32.bin 2> stderr.txt > /dev/null
+[[ -s stderr.txt ]] && fail "progress shown for short work: $(cat stderr.txt)"
+# command | the line it must print
+while IFS='|' read -r args expected; do
+  [[ -z "$args" ]] && continue
+  checks=$((checks + 1))
+  eval "set -- $args"
+  PKGTOOL_PROGRESS_SECONDS=0 "$PKGTOOL" "$@" 2> stderr.txt > /dev/null
+  grep -qE -- "$expected" stderr.txt || fail "$args: no progress line '$expected': $(head -3 stderr.txt)"
+  PKGTOOL_PROGRESS_SECONDS=0 "$PKGTOOL" "$@" -q 2> stderr.txt > /dev/null
+  grep -q "^pkgtool: [a-z]*: [0-9]*%" stderr.txt && fail "$args -q: progress shown: $(head -3 stderr.txt)"
+done <<'EOF'
+build -o big.exe --stub stub.exe --x86 big.bin|^pkgtool: compressing: [0-9]+% \([0-9.]+ of 6\.0 MiB\)
+verify full.exe|^pkgtool: checking: 100% \(
+extract full.exe --x86 p32.exe|^pkgtool: checking: 100% \(
+inspect --recipe full.exe|^pkgtool: recompressing: 100% \(
+simulate full.exe --windows 10|^pkgtool: checking: 100% \(
+matrix full.exe|^pkgtool: simulating: 100% \(57 of 57 runs\), [0-9.]+ runs/s$
+EOF
 
 # --- help tells what the commands are ---------------------------------------
 checks=$((checks + 1))

@@ -13,8 +13,10 @@ source "$(dirname "$0")/harness.sh" "$1"
 "$PKGTOOL" make-test-stub --pe stub.exe || { echo "cannot make a test stub" >&2; exit 2; }
 "$PKGTOOL" make-test-stub plain.exe || exit 2  # no PE sections at all
 cp "$DATA/app.ico" "$DATA/oversize.ico" .
-{ for i in $(seq 1 2000); do echo "x86 setup program line $i"; done; head -c 8000 /dev/urandom; } > prog32.bin
-{ for i in $(seq 1 2500); do echo "x64 setup program row $i"; done; head -c 9000 /dev/urandom; } > prog64.bin
+{ for i in $(seq 1 2000); do echo "x86 setup program line $i"; done; head -c 8000 /dev/urandom; } > data32.bin
+{ for i in $(seq 1 2500); do echo "x64 setup program row $i"; done; head -c 9000 /dev/urandom; } > data64.bin
+"$PKGTOOL" make-test-program x86 prog32.bin data32.bin || exit 2
+"$PKGTOOL" make-test-program x64 prog64.bin data64.bin || exit 2
 echo "not an icon at all" > notanicon.ico
 VERSION_ARGS=(--version-info "ProductName=MyApp" --version-info "CompanyName=Example Ltd"
   --version-info "FileDescription=MyApp Setup" --version-info "FileVersion=1.2.3"
@@ -22,7 +24,7 @@ VERSION_ARGS=(--version-info "ProductName=MyApp" --version-info "CompanyName=Exa
   --version-info "OriginalFilename=MyAppSetup.exe" --version-info "Comments=built by CI")
 
 check "build with icon and version" "$PKGTOOL" build -q -o app.exe --stub stub.exe --x86 prog32.bin \
-  --x64 prog64.bin --windows 7,8,8.1,10,11 --win10 1809.. --expires 2030-01-01 --level 5 \
+  --x64 prog64.bin --windows 7,8,8.1,10,11 --win10 1809.. --expires 2099-01-01 --level 5 \
   --elevation silent-runas --detached --icon app.ico "${VERSION_ARGS[@]}"
 check "verify app.exe" "$PKGTOOL" verify -q app.exe
 
@@ -74,6 +76,26 @@ if command -v osslsigncode > /dev/null && command -v openssl > /dev/null; then
   check "pkgtool verify signed.exe" "$PKGTOOL" verify -q signed.exe
   checks=$((checks + 1))
   wrestool -l signed.exe | grep -qF -- "--type=14 --name=1 " || fail "signed package lost its icon"
+  # The signature is shown as one, not as trailing data, and the recipe of the
+  # signed package builds the package as it was before signing.
+  "$PKGTOOL" inspect signed.exe > inspect-signed.txt
+  # The signer pads the file to a multiple of eight before the signature.
+  at=$(( ($(stat -c %s app.exe) + 7) / 8 * 8 ))
+  for expected in "Trailing data         0 bytes" \
+      "Signature             Authenticode, $(( $(stat -c %s signed.exe) - at )) bytes at offset $at" \
+      'signed by "Throwaway test signer"'; do
+    checks=$((checks + 1))
+    grep -qF -- "$expected" inspect-signed.txt || fail "inspect signed.exe lacks '$expected': $(cat inspect-signed.txt)"
+  done
+  checks=$((checks + 1))
+  "$PKGTOOL" inspect --recipe signed.exe > signed.json 2> warnings.txt
+  [[ ! -s warnings.txt ]] || fail "inspect --recipe signed.exe warns: $(cat warnings.txt)"
+  checks=$((checks + 1))
+  jq -e 'has("trailingData") | not' signed.json > /dev/null || fail "the signed package's recipe asks for trailing data"
+  jq '.x86 = "prog32.bin" | .x64 = "prog64.bin" | .icon = "app.ico" | .stub = "stub.exe" | .output = "unsigned.exe"' \
+    signed.json > unsigned.json
+  check "build from the signed package's recipe" "$PKGTOOL" build -q --recipe unsigned.json
+  check "it is the package before signing" cmp unsigned.exe app.exe
 else
   echo "SKIP: osslsigncode or openssl missing; signing not tested" >&2
 fi
@@ -138,7 +160,7 @@ key-twice|build -o out.exe --stub stub.exe --x86 prog32.bin --version-info Comme
 bad-language|build -o out.exe --stub stub.exe --x86 prog32.bin --version-info Comments=a --version-language german|--version-language: 'german'
 stub-without-resources|build -o out.exe --stub plain.exe --x86 prog32.bin --icon app.ico|plain.exe: cannot take the icon or version information
 recipe-missing|build --recipe nowhere.json|nowhere.json: No such file
-recipe-not-json|build --recipe project/broken.json -o out.exe|project/broken.json: not a JSON recipe
+recipe-not-json|build --recipe project/broken.json -o out.exe|project/broken.json:1:9: not a JSON recipe
 recipe-unknown-field|build --recipe project/unknown.json -o out.exe|project/unknown.json: colour: unknown field
 recipe-wrong-type|build --recipe project/badtype.json -o out.exe --stub stub.exe|project/badtype.json: lzma.level: must be a number
 recipe-bad-level|build --recipe project/badlevel.json -o out.exe --stub stub.exe|project/badlevel.json: lzma.level:

@@ -20,6 +20,7 @@
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tools/pkgtool/PeFacts.h"
 
 namespace {
 
@@ -47,6 +48,11 @@ void InspectAndVerify(const std::vector<uint8_t>& bytes) {
     if (check.verdict.empty()) Fail("unsound, but no reason given (" + check.failedCheck + ")");
     if (check.x86 || check.x64) Fail("unsound, but setup programs handed out");
   }
+
+  // pkgtool tells "not a setup package" before it runs the checks; the
+  // launcher must never find such a file sound.
+  const std::string notAPackage = pkgtool::NotAPackage(bytes);
+  if (!notAPackage.empty() && check.sound) Fail("sound, but called no package: " + notAPackage);
 
   const nlohmann::json description = pkgtool::DescribePackage("package.exe", bytes, check);
   if (check.headerRead && !description["header"].is_object()) {

@@ -1,6 +1,7 @@
 #include "package/writer/PackageWriter.h"
 
 #include <gtest/gtest.h>
+#include <lzma.h>
 
 #include <algorithm>
 #include <cstring>
@@ -315,6 +316,39 @@ TEST(PackageWriterTest, SameRecipeGivesSameBytesAndProgressDoesNotMatter) {
   EXPECT_FALSE(decreased);
   EXPECT_EQ(reportedTotal, 280000u);
   EXPECT_EQ(last, 280000u);
+}
+
+// The encoder is fed a piece at a time so that its progress follows the
+// work; its output must be what one call over the whole input gives.
+TEST(PackageWriterTest, PiecewiseCompressionMatchesOneCallAndReportsAsItGoes) {
+  const std::vector<uint8_t> program = SampleProgram((7u << 19) + 12345, 3);  // 3.5 MiB and a bit
+  std::vector<uint64_t> reports;
+  const std::vector<uint8_t> packed = CompressRawLzma1(
+      program, 1, 1u << 20, 3, 0, 2, [&](uint64_t consumed) { reports.push_back(consumed); });
+
+  lzma_options_lzma options;
+  ASSERT_FALSE(lzma_lzma_preset(&options, 1));
+  options.dict_size = 1u << 20;
+#ifdef LZMA_FILTER_LZMA1EXT
+  options.ext_flags = 0;
+  options.ext_size_low = 0;
+  options.ext_size_high = 0;
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1EXT, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+#else
+  lzma_filter filters[2] = {{LZMA_FILTER_LZMA1, &options}, {LZMA_VLI_UNKNOWN, nullptr}};
+#endif
+  std::vector<uint8_t> whole(program.size() + (1u << 16));
+  size_t wholeSize = 0;
+  ASSERT_EQ(lzma_raw_buffer_encode(filters, nullptr, program.data(), program.size(), whole.data(),
+                                   &wholeSize, whole.size()),
+            LZMA_OK);
+  whole.resize(wholeSize);
+  EXPECT_EQ(packed, whole);
+
+  ASSERT_FALSE(reports.empty());
+  EXPECT_LT(reports.front(), program.size() / 2) << "the first report came after half the work";
+  EXPECT_TRUE(std::is_sorted(reports.begin(), reports.end()));
+  EXPECT_EQ(reports.back(), program.size());
 }
 
 TEST(PackageWriterTest, SettingsChangeTheBytes) {

@@ -1,13 +1,13 @@
 #include "tools/pkgtool/BuildCommand.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 #include <tuple>
 
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/PeFacts.h"
+#include "tools/pkgtool/Progress.h"
 #include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
@@ -15,7 +15,6 @@ namespace pkgtool {
 namespace {
 
 constexpr uint64_t kMessageFileLimit = 1 << 20;
-constexpr uint64_t kProgressThreshold = 4 << 20;
 
 const char kDefaultExpired[] =
     "This setup package has expired and can no longer be used.  Please obtain a current version "
@@ -34,80 +33,127 @@ std::u16string CheckedLength(std::u16string text, const std::string& source) {
   return text;
 }
 
-std::u16string MessageText(const MessageOption& m, const std::optional<std::string>& fileText,
-                           const std::string& option, const char* defaultText) {
+std::u16string MessageText(const BuildOptions& o, const MessageOption& m,
+                           const std::optional<std::string>& fileText, const std::string& option,
+                           const char* defaultText) {
   if (m.fileGiven && fileText) {
     std::string text = *fileText;
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
     // Editors end files with a line break; a message box should not.
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-    return CheckedLength(Utf8ToUtf16(text, m.file), m.file);
+    const std::string fileOption = option + "-file";
+    const std::string source =
+        WithSource(o.FromRecipe(fileOption) ? o.Source(fileOption) : "", m.file);
+    return CheckedLength(Utf8ToUtf16(text, source), source);
   }
-  if (m.textGiven) return CheckedLength(Utf8ToUtf16(m.text, option), option);
+  if (m.textGiven) return CheckedLength(Utf8ToUtf16(m.text, o.Source(option)), o.Source(option));
   return Utf8ToUtf16(defaultText, option);
 }
 
-std::optional<std::string> ReadMessageFile(const MessageOption& m) {
+std::optional<std::string> ReadMessageFile(const BuildOptions& o, const MessageOption& m,
+                                           const std::string& option) {
   if (!m.fileGiven) return std::nullopt;
-  const std::vector<uint8_t> bytes = ReadWholeFile(m.file, kMessageFileLimit, "the message file");
+  const std::vector<uint8_t> bytes =
+      ReadWholeFile(m.file, kMessageFileLimit, "the message file", o.Source(option));
   return std::string(bytes.begin(), bytes.end());
 }
 
-class Progress {
- public:
-  explicit Progress(bool enabled) : enabled_(enabled) {}
-  ~Progress() {
-    if (shown_) std::fprintf(stderr, "\r%*s\r", 60, "");
+// Runs `parse`; a ToolError from it is told again with the option's source
+// in front (the recipe field, when the value came from a recipe).
+template <typename Parse>
+auto FromOption(const BuildOptions& o, const std::string& option, Parse&& parse) {
+  try {
+    return parse();
+  } catch (const ToolError& e) {
+    std::string message = e.what();
+    if (message.rfind(option + ": ", 0) == 0) message.erase(0, option.size() + 2);
+    throw ToolError(WithSource(o.Source(option), message), e.exitCode());
   }
-  void operator()(uint64_t consumed, uint64_t total) {
-    if (!enabled_ || total == 0) return;
-    const int percent = static_cast<int>(consumed * 100 / total);
-    if (percent == last_) return;
-    last_ = percent;
-    shown_ = true;
-    std::fprintf(stderr, "\rcompressing: %3d%% of %.1f MiB", percent, total / 1048576.0);
-    std::fflush(stderr);
-  }
+}
 
- private:
-  bool enabled_;
-  bool shown_ = false;
-  int last_ = -1;
-};
+// The refusal of a setup program that Windows cannot start from its slot.
+void CheckSlot(const BuildOptions& o, const std::vector<uint8_t>& program, bool x64) {
+  const ProgramImage image = DescribeImage(program);
+  if (o.allowAnyProgram || FitsSlot(image, x64)) return;
+  const std::string option = x64 ? "--x64" : "--x86";
+  const std::string path = x64 ? o.x64 : o.x86;
+  const std::string slot = x64 ? "x64" : "x86";
+  throw ToolError(WithSource(o.Source(option), (path.empty() ? "" : path + ": ") +
+                                                   image.description + " given as " +
+                                                   (o.FromRecipe(option) ? slot : option) +
+                                                   "; the " + slot + " slot takes " +
+                                                   SlotNeeds(x64) +
+                                                   " (--allow-any-program builds it all the same)"),
+                  kExitRefused);
+}
+
+bool Before(const stub::LocalDate& a, const stub::LocalDate& b) {
+  return std::tie(a.year, a.month, a.day) < std::tie(b.year, b.month, b.day);
+}
 
 }  // namespace
 
+std::string BuildOptions::Source(const std::string& option) const {
+  const auto it = sources.find(option);
+  if (it != sources.end()) return it->second;
+  return option == "--output" ? "-o" : option;
+}
+
+std::vector<NamedPath> BuildInputs(const BuildOptions& o) {
+  std::vector<NamedPath> inputs = {
+      o.stub.empty() ? NamedPath{DefaultStubPath(), "the stub"} : NamedPath{o.stub, o.Source("--stub")},
+      {o.x86, o.Source("--x86")},
+      {o.x64, o.Source("--x64")},
+      {o.icon, o.Source("--icon")},
+      {o.trailingData, o.Source("--trailing-data")},
+      {o.recipe, "--recipe"}};
+  const std::pair<const MessageOption*, std::string> messages[] = {
+      {&o.expired, "--expired-message-file"},
+      {&o.wrongWidth, "--wrong-width-message-file"},
+      {&o.unsupported, "--unsupported-message-file"}};
+  for (const auto& [m, option] : messages) {
+    if (m->fileGiven) inputs.push_back({m->file, o.Source(option)});
+  }
+  return inputs;
+}
+
 BuildFiles ReadBuildFiles(const BuildOptions& o) {
   BuildFiles files;
-  files.vendor = ReadVendorOptions(o.icon, o.versionInfo, o.versionLanguage);
+  files.vendor = ReadVendorOptions(o.icon, o.versionInfo, o.versionLanguage, o.Source("--icon"),
+                                   o.Source("--version-language"));
   files.stubPath = o.stub.empty() ? DefaultStubPath() : o.stub;
-  files.stub = ReadWholeFile(files.stubPath, stub::writer::kMaxPackageSize, "the stub");
+  const std::string stubSource = o.stub.empty() ? "" : o.Source("--stub");
+  files.stub = ReadWholeFile(files.stubPath, stub::writer::kMaxPackageSize, "the stub", stubSource);
   if (auto problem = stub::writer::StubProblem(files.stub)) {
-    throw ToolError(files.stubPath + ": not a launcher stub: " + *problem);
+    throw ToolError(WithSource(stubSource, files.stubPath + ": not a launcher stub: " + *problem));
   }
   if (o.x86.empty() && o.x64.empty()) throw ToolError("give --x86 FILE, --x64 FILE or both");
   // Stub and trailing data go in uncompressed: when they alone pass the
   // launcher's 2 GiB, nothing needs to be read or compressed to know it.
   if (!o.trailingData.empty()) {
-    const uint64_t fixed = files.stub.size() + stub::kHeaderSize + RegularFileSize(o.trailingData);
+    const uint64_t fixed = files.stub.size() + stub::kHeaderSize +
+                           RegularFileSize(o.trailingData, o.Source("--trailing-data"));
     if (fixed > stub::writer::kMaxPackageSize) {
       throw ToolError(o.output + ": the package would be at least " + std::to_string(fixed) +
                       " bytes; the launcher reads packages below 2 GiB");
     }
   }
-  auto readProgram = [](const std::string& path) {
-    std::vector<uint8_t> bytes = ReadWholeFile(path, stub::kMaxPayloadSize, "the setup program");
-    if (bytes.empty()) throw ToolError(path + ": the setup program is empty");
+  auto readProgram = [&](const std::string& path, const std::string& option) {
+    std::vector<uint8_t> bytes =
+        ReadWholeFile(path, stub::kMaxPayloadSize, "the setup program", o.Source(option));
+    if (bytes.empty()) {
+      throw ToolError(WithSource(o.Source(option), path + ": the setup program is empty"));
+    }
     return bytes;
   };
-  if (!o.x86.empty()) files.x86 = readProgram(o.x86);
-  if (!o.x64.empty()) files.x64 = readProgram(o.x64);
-  files.expiredMessage = ReadMessageFile(o.expired);
-  files.wrongWidthMessage = ReadMessageFile(o.wrongWidth);
-  files.unsupportedMessage = ReadMessageFile(o.unsupported);
+  if (!o.x86.empty()) files.x86 = readProgram(o.x86, "--x86");
+  if (!o.x64.empty()) files.x64 = readProgram(o.x64, "--x64");
+  files.expiredMessage = ReadMessageFile(o, o.expired, "--expired-message-file");
+  files.wrongWidthMessage = ReadMessageFile(o, o.wrongWidth, "--wrong-width-message-file");
+  files.unsupportedMessage = ReadMessageFile(o, o.unsupported, "--unsupported-message-file");
   if (!o.trailingData.empty()) {
-    files.trailingData =
-        ReadWholeFile(o.trailingData, stub::writer::kMaxPackageSize, "the trailing data");
+    files.trailingData = ReadWholeFile(o.trailingData, stub::writer::kMaxPackageSize,
+                                       "the trailing data", o.Source("--trailing-data"));
   }
   return files;
 }
@@ -123,59 +169,74 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
                     "cannot be combined with --x64");
   }
   recipe.barFrom64Bit = o.no64;
-  if (!o.windows.empty()) recipe.allowedWindows = ParseWindowsList(o.windows);
-  std::tie(recipe.win10Min, recipe.win10Max) = ParseReleaseRange(Family::kWin10, o.win10);
-  std::tie(recipe.win11Min, recipe.win11Max) = ParseReleaseRange(Family::kWin11, o.win11);
-  if (!o.expires.empty() && Lower(o.expires) != "never") {
-    try {
-      const stub::LocalDate date = ParseDate(o.expires);
-      recipe.expiryYear = date.year;
-      recipe.expiryMonth = date.month;
-      recipe.expiryDay = date.day;
-    } catch (const ToolError& e) {
-      throw ToolError(std::string("--expires: ") + e.what());
-    }
+  if (!o.windows.empty()) {
+    recipe.allowedWindows = FromOption(o, "--windows", [&] { return ParseWindowsList(o.windows); });
   }
-  recipe.elevationMode = ParseElevation(o.elevation);
+  std::tie(recipe.win10Min, recipe.win10Max) =
+      FromOption(o, "--win10", [&] { return ParseReleaseRange(Family::kWin10, o.win10); });
+  std::tie(recipe.win11Min, recipe.win11Max) =
+      FromOption(o, "--win11", [&] { return ParseReleaseRange(Family::kWin11, o.win11); });
+  if (!o.expires.empty() && Lower(o.expires) != "never") {
+    const stub::LocalDate date = FromOption(o, "--expires", [&] { return ParseDate(o.expires); });
+    if (o.today.year != 0 && !o.allowExpired && !Before(o.today, date)) {
+      const std::string day = FormatDate(date.year, date.month, date.day);
+      const bool isToday = !Before(date, o.today);
+      throw ToolError(WithSource(o.Source("--expires"),
+                                 day + (isToday ? " is today" : " has passed") +
+                                     ": the package would refuse to run from the start "
+                                     "(--allow-expired builds it all the same)"),
+                      kExitRefused);
+    }
+    recipe.expiryYear = date.year;
+    recipe.expiryMonth = date.month;
+    recipe.expiryDay = date.day;
+  }
+  recipe.elevationMode = FromOption(o, "--elevation", [&] { return ParseElevation(o.elevation); });
   recipe.detached = o.detached;
+  if (recipe.x86) CheckSlot(o, *recipe.x86, false);
+  if (recipe.x64) CheckSlot(o, *recipe.x64, true);
 
   const char* wrongWidth = !recipe.x86 ? kDefaultWrongWidth64Only
                            : recipe.barFrom64Bit ? kDefaultWrongWidthBarred
                                                  : kDefaultWrongWidthBoth;
   recipe.expiredMessage =
-      MessageText(o.expired, files.expiredMessage, "--expired-message", kDefaultExpired);
+      MessageText(o, o.expired, files.expiredMessage, "--expired-message", kDefaultExpired);
   recipe.wrongWidthMessage =
-      MessageText(o.wrongWidth, files.wrongWidthMessage, "--wrong-width-message", wrongWidth);
-  recipe.unsupportedWindowsMessage = MessageText(o.unsupported, files.unsupportedMessage,
+      MessageText(o, o.wrongWidth, files.wrongWidthMessage, "--wrong-width-message", wrongWidth);
+  recipe.unsupportedWindowsMessage = MessageText(o, o.unsupported, files.unsupportedMessage,
                                                  "--unsupported-message", kDefaultUnsupported);
   if (files.trailingData) recipe.trailingData = std::move(*files.trailingData);
 
   recipe.lzmaLevel = o.level;
-  uint64_t dictionary = 0;
-  try {
-    dictionary = ParseSize(o.dictionary);
-  } catch (const ToolError& e) {
-    throw ToolError(std::string("--dict: ") + e.what());
-  }
-  if (dictionary < 4096 || dictionary > (3ull << 29)) {
-    throw ToolError("--dict: " + o.dictionary + " is outside 4K..1536M");
-  }
+  const uint64_t dictionary = FromOption(o, "--dict", [&] {
+    const uint64_t size = ParseSize(o.dictionary);
+    if (size < 4096 || size > (3ull << 29)) throw ToolError(o.dictionary + " is outside 4K..1536M");
+    return size;
+  });
   recipe.dictionarySize = static_cast<uint32_t>(dictionary);
-  if (o.lc + o.lp > 4) throw ToolError("--lc plus --lp must not exceed 4 (liblzma's LZMA1 limit)");
+  if (o.lc + o.lp > 4) {
+    throw ToolError(WithSource(o.FromRecipe("--lc") || o.FromRecipe("--lp") ? o.recipe : "",
+                               "--lc plus --lp must not exceed 4 (liblzma's LZMA1 limit)"));
+  }
   recipe.lc = static_cast<uint8_t>(o.lc);
   recipe.lp = static_cast<uint8_t>(o.lp);
   recipe.pb = static_cast<uint8_t>(o.pb);
   return recipe;
 }
 
-int RunBuild(const BuildOptions& o) {
-  if (o.output.empty()) throw ToolError("give -o FILE, or an output in the --recipe");
+int RunBuild(const BuildOptions& options) {
+  if (options.output.empty()) throw ToolError("give -o FILE, or an output in the --recipe");
+  BuildOptions o = options;
+  o.today = LocalToday();
+  // Before anything is read or compressed: a run that cannot write its
+  // output, or would write over one of its inputs, stops here.
+  CheckOutput({o.output, o.Source("--output")}, BuildInputs(o), o.FromRecipe("--output"));
   stub::writer::PackageRecipe recipe = MakeRecipe(o, ReadBuildFiles(o));
   const uint64_t total = (recipe.x86 ? recipe.x86->size() : 0) + (recipe.x64 ? recipe.x64->size() : 0);
   stub::writer::BuiltPackage package;
   {
-    Progress progress(!o.quiet && ::isatty(2) && total >= kProgressThreshold);
-    recipe.progress = [&](uint64_t consumed, uint64_t all) { progress(consumed, all); };
+    ProgressMeter progress("compressing", total, ProgressUnit::kBytes, ChooseProgressStyle(o.quiet));
+    recipe.progress = [&](uint64_t consumed, uint64_t) { progress.Update(consumed); };
     try {
       package = stub::writer::BuildPackage(recipe);
     } catch (const stub::writer::WriterError& e) {

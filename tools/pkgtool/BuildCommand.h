@@ -3,12 +3,14 @@
 // that every rule about options can be tested without files.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "package/writer/PackageWriter.h"
 #include "package/writer/VendorResources.h"
+#include "tools/pkgtool/FileIo.h"
 
 namespace pkgtool {
 
@@ -31,6 +33,19 @@ struct BuildOptions {
   // options above may have come from.
   std::string icon, versionLanguage, recipe;
   std::vector<std::string> versionInfo;
+  // An author who knows better: setup programs that do not fit their slots,
+  // and an expiry date that has come.
+  bool allowAnyProgram = false, allowExpired = false;
+  // Where an option's value came from when not the command line: "--x86" ->
+  // "setup.json: x86". Errors name the source.
+  std::map<std::string, std::string> sources;
+  // The day the expiry date must lie after; year 0 leaves it unchecked.
+  stub::LocalDate today{0, 0, 0};
+
+  // The option itself ("--x86", "-o" for --output), or the recipe and field
+  // that set it.
+  std::string Source(const std::string& option) const;
+  bool FromRecipe(const std::string& option) const { return sources.count(option) > 0; }
 };
 
 // What the options name on disk, read.
@@ -48,12 +63,20 @@ struct BuildFiles {
 
 // Reads every file the options name, refusing what cannot be a part of a
 // package (no stub, an empty program, sizes past the launcher's limits). The
-// vendor settings are checked first, before anything large is read.
+// vendor settings are checked first, before anything large is read. A
+// default stub must have been resolved into options.stub.
 BuildFiles ReadBuildFiles(const BuildOptions& options);
 
 // The recipe for `options`: checks every option, fills in the default
-// texts. Reads nothing; ToolError names what is wrong.
+// texts, and refuses (exit 1) what could not work: a setup program that
+// Windows cannot start from its slot, an expiry date that is not after
+// options.today. Reads nothing; ToolError names what is wrong and where it
+// came from.
 stub::writer::PackageRecipe MakeRecipe(const BuildOptions& options, BuildFiles files);
+
+// The files a build reads, each with the option that named it: what its
+// output must never be.
+std::vector<NamedPath> BuildInputs(const BuildOptions& options);
 
 int RunBuild(const BuildOptions& options);
 

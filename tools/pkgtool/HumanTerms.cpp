@@ -247,4 +247,43 @@ std::u16string Utf8ToUtf16(const std::string& text, const std::string& what) {
 
 std::string Utf16ToUtf8(const std::u16string& text) { return stub::ToUtf8(text); }
 
+namespace {
+
+// Edits between a and b: insertions, deletions, substitutions and swaps of
+// neighbours (the optimal string alignment distance).
+size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+        d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+      }
+    }
+  }
+  return d[a.size()][b.size()];
+}
+
+}  // namespace
+
+std::string ClosestName(const std::string& typed, const std::vector<std::string>& known) {
+  const std::string word = Lower(typed);
+  std::string best;
+  size_t bestDistance = 0;
+  for (const std::string& name : known) {
+    const size_t distance = EditDistance(word, Lower(name));
+    // Names of one or two characters ("-o") are all difference after one edit.
+    const size_t allowed = name.size() <= 2 ? 0 : std::max<size_t>(1, name.size() / 3);
+    if (name == typed || distance > allowed) continue;
+    if (best.empty() || distance < bestDistance) {
+      best = name;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
 }  // namespace pkgtool

@@ -15,11 +15,32 @@
 
 namespace pkgtool {
 
-// Bad input or a failed file operation; the message is shown as it is.
+// pkgtool's exit codes; every way a run can end maps to exactly one.
+constexpr int kExitDone = 0;         // done; the package is sound
+constexpr int kExitRefused = 1;      // the package is not sound, or a build is refused
+                                     // because the package could not work as asked
+constexpr int kExitBadInput = 2;     // the command line or a file it names is wrong
+constexpr int kExitSystemError = 3;  // the system failed: reading or writing (disk full,
+                                     // no permission, I/O error), or memory ran out
+
+// A run that cannot go on; the message is shown as it is, and `exitCode`
+// says which of the above it is.
 class ToolError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ToolError(const std::string& message, int exitCode = kExitBadInput)
+      : std::runtime_error(message), exitCode_(exitCode) {}
+  int exitCode() const { return exitCode_; }
+
+ private:
+  int exitCode_;
 };
+
+// The name in `known` closest to what was typed, for "did you mean ...?":
+// within one edit (a letter added, left out, changed, or two swapped) for
+// short names, a third of the name for long ones, none for names of one or
+// two characters, ignoring case. Empty when nothing is that close; the
+// first of equally close names.
+std::string ClosestName(const std::string& typed, const std::vector<std::string>& known);
 
 struct WindowsName {
   const char* name;     // as typed: "8.1", "nt4", "other"

@@ -1,8 +1,12 @@
 #include "tools/pkgtool/LauncherChecks.h"
 
+#include <algorithm>
+
+#include "launcher/FatalMessages.h"
 #include "package/PackageMessage.h"
 #include "package/VerifyPackage.h"
 #include "unpack/LzmaUnpack.h"
+#include "platform/Memory.h"
 #include "unpack/NoRTLStream.h"
 
 namespace pkgtool {
@@ -25,14 +29,45 @@ struct OpenPackage {
                                   stub::ArgumentList(u"\"Setup.exe\"", stub::Text(kPackagePath))};
 };
 
+// UnpackPayload's own loop over the launcher's decoder (the same exact-size
+// rule, the same boxes), telling after each piece what share is done.
 std::vector<uint8_t> Unpack(const stub::StubContext& context, const stub::PackageHeader& header,
-                            bool x64) {
+                            bool x64, const std::function<void(double)>& progress = {}) {
+  const stub::PayloadDescriptor& payload = x64 ? header.payload64 : header.payload32;
+  stub::PayloadDecoder program(context, header, payload);
   stub::TStream output;
-  stub::UnpackPayload(context, header, x64 ? header.payload64 : header.payload32, output);
-  return std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
+  const uint8_t* piece = nullptr;
+  uint32_t count = 0;
+  for (;;) {
+    switch (program.Next(piece, count)) {
+      case stub::ProgramSource::Step::kPiece:
+        output.Write(piece, static_cast<int32_t>(count));
+        if (progress && program.Size() != 0) {
+          progress(static_cast<double>(output.Size) / program.Size());
+        }
+        continue;
+      case stub::ProgramSource::Step::kDone:
+        return std::vector<uint8_t>(output.Memory, output.Memory + output.Size);
+      case stub::ProgramSource::Step::kDamaged:
+        stub::ShowFatalMessage(context, stub::FatalMessage::kDamaged);
+      case stub::ProgramSource::Step::kOutOfMemory:
+        stub::MemoryExhausted();
+    }
+  }
 }
 
 }  // namespace
+
+std::optional<stub::PackageHeader> PeekHeader(const std::vector<uint8_t>& bytes) {
+  if (bytes.size() < stub::kLocatorOffset + stub::kLocatorSize) return std::nullopt;
+  uint8_t rawLocator[stub::kLocatorSize];
+  std::copy_n(bytes.begin() + stub::kLocatorOffset, stub::kLocatorSize, rawLocator);
+  const uint64_t at = stub::DecodeLocator(rawLocator).packageOffset;
+  if (at == 0 || at + stub::kHeaderSize > bytes.size()) return std::nullopt;
+  uint8_t rawHeader[stub::kHeaderSize];
+  std::copy_n(bytes.begin() + at, stub::kHeaderSize, rawHeader);
+  return stub::DecodeHeader(rawHeader);
+}
 
 std::optional<std::vector<uint8_t>> UnpackProgram(const std::vector<uint8_t>& bytes,
                                                   const stub::PackageHeader& header, bool x64) {
@@ -43,8 +78,14 @@ std::optional<std::vector<uint8_t>> UnpackProgram(const std::vector<uint8_t>& by
   return program;
 }
 
-PackageCheck CheckPackage(const std::vector<uint8_t>& bytes) {
+PackageCheck CheckPackage(const std::vector<uint8_t>& bytes, const CheckProgress& progress) {
   PackageCheck check;
+  // The checksum reads the file once at memory speed; the unpacking is what
+  // takes time, so the total is the file plus the packed programs.
+  uint64_t total = bytes.size();
+  auto report = [&](uint64_t done) {
+    if (progress) progress(done, total);
+  };
   OpenPackage package(bytes);
   const stub::StubContext& context = package.context;
 
@@ -72,11 +113,23 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes) {
       refusal = u"The package carries no setup program.";
       throw stub::ProcessEnded{};
     }
+    uint64_t done = bytes.size();
+    for (const bool x64 : {false, true}) {
+      if (x64 ? stub::HasX64(check.header) : stub::HasX86(check.header)) {
+        total += (x64 ? check.header.payload64 : check.header.payload32).packedSize;
+      }
+    }
+    report(done);
     for (const bool x64 : {false, true}) {
       if (x64 ? !stub::HasX64(check.header) : !stub::HasX86(check.header)) continue;
       step = x64 ? "x64 setup program" : "x86 setup program";
-      (x64 ? check.x64 : check.x86) = Unpack(context, check.header, x64);
+      const uint64_t packed = (x64 ? check.header.payload64 : check.header.payload32).packedSize;
+      (x64 ? check.x64 : check.x86) = Unpack(context, check.header, x64, [&](double share) {
+        report(done + static_cast<uint64_t>(share * packed));
+      });
+      done += packed;
     }
+    report(done);
   });
   if (finished) {
     check.sound = true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,10 +27,19 @@ struct PackageCheck {
   std::optional<std::vector<uint8_t>> x64;
 };
 
+// How far a check has come: `done` of `total` bytes handled (the checksum's
+// pass over the package, then the packed setup programs).
+using CheckProgress = std::function<void(uint64_t done, uint64_t total)>;
+
 // Locator, size and checksum; header; the three message texts readable
 // whole; at least one setup program; each present one unpacks to exactly its
 // stated size. Stops at the first failure.
-PackageCheck CheckPackage(const std::vector<uint8_t>& bytes);
+PackageCheck CheckPackage(const std::vector<uint8_t>& bytes, const CheckProgress& progress = {});
+
+// The header as the package's locator points to it, unverified (for what
+// a command needs to know before the long check, such as which programs a
+// package names); nothing when the locator points outside the file.
+std::optional<stub::PackageHeader> PeekHeader(const std::vector<uint8_t>& bytes);
 
 // One setup program of `bytes` as the launcher unpacks it; nothing when the
 // header names none there or the launcher would refuse to unpack it.

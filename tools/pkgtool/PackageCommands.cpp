@@ -1,7 +1,7 @@
 #include "tools/pkgtool/PackageCommands.h"
 
 #include <array>
-#include <ctime>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -12,6 +12,8 @@
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tools/pkgtool/PeFacts.h"
+#include "tools/pkgtool/Progress.h"
 #include "tools/pkgtool/RecipeFile.h"
 #include "tools/pkgtool/Simulation.h"
 #include "tools/pkgtool/SimulationReport.h"
@@ -23,8 +25,7 @@ namespace {
 using nlohmann::json;
 
 std::string BaseName(const std::string& path) {
-  const auto slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::filesystem::path(path).filename().string();
 }
 
 std::string Stem(const std::string& path) {
@@ -39,12 +40,24 @@ std::vector<uint8_t> ReadPackage(const std::string& path) {
   return ReadWholeFile(path, stub::writer::kMaxPackageSize, "the package");
 }
 
-stub::LocalDate Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  return {static_cast<uint16_t>(local.tm_year + 1900), static_cast<uint16_t>(local.tm_mon + 1),
-          static_cast<uint16_t>(local.tm_mday)};
+// A file that carries no package says so in one line, rather than as a
+// report of fields that mean nothing.
+void RefuseNonPackage(const std::string& path, const std::vector<uint8_t>& bytes) {
+  const std::string problem = NotAPackage(bytes);
+  if (!problem.empty()) throw ToolError(path + ": " + problem, kExitRefused);
+}
+
+// The launcher's checks, with progress when they take a while.
+PackageCheck Checked(const std::vector<uint8_t>& bytes, bool quiet) {
+  ProgressMeter progress("checking", bytes.size(), ProgressUnit::kBytes, ChooseProgressStyle(quiet));
+  return CheckPackage(bytes, [&](uint64_t done, uint64_t total) {
+    progress.SetTotal(total);
+    progress.Update(done);
+  });
+}
+
+std::string Unsound(const std::string& path, const PackageCheck& check) {
+  return path + ": " + check.failedCheck + ": " + Utf16ToUtf8(check.verdict);
 }
 
 std::vector<std::u16string> ToArguments(const std::vector<std::string>& raw) {
@@ -62,8 +75,9 @@ std::vector<std::u16string> ToArguments(const std::vector<std::string>& raw) {
 SimulationInput MakeInput(const std::string& packagePath, const RunOptions& o) {
   SimulationInput input;
   input.package = ReadPackage(packagePath);
+  RefuseNonPackage(packagePath, input.package);
   if (o.date.empty()) {
-    input.today = Today();
+    input.today = LocalToday();
   } else {
     try {
       input.today = ParseDate(o.date);
@@ -76,23 +90,31 @@ SimulationInput MakeInput(const std::string& packagePath, const RunOptions& o) {
                                   "--path");
   input.tempPath = Utf8ToUtf16(o.temp, "--temp");
   input.arguments = ToArguments(o.arguments);
+  // Unpacked once here, with progress, rather than inside every run.
+  input.check = std::make_shared<const PackageCheck>(Checked(input.package, o.quiet));
   return input;
 }
 
 }  // namespace
 
-int RunInspect(const std::string& path, bool asJson, bool asRecipe) {
+int RunInspect(const std::string& path, bool asJson, bool asRecipe, bool quiet) {
   const std::vector<uint8_t> bytes = ReadPackage(path);
-  const PackageCheck check = CheckPackage(bytes);
+  RefuseNonPackage(path, bytes);
+  const PackageCheck check = Checked(bytes, quiet);
   if (asRecipe) {
-    if (!check.sound) {
-      std::cerr << path << ": " << check.failedCheck << ": " << Utf16ToUtf8(check.verdict) << '\n';
-      return kExitUnsound;
+    if (!check.sound) throw ToolError(Unsound(path, check), kExitRefused);
+    const std::vector<uint8_t>& smaller =
+        check.x86 && (!check.x64 || check.x86->size() <= check.x64->size()) ? *check.x86 : *check.x64;
+    RecipeFromPackage r;
+    {
+      ProgressMeter progress("recompressing", smaller.size(), ProgressUnit::kBytes,
+                             ChooseProgressStyle(quiet));
+      r = RecipeOfPackage(bytes, check.x86, check.x64, BaseName(path),
+                          [&](uint64_t done, uint64_t) { progress.Update(done); });
     }
-    const RecipeFromPackage r = RecipeOfPackage(bytes, check.x86, check.x64, BaseName(path));
     for (const std::string& w : r.warnings) std::cerr << "pkgtool: warning: " << path << ": " << w << '\n';
     std::cout << r.recipe.dump(2) << '\n';
-    return 0;
+    return kExitDone;
   }
   const json description = DescribePackage(path, bytes, check);
   if (asJson) {
@@ -100,33 +122,42 @@ int RunInspect(const std::string& path, bool asJson, bool asRecipe) {
   } else {
     std::cout << RenderPackageText(description);
   }
-  return check.sound ? 0 : kExitUnsound;
+  return check.sound ? kExitDone : kExitRefused;
 }
 
 int RunVerify(const std::string& path, bool quiet) {
-  const PackageCheck check = CheckPackage(ReadPackage(path));
-  if (!check.sound) {
-    std::cerr << path << ": " << check.failedCheck << ": " << Utf16ToUtf8(check.verdict) << '\n';
-    return kExitUnsound;
-  }
+  const std::vector<uint8_t> bytes = ReadPackage(path);
+  RefuseNonPackage(path, bytes);
+  const PackageCheck check = Checked(bytes, quiet);
+  if (!check.sound) throw ToolError(Unsound(path, check), kExitRefused);
   if (!quiet) {
     std::cout << path << ": sound";
     if (check.x86) std::cout << "; x86 setup program " << check.x86->size() << " bytes";
     if (check.x64) std::cout << "; x64 setup program " << check.x64->size() << " bytes";
     std::cout << '\n';
   }
-  return 0;
+  return kExitDone;
 }
 
 int RunExtract(const std::string& path, std::string x86, std::string x64, bool quiet) {
-  const PackageCheck check = CheckPackage(ReadPackage(path));
-  if (!check.sound) {
-    throw ToolError(path + ": " + check.failedCheck + ": " + Utf16ToUtf8(check.verdict));
+  const std::vector<uint8_t> bytes = ReadPackage(path);
+  RefuseNonPackage(path, bytes);
+  const bool given = !x86.empty() || !x64.empty();
+  if (!given) {
+    // The programs the header names; the check below makes sure of them.
+    if (const auto header = PeekHeader(bytes)) {
+      if (stub::HasX86(*header)) x86 = Stem(path) + ".x86.exe";
+      if (stub::HasX64(*header)) x64 = Stem(path) + ".x64.exe";
+    }
   }
-  if (x86.empty() && x64.empty()) {
-    if (check.x86) x86 = Stem(path) + ".x86.exe";
-    if (check.x64) x64 = Stem(path) + ".x64.exe";
-  }
+  // Before the unpacking: never over the package, never both into one file.
+  const NamedPath package{path, "the package"};
+  const NamedPath x86Out{x86, given ? "--x86" : ""}, x64Out{x64, given ? "--x64" : ""};
+  if (!x86.empty()) CheckOutput(x86Out, {package, x64Out});
+  if (!x64.empty()) CheckOutput(x64Out, {package, x86Out});
+
+  const PackageCheck check = Checked(bytes, quiet);
+  if (!check.sound) throw ToolError(Unsound(path, check), kExitRefused);
   if (!x86.empty() && !check.x86) throw ToolError(path + ": the package has no x86 setup program");
   if (!x64.empty() && !check.x64) throw ToolError(path + ": the package has no x64 setup program");
   // Both or neither: a target that cannot be written leaves the other
@@ -140,7 +171,7 @@ int RunExtract(const std::string& path, std::string x86, std::string x64, bool q
       std::cout << "wrote " << output.path << " (" << output.bytes->size() << " bytes)\n";
     }
   }
-  return 0;
+  return kExitDone;
 }
 
 int RunSimulate(const std::string& packagePath, const std::string& windows, const std::string& arch,
@@ -159,16 +190,20 @@ int RunSimulate(const std::string& packagePath, const std::string& windows, cons
   } else {
     std::cout << ResultText(input, result);
   }
-  return 0;
+  return kExitDone;
 }
 
 int RunMatrix(const std::string& packagePath, const RunOptions& o) {
   SimulationInput input = MakeInput(packagePath, o);
-  // Unpacked once here rather than once per cell.
-  input.check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
   json rows = json::array();
   std::vector<std::array<std::string, 3>> table;
-  for (const WindowsScenario& w : KnownScenarios()) {
+  const std::vector<WindowsScenario> scenarios = KnownScenarios();
+  uint64_t runs = 0, done = 0;
+  for (const WindowsScenario& w : scenarios) runs += w.has64BitEdition ? 2 : 1;
+  // The bar goes before the table comes.
+  auto progress = std::make_unique<ProgressMeter>("simulating", runs, ProgressUnit::kRuns,
+                                                  ChooseProgressStyle(o.quiet));
+  for (const WindowsScenario& w : scenarios) {
     input.windows = w;
     json row = {{"windows", w.key}, {"label", w.label}};
     std::array<std::string, 3> cells = {w.label, "", ""};
@@ -181,15 +216,17 @@ int RunMatrix(const std::string& packagePath, const RunOptions& o) {
       }
       input.x64 = x64;
       const json result = ResultJson(input, Simulate(input));
+      progress->Update(++done);
       row[arch] = result;
       cells[x64 ? 2 : 1] = result["summary"];
     }
     rows.push_back(row);
     table.push_back(cells);
   }
+  progress.reset();
   if (o.asJson) {
     std::cout << rows.dump(2) << '\n';
-    return 0;
+    return kExitDone;
   }
   std::array<size_t, 3> width = {7, 14, 14};
   for (const auto& cells : table) {
@@ -202,7 +239,7 @@ int RunMatrix(const std::string& packagePath, const RunOptions& o) {
   print({"Windows", "32-bit Windows", "64-bit Windows"});
   print({std::string(width[0], '-'), std::string(width[1], '-'), std::string(width[2], '-')});
   for (const auto& cells : table) print(cells);
-  return 0;
+  return kExitDone;
 }
 
 }  // namespace pkgtool

@@ -1,5 +1,8 @@
 // The commands that read a package: inspect, verify, extract, simulate and
-// matrix. Each returns the exit code; bad input is a ToolError.
+// matrix. Each returns the exit code (HumanTerms.h); a file that is no
+// package at all, or a package that is not sound, is told in one line and
+// ends with kExitRefused. Bad input is a ToolError. `quiet` silences
+// progress (and, for verify and extract, the report of success).
 #pragma once
 
 #include <string>
@@ -7,18 +10,15 @@
 
 namespace pkgtool {
 
-constexpr int kExitUnsound = 1;
-constexpr int kExitError = 2;
-
 // `asRecipe`: the recipe that builds the package again, instead of its fields.
-int RunInspect(const std::string& path, bool asJson, bool asRecipe);
+int RunInspect(const std::string& path, bool asJson, bool asRecipe, bool quiet = false);
 int RunVerify(const std::string& path, bool quiet);
 int RunExtract(const std::string& path, std::string x86, std::string x64, bool quiet);
 
 // The computer simulate and matrix run the package on.
 struct RunOptions {
   std::string date, path, temp = "C:\\Users\\User\\AppData\\Local\\Temp\\";
-  bool admin = false, asJson = false;
+  bool admin = false, asJson = false, quiet = false;
   std::vector<std::string> arguments;
 };
 

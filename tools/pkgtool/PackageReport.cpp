@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/PeFacts.h"
 #include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
@@ -25,9 +26,17 @@ std::string Percent(double value) {
   return buffer;
 }
 
-json Payload(const stub::PayloadDescriptor& d) {
+// `program`: the setup program as the launcher unpacks it, when the check
+// got that far; what kind of program it is then shows too.
+json Payload(const stub::PayloadDescriptor& d, const std::optional<std::vector<uint8_t>>& program,
+             bool x64) {
   json p = {{"offset", d.offset}, {"packedSize", d.packedSize}, {"unpackedSize", d.unpackedSize}};
   p["ratio"] = d.unpackedSize ? static_cast<double>(d.packedSize) / d.unpackedSize : 0.0;
+  if (program) {
+    const ProgramImage image = DescribeImage(*program);
+    p["image"] = image.description;
+    p["fitsSlot"] = FitsSlot(image, x64);
+  }
   return p;
 }
 
@@ -54,13 +63,19 @@ json Range(Family family, uint16_t min, uint16_t max) {
           {"maxName", DescribeReleaseCode(family, max)}};
 }
 
-std::string PayloadLine(const json& p) {
+std::string PayloadLine(const json& p, bool x64) {
   if (p.is_null()) return "absent";
   if (p.is_string()) return p.get<std::string>();
   std::ostringstream out;
   out << p["unpackedSize"].get<uint64_t>() << " bytes, packed " << p["packedSize"].get<uint64_t>()
       << " (" << Percent(100.0 * p["ratio"].get<double>()) << ") at offset "
       << p["offset"].get<uint64_t>();
+  if (p.contains("image")) {
+    out << "; " << p["image"].get<std::string>();
+    if (!p["fitsSlot"].get<bool>()) {
+      out << " (the " << (x64 ? "x64" : "x86") << " slot takes " << SlotNeeds(x64) << ")";
+    }
+  }
   return out.str();
 }
 
@@ -85,6 +100,13 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
   d["size"] = bytes.size();
   d["locator"] = nullptr;
   d["header"] = nullptr;
+  const std::optional<CertificateTable> signature = FindCertificateTable(bytes);
+  d["signature"] = nullptr;
+  if (signature) {
+    d["signature"] = {
+        {"kind", "Authenticode"}, {"offset", signature->offset}, {"size", signature->size}};
+    if (!signature->signer.empty()) d["signature"]["signer"] = signature->signer;
+  }
   if (bytes.size() >= stub::kLocatorOffset + stub::kLocatorSize) {
     uint8_t raw[stub::kLocatorSize];
     std::memcpy(raw, bytes.data() + stub::kLocatorOffset, sizeof raw);
@@ -120,8 +142,8 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
             {"date", FormatDate(h.expiryYear, h.expiryMonth, h.expiryDay)},
             {"calendarDate", IsCalendarDate(h.expiryYear, h.expiryMonth, h.expiryDay)}};
       }
-      header["x86"] = stub::HasX86(h) ? Payload(h.payload32) : json(nullptr);
-      header["x64"] = stub::HasX64(h) ? Payload(h.payload64)
+      header["x86"] = stub::HasX86(h) ? Payload(h.payload32, check.x86, false) : json(nullptr);
+      header["x64"] = stub::HasX64(h) ? Payload(h.payload64, check.x64, true)
                                 : (stub::BarredFrom64Bit(h) ? json("barred from 64-bit Windows")
                                                       : json(nullptr));
       header["afterMessages"] = h.afterMessages;
@@ -129,9 +151,14 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
                             {"wrongWidth", Message(bytes, h.wrongWidthMessage)},
                             {"unsupportedWindows", Message(bytes, h.unsupportedWindowsMessage)}};
       d["header"] = header;
+      // A signature appended behind the package is not the setup program's
+      // trailing data, though it lies after the messages too.
+      uint64_t end = bytes.size();
+      if (signature && signature->offset >= h.afterMessages) {
+        end = UnsignedEnd(bytes, *signature, d["locator"]["minSize"].get<uint64_t>());
+      }
       d["trailingData"] = {{"offset", h.afterMessages},
-                           {"size", h.afterMessages <= bytes.size() ? bytes.size() - h.afterMessages
-                                                                    : 0}};
+                           {"size", h.afterMessages <= end ? end - h.afterMessages : 0}};
     }
   }
   d["resources"] = DescribeVendorResources(bytes);  // vendor resources (VendorOptions)
@@ -194,8 +221,8 @@ std::string RenderPackageText(const json& d) {
     line("Expires", e.is_null() ? "never"
                                 : e["date"].get<std::string>() + " (refused from that day on" +
                                       (e["calendarDate"].get<bool>() ? ")" : "; not a calendar date)"));
-    line("x86 setup program", PayloadLine(h["x86"]));
-    line("x64 setup program", PayloadLine(h["x64"]));
+    line("x86 setup program", PayloadLine(h["x86"], false));
+    line("x64 setup program", PayloadLine(h["x64"], true));
     line("Messages", "");
     line("  expired", Quoted(h["messages"]["expired"]["text"]));
     line("  wrong width", Quoted(h["messages"]["wrongWidth"]["text"]));
@@ -203,6 +230,17 @@ std::string RenderPackageText(const json& d) {
     line("Trailing data", std::to_string(d["trailingData"]["size"].get<uint64_t>()) +
                               " bytes at offset " +
                               std::to_string(d["trailingData"]["offset"].get<uint64_t>()));
+  }
+  const json& signature = d["signature"];
+  if (signature.is_null()) {
+    line("Signature", "none");
+  } else {
+    std::string text = "Authenticode, " + std::to_string(signature["size"].get<uint64_t>()) +
+                       " bytes at offset " + std::to_string(signature["offset"].get<uint64_t>());
+    if (signature.contains("signer")) {
+      text += ", signed by \"" + signature["signer"].get<std::string>() + "\"";
+    }
+    line("Signature", text);
   }
   out << RenderVendorResourcesText(d["resources"]);  // vendor resources (VendorOptions)
   const json& i = d["integrity"];

@@ -1,7 +1,9 @@
 // pkgtool: builds setup packages and answers questions about them using the
 // launcher's own code. This file only wires the command line to the commands.
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -23,14 +25,94 @@ const char kTestManifest[] =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?><assembly "
     "xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"/>";
 
+const char kExitCodes[] =
+    "Exit codes: 0 done, the package is sound; 1 not sound, or refused (a setup program that does "
+    "not fit its slot, an expiry date that has passed); 2 bad input (the message names the option, "
+    "recipe field or file); 3 the system failed (disk full, no permission, I/O error, out of "
+    "memory).";
+
+// The commands users see, in the order help lists them.
+const std::vector<std::string> kCommands = {"build",    "inspect", "verify", "extract",
+                                            "simulate", "matrix",  "help"};
+
+std::string Examples(std::initializer_list<const char*> lines) {
+  std::string text = "Examples:\n";
+  for (const char* line : lines) text += std::string("  ") + line + "\n";
+  return text + "\n" + kExitCodes;
+}
+
+// Every name an option of `app` answers to: "--x86", "-o", "--output".
+std::vector<std::string> OptionNames(const CLI::App& app) {
+  std::vector<std::string> names;
+  for (const CLI::Option* option : app.get_options()) {
+    for (const std::string& l : option->get_lnames()) names.push_back("--" + l);
+    for (const std::string& s : option->get_snames()) names.push_back("-" + s);
+  }
+  return names;
+}
+
+std::string DidYouMean(const std::string& typed, const std::vector<std::string>& known) {
+  const std::string name = ClosestName(typed, known);
+  return name.empty() ? "" : "; did you mean " + name + "?";
+}
+
+// What the user typed first, told apart before the parser sees it: "help"
+// becomes --help of pkgtool or of a command, and a mistyped command gets a
+// suggestion instead of the parser's "A subcommand is required".
+std::vector<std::string> Arguments(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    throw ToolError("give a command: build, inspect, verify, extract, simulate or matrix "
+                    "(pkgtool help tells more)");
+  }
+  const std::string& first = args[0];
+  if (first == "help") {
+    if (args.size() == 1) return {"--help"};
+    args = {args[1], "--help"};
+  }
+  const std::string& command = args[0];
+  const bool hidden = command == "make-test-stub" || command == "make-test-program";
+  if (command.empty() || command[0] != '-') {
+    if (!hidden && std::find(kCommands.begin(), kCommands.end(), command) == kCommands.end()) {
+      throw ToolError("unknown command '" + command + "'" + DidYouMean(command, kCommands) +
+                      " (pkgtool help lists the commands)");
+    }
+  } else if (command != "-h" && command != "--help" && command != "-V" && command != "--version") {
+    const std::string name = command.substr(0, command.find('='));
+    const std::string suggestion = DidYouMean(name, {"--help", "--version"});
+    throw ToolError("unknown option '" + name + "'" +
+                    (suggestion.empty() ? "; a command comes first (pkgtool help lists them)"
+                                        : suggestion));
+  }
+  return args;
+}
+
+// The parser keeps what it does not know; the first such word becomes one
+// error with a suggestion.
+void RefuseExtras(const CLI::App& command) {
+  for (const std::string& extra : command.remaining()) {
+    if (extra == "--") continue;
+    if (extra.size() > 1 && extra[0] == '-') {
+      const std::string name = extra.substr(0, extra.find('='));
+      throw ToolError(command.get_name() + ": unknown option '" + name + "'" +
+                      DidYouMean(name, OptionNames(command)) + " (pkgtool help " +
+                      command.get_name() + " lists them)");
+    }
+    throw ToolError(command.get_name() + ": unexpected argument '" + extra + "'");
+  }
+}
+
 // ----------------------------------------------------------------- main ----
 
 int Main(int argc, char** argv) {
   CLI::App app{"pkgtool: builds self-contained setup packages (launcher stub + setup programs) "
-               "and inspects, verifies, unpacks and simulates them with the launcher's own code."};
+               "and inspects, verifies, unpacks and simulates them with the launcher's own code.",
+               "pkgtool"};
   app.require_subcommand(1);
-  app.set_version_flag("--version", VersionText().substr(0, VersionText().size() - 1));
-  app.footer("Exit codes: 0 done; 1 the package is not sound (verify, inspect); 2 bad input.");
+  app.set_version_flag("-V,--version", VersionText().substr(0, VersionText().size() - 1),
+                       "Print pkgtool's version and liblzma's, then exit");
+  app.footer(std::string("Run 'pkgtool help COMMAND' for a command's options and examples.\n\n") +
+             kExitCodes);
 
   BuildOptions b;
   CLI::App* build = app.add_subcommand("build", "Write a package from a stub and setup programs.");
@@ -39,8 +121,10 @@ int Main(int argc, char** argv) {
   build->add_option("--stub", b.stub,
                     "Launcher stub (default: Stub32.exe beside the pkgtool executable, else "
                     "../share/setup-launcher/Stub32.exe from it)");
-  build->add_option("--x86", b.x86, "32-bit setup program");
-  build->add_option("--x64", b.x64, "64-bit setup program");
+  build->add_option("--x86", b.x86, "32-bit setup program (a PE32 image for i386)");
+  build->add_option("--x64", b.x64, "64-bit setup program (a PE32+ image for AMD64)");
+  build->add_flag("--allow-any-program", b.allowAnyProgram,
+                  "Build even when a setup program is not the kind of program its slot takes");
   build->add_option("--windows", b.windows,
                     "Allowed Windows versions, comma-separated: 95 98 me nt4 2000 xp vista 7 8 8.1 "
                     "10 11 other, or all (default: all)")
@@ -52,7 +136,10 @@ int Main(int argc, char** argv) {
                     "Allowed Windows 11 releases MIN..MAX (21H2, 22H2, 23H2, 24H2, 25H2 or codes); "
                     "an empty MAX is open-ended (default: any)");
   build->add_option("--expires", b.expires,
-                    "First day on which the package refuses to run, YYYY-MM-DD (default: never)");
+                    "First day on which the package refuses to run, YYYY-MM-DD (default: never); "
+                    "it must lie after today");
+  build->add_flag("--allow-expired", b.allowExpired,
+                  "Build even when the expiry date is today or has passed");
   build->add_option("--elevation", b.elevation,
                     "How a shell start on Vista and later (launcher not elevated) elevates: "
                     "standard (0): silent runs get \"open\" without /noadmin; silent-runas (1): "
@@ -97,6 +184,13 @@ int Main(int argc, char** argv) {
   build->add_option("--recipe", b.recipe,
                     "JSON file with the build's options (see README); relative paths are taken "
                     "from its folder, and options on the command line win");
+  build->footer(Examples(
+      {"pkgtool build -o MyAppSetup.exe --x86 setup32.exe --x64 setup64.exe",
+       "pkgtool build -o MyAppSetup.exe --x86 setup32.exe --windows 7,8.1,10,11 --win10 1809.. "
+       "--expires 2027-01-01",
+       "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --icon myapp.ico --version-info "
+       "ProductName=MyApp --version-info FileVersion=2.4.1",
+       "pkgtool build --recipe installer/setup.json --version-info FileVersion=2.4.2"}));
 
   std::string package;
   bool asJson = false, quiet = false;
@@ -106,13 +200,19 @@ int Main(int argc, char** argv) {
   bool asRecipe = false;
   inspect->add_flag("--recipe", asRecipe,
                     "Print the package's build recipe (JSON; file names become placeholders)");
+  inspect->add_flag("-q,--quiet", quiet, "No progress");
+  inspect->footer(Examples({"pkgtool inspect MyAppSetup.exe",
+                            "pkgtool inspect --json MyAppSetup.exe | jq .header.expiry",
+                            "pkgtool inspect --recipe MyAppSetup.exe > setup.json"}));
 
   CLI::App* verify = app.add_subcommand(
       "verify", "Check the package as the launcher does before it looks at the computer: size, "
                 "checksum, header, message texts, and both setup programs unpacking to exactly "
                 "their sizes. Prints the launcher's own error text on failure.");
   verify->add_option("package", package, "Package file")->required();
-  verify->add_flag("-q,--quiet", quiet, "Print nothing when the package is sound");
+  verify->add_flag("-q,--quiet", quiet, "Print nothing when the package is sound, and no progress");
+  verify->footer(Examples({"pkgtool verify MyAppSetup.exe",
+                           "pkgtool verify -q MyAppSetup.exe && publish MyAppSetup.exe"}));
 
   std::string x86Out, x64Out;
   CLI::App* extract = app.add_subcommand(
@@ -122,6 +222,8 @@ int Main(int argc, char** argv) {
   extract->add_option("--x86", x86Out, "Where to write the x86 setup program");
   extract->add_option("--x64", x64Out, "Where to write the x64 setup program");
   extract->add_flag("-q,--quiet", quiet, "Print nothing");
+  extract->footer(Examples({"pkgtool extract MyAppSetup.exe",
+                            "pkgtool extract MyAppSetup.exe --x64 setup64.exe"}));
 
   RunOptions run;
   std::string windows = "11", arch = "x64";
@@ -133,6 +235,7 @@ int Main(int argc, char** argv) {
                     "Where the package lies on that computer (default: C:\\Downloads\\NAME)");
     sub->add_option("--temp", run.temp, "The user's temporary folder (default: " + run.temp + ")");
     sub->add_flag("--json", run.asJson, "Machine-readable output");
+    sub->add_flag("-q,--quiet", run.quiet, "No progress");
     sub->add_option("arguments", run.arguments, "Arguments given to the package, after --");
   };
   CLI::App* simulate = app.add_subcommand(
@@ -143,10 +246,20 @@ int Main(int argc, char** argv) {
                        "10 [RELEASE|BUILD], 11 [RELEASE|BUILD [DISPLAYVERSION]] (default: 11, "
                        "its latest release)");
   simulate->add_option("--arch", arch, "x86 or x64 Windows (default: x64)");
+  simulate->footer(Examples(
+      {"pkgtool simulate MyAppSetup.exe --windows \"10 1809\" --arch x64",
+       "pkgtool simulate MyAppSetup.exe --windows 7 --arch x86 --admin -- /s /temp \"D:\\My Temp\""}));
   CLI::App* matrix = app.add_subcommand(
       "matrix", "Simulate every Windows version and release the launcher knows, on 32-bit and "
                 "64-bit Windows.");
   addRunOptions(matrix);
+  matrix->footer(Examples({"pkgtool matrix MyAppSetup.exe --date 2026-06-01",
+                           "pkgtool matrix MyAppSetup.exe --json -- /silent"}));
+  CLI::App* help = app.add_subcommand("help", "Show the help of pkgtool, or of one command: "
+                                              "pkgtool help build");
+  std::string helpTopic;
+  help->add_option("command", helpTopic, "The command");
+  for (CLI::App* command : {build, inspect, verify, extract, simulate, matrix}) command->allow_extras();
 
   std::string stubOut;
   CLI::App* makeStub = app.add_subcommand("make-test-stub", "");  // tests only, hidden
@@ -154,9 +267,19 @@ int Main(int argc, char** argv) {
   makeStub->add_option("output", stubOut)->required();
   bool peStub = false;
   makeStub->add_flag("--pe", peStub);
+  // A setup program of either kind, with data after it: make-test-program
+  // x86|x64 OUT [DATA]
+  std::string programKind, programOut, programData;
+  CLI::App* makeProgram = app.add_subcommand("make-test-program", "");  // tests only, hidden
+  makeProgram->group("");
+  makeProgram->add_option("kind", programKind)->required()->check(CLI::IsMember({"x86", "x64"}));
+  makeProgram->add_option("output", programOut)->required();
+  makeProgram->add_option("data", programData);
 
   try {
-    app.parse(argc, argv);
+    std::vector<std::string> args = Arguments(argc, argv);
+    std::reverse(args.begin(), args.end());  // CLI11 takes them last first
+    app.parse(args);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
@@ -164,16 +287,24 @@ int Main(int argc, char** argv) {
   } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
+    std::string message = e.what();
+    for (const CLI::App* command : app.get_subcommands()) {
+      message = command->get_name() + ": " + message;
+    }
+    std::cerr << "pkgtool: " << message << '\n';
+    return kExitBadInput;
+  } catch (const ToolError& e) {
     std::cerr << "pkgtool: " << e.what() << '\n';
-    return kExitError;
+    return e.exitCode();
   }
 
   try {
+    for (const CLI::App* command : app.get_subcommands()) RefuseExtras(*command);
     if (*build) {
       // The recipe fills what the command line left unset, so its message
       // options count as given below.
       if (!b.recipe.empty()) {
-        ApplyRecipe(*build, RecipeOptions(LoadRecipe(b.recipe), b.recipe), b.recipe);
+        b.sources = ApplyRecipe(*build, RecipeOptions(LoadRecipe(b.recipe), b.recipe), b.recipe);
       }
       for (size_t i = 0; i < 3; ++i) {
         messages[i].first->textGiven = messageOptions[i].first->count() > 0;
@@ -181,7 +312,7 @@ int Main(int argc, char** argv) {
       }
       return RunBuild(b);
     }
-    if (*inspect) return RunInspect(package, asJson, asRecipe);
+    if (*inspect) return RunInspect(package, asJson, asRecipe, quiet);
     if (*verify) return RunVerify(package, quiet);
     if (*extract) return RunExtract(package, x86Out, x64Out, quiet);
     if (*simulate) return RunSimulate(package, windows, arch, run);
@@ -189,16 +320,25 @@ int Main(int argc, char** argv) {
     if (*makeStub) {
       WriteFileAtomically(stubOut, peStub ? stub::pe::MinimalPeImage(kTestManifest)
                                           : stub::writer::MinimalStubImage());
-      return 0;
+      return kExitDone;
+    }
+    if (*makeProgram) {
+      std::vector<uint8_t> image = stub::pe::MinimalProgramImage(programKind == "x64");
+      if (!programData.empty()) {
+        const std::vector<uint8_t> data = ReadWholeFile(programData, stub::kMaxPayloadSize, "the data");
+        image.insert(image.end(), data.begin(), data.end());
+      }
+      WriteFileAtomically(programOut, image, 0777);
+      return kExitDone;
     }
   } catch (const ToolError& e) {
     std::cerr << "pkgtool: " << e.what() << '\n';
-    return kExitError;
+    return e.exitCode();
   } catch (const std::bad_alloc&) {
     std::cerr << "pkgtool: out of memory\n";
-    return kExitError;
+    return kExitSystemError;
   }
-  return kExitError;
+  return kExitBadInput;
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
+#include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {
 
@@ -109,9 +110,22 @@ json LoadRecipe(const std::string& recipePath) {
   try {
     return json::parse(bytes.begin(), bytes.end());
   } catch (const json::parse_error& e) {
-    // nlohmann's message starts with its own error id; the byte is what helps.
-    throw ToolError(recipePath + ": not a JSON recipe (syntax error at byte " +
-                    std::to_string(e.byte) + ")");
+    // Line and column, as editors take them; e.byte counts from 1.
+    const size_t at = std::min<size_t>(e.byte == 0 ? 0 : e.byte - 1, bytes.size());
+    size_t line = 1, lineStart = 0;
+    for (size_t i = 0; i < at; ++i) {
+      if (bytes[i] == '\n') {
+        ++line;
+        lineStart = i + 1;
+      }
+    }
+    // nlohmann's message starts with its own error id and position; the
+    // reason follows them.
+    std::string reason = e.what();
+    const size_t syntax = reason.find("syntax error");
+    reason = syntax == std::string::npos ? "syntax error" : reason.substr(syntax);
+    throw ToolError(recipePath + ":" + std::to_string(line) + ":" +
+                    std::to_string(at - lineStart + 1) + ": not a JSON recipe: " + reason);
   }
 }
 
@@ -120,7 +134,7 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
   r.Object(recipe, "",
            {"comment", "output", "stub", "x86", "x64", "windows", "win10", "win11", "expires",
             "elevation", "no64BitWindows", "detached", "messages", "trailingData", "lzma", "icon",
-            "versionInfo", "versionLanguage"});
+            "versionInfo", "versionLanguage", "allowAnyProgram", "allowExpired"});
   std::vector<RecipeOption> out;
   auto add = [&](const std::string& option, std::vector<std::string> values, const std::string& field,
                  std::vector<std::string> slot = {}) {
@@ -146,8 +160,13 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
       add("--windows", names, key);
     } else if (key == "win10" || key == "win11" || key == "expires" || key == "elevation") {
       add("--" + key, {r.String(value, key)}, key);
-    } else if (key == "no64BitWindows" || key == "detached") {
-      if (r.Flag(value, key)) add(key == "detached" ? "--detached" : "--no-64bit-windows", {"true"}, key);
+    } else if (key == "no64BitWindows" || key == "detached" || key == "allowAnyProgram" ||
+               key == "allowExpired") {
+      const char* option = key == "detached"          ? "--detached"
+                           : key == "no64BitWindows"  ? "--no-64bit-windows"
+                           : key == "allowAnyProgram" ? "--allow-any-program"
+                                                      : "--allow-expired";
+      if (r.Flag(value, key)) add(option, {"true"}, key);
     } else if (key == "messages") {
       r.Object(value, key, {"expired", "wrongWidth", "unsupported"});
       for (const auto& [which, text] : value.items()) {
@@ -196,8 +215,10 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
   return out;
 }
 
-void ApplyRecipe(CLI::App& build, const std::vector<RecipeOption>& options,
-                 const std::string& recipePath) {
+std::map<std::string, std::string> ApplyRecipe(CLI::App& build,
+                                               const std::vector<RecipeOption>& options,
+                                               const std::string& recipePath) {
+  std::map<std::string, std::string> sources;
   for (const RecipeOption& o : options) {
     CLI::Option* option = build.get_option_no_throw(o.option);
     if (option == nullptr) throw ToolError(recipePath + ": " + o.field + ": no such build option");
@@ -232,13 +253,16 @@ void ApplyRecipe(CLI::App& build, const std::vector<RecipeOption>& options,
     } catch (const CLI::Error& e) {
       throw ToolError(recipePath + ": " + o.field + ": " + e.what());
     }
+    if (!overridden) sources[o.option] = recipePath + ": " + o.field;
   }
+  return sources;
 }
 
 RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
                                   const std::optional<std::vector<uint8_t>>& x86,
                                   const std::optional<std::vector<uint8_t>>& x64,
-                                  const std::string& outputName) {
+                                  const std::string& outputName,
+                                  const std::function<void(uint64_t, uint64_t)>& progress) {
   RecipeFromPackage result;
   nlohmann::ordered_json& j = result.recipe;
   uint8_t rawLocator[stub::kLocatorSize];
@@ -279,14 +303,32 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
     result.warnings.push_back("elevation mode " + std::to_string(h.elevationMode) + " has no name");
   }
   j["no64BitWindows"] = BarredFrom64Bit(h);
+  // A signature is appended after the build; the build's own bytes end
+  // where it begins.
+  uint64_t built = package.size();
+  if (const auto signature = FindCertificateTable(package)) {
+    if (signature->offset >= h.afterMessages && signature->offset + signature->size == package.size()) {
+      const uint64_t minSize = (static_cast<uint64_t>(locator.minSizeHigh) << 32) | locator.minSizeLow;
+      built = UnsignedEnd(package, *signature, minSize);
+    }
+  }
   j["detached"] = locator.detachedMinSize != 0;
-  if (locator.detachedMinSize != 0 && locator.detachedMinSize != package.size()) {
+  if (locator.detachedMinSize != 0 && locator.detachedMinSize != built) {
     result.warnings.push_back("the detached minimum size is not the file's size");
   }
   j["messages"] = {{"expired", MessageAt(package, h.expiredMessage)},
                    {"wrongWidth", MessageAt(package, h.wrongWidthMessage)},
                    {"unsupported", MessageAt(package, h.unsupportedWindowsMessage)}};
-  if (h.afterMessages < package.size()) j["trailingData"] = kTrailingPlaceholder;
+  if (h.afterMessages < built) j["trailingData"] = kTrailingPlaceholder;
+  // Programs another tool put in slots where Windows cannot start them: the
+  // build would refuse them without this.
+  const bool x86Fits = !x86 || FitsSlot(DescribeImage(*x86), false);
+  const bool x64Fits = !x64 || FitsSlot(DescribeImage(*x64), true);
+  if (!x86Fits || !x64Fits) {
+    j["allowAnyProgram"] = true;
+    result.warnings.push_back(std::string("the ") + (x86Fits ? "x64" : "x86") +
+                              " setup program does not fit its slot; the recipe allows any program");
+  }
 
   const uint8_t lc = h.lzmaProperties % 9, lp = (h.lzmaProperties / 9) % 5, pb = h.lzmaProperties / 45;
   nlohmann::ordered_json lzma = {{"level", 6}, {"dictionary", SizeText(h.lzmaDictionarySize)}, {"lc", lc}, {"lp", lp}, {"pb", pb}};
@@ -299,9 +341,14 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
   if (program != nullptr) {
     const std::vector<uint8_t> stored(package.begin() + d.offset, package.begin() + d.offset + d.packedSize);
     bool found = false;
+    // Each try reports from 0 again: most packages match at the first.
+    auto report = [&](uint64_t consumed) {
+      if (progress) progress(consumed, program->size());
+    };
     for (uint32_t level : {6u, 5u, 4u, 3u, 2u, 1u, 0u}) {
       try {
-        if (stub::writer::CompressRawLzma1(*program, level, h.lzmaDictionarySize, lc, lp, pb) == stored) {
+        if (stub::writer::CompressRawLzma1(*program, level, h.lzmaDictionarySize, lc, lp, pb,
+                                           report) == stored) {
           lzma["level"] = level;
           found = true;
           break;

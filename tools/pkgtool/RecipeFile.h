@@ -9,6 +9,8 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -31,13 +33,17 @@ struct RecipeOption {
 // file but what the caller passed.
 std::vector<RecipeOption> RecipeOptions(const nlohmann::json& recipe, const std::string& recipePath);
 
-// Reads and parses the recipe file (ToolError naming it when it is not JSON).
+// Reads and parses the recipe file: ToolError naming it, with the line and
+// column, when it is not JSON.
 nlohmann::json LoadRecipe(const std::string& recipePath);
 
 // Gives `build` the recipe's options wherever its command line did not set
 // them, and runs their checks (ToolError naming the recipe and field).
-void ApplyRecipe(CLI::App& build, const std::vector<RecipeOption>& options,
-                 const std::string& recipePath);
+// Returns, for each option the recipe set, its source: "--x86" ->
+// "setup.json: x86", so that later errors name the field too.
+std::map<std::string, std::string> ApplyRecipe(CLI::App& build,
+                                               const std::vector<RecipeOption>& options,
+                                               const std::string& recipePath);
 
 // What a recipe cannot learn from a package: the names of the files it was
 // built from. These stand in for them.
@@ -56,11 +62,14 @@ struct RecipeFromPackage {
 // The recipe of a sound package: gates, messages, elevation, LZMA settings,
 // vendor resources; file names as placeholders. `x86`/`x64` are the setup
 // programs as unpacked; the LZMA level, which the header does not hold, is
-// found by compressing the smaller one again. `outputName` becomes the
-// recipe's output.
+// found by compressing the smaller one again (`progress` follows that, in
+// bytes). `outputName` becomes the recipe's output. An Authenticode
+// signature is not part of what a build writes: the recipe builds the
+// package as it was before it was signed.
 RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
                                   const std::optional<std::vector<uint8_t>>& x86,
                                   const std::optional<std::vector<uint8_t>>& x64,
-                                  const std::string& outputName);
+                                  const std::string& outputName,
+                                  const std::function<void(uint64_t done, uint64_t total)>& progress = {});
 
 }  // namespace pkgtool

@@ -6,6 +6,7 @@
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {
 
@@ -263,6 +264,11 @@ SimulationResult Simulate(const SimulationInput& input) {
     result.copyPath = copy.path;
     result.copySize = copy.bytes.size();
     result.program = NameProgram(input, checked(), copy.bytes);
+    const ProgramImage image = DescribeImage(copy.bytes);
+    result.image = image.description;
+    if (result.program == "x86" || result.program == "x64") {
+      result.fitsSlot = FitsSlot(image, result.program == "x64");
+    }
     for (const auto& removed : platform.removed) {
       if (removed == result.copyPath) result.copyDeleted = true;
     }

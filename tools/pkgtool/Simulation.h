@@ -65,6 +65,9 @@ struct SimulationResult {
   // with, as a security descriptor string. Both empty otherwise.
   std::u16string privateFolder;
   std::u16string privateFolderAccess;
+  std::string image;     // what the copy is: "a PE32+ image for AMD64"
+  bool fitsSlot = true;  // the kind of program its slot takes
+
   stub::RecordedStart start;
   std::u16string appended;  // what the launcher added to the arguments (" /noadmin")
   bool waited = false;

@@ -1,6 +1,7 @@
 #include "tools/pkgtool/SimulationReport.h"
 
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {
 
@@ -28,6 +29,8 @@ nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& 
     case Ending::kStarted:
       j["outcome"] = "started";
       j["program"] = r.program;
+      j["image"] = r.image;
+      j["fitsSlot"] = r.fitsSlot;
       j["copy"] = {{"path", Utf16ToUtf8(r.copyPath)}, {"size", r.copySize}};
       if (!r.privateFolder.empty()) {
         j["copy"]["privateFolder"] = {{"path", Utf16ToUtf8(r.privateFolder)},
@@ -73,6 +76,8 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
       break;
   }
   line("Outcome", "starts the " + r.program + " setup program");
+  line("Program", r.image + (r.fitsSlot ? "" : std::string("; the ") + r.program + " slot takes " +
+                                                   SlotNeeds(r.program == "x64")));
   line("Copy", Utf16ToUtf8(r.copyPath) + " (" + std::to_string(r.copySize) + " bytes)");
   if (!r.privateFolder.empty()) {
     line("Its folder", "new, with a random name at every run; only Administrators and SYSTEM "

@@ -1,7 +1,5 @@
 #include "tools/pkgtool/VendorOptions.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -34,13 +32,16 @@ std::string Hex16(uint16_t value) {
 
 stub::writer::VendorResources ReadVendorOptions(const std::string& iconPath,
                                                 const std::vector<std::string>& versionInfo,
-                                                const std::string& versionLanguage) {
+                                                const std::string& versionLanguage,
+                                                const std::string& iconSource,
+                                                const std::string& languageSource) {
   stub::writer::VendorResources vendor;
   if (!iconPath.empty()) {
     try {
-      vendor.icon = stub::icon::ReadIcoFile(ReadWholeFile(iconPath, kIconFileLimit, "the icon"));
+      vendor.icon =
+          stub::icon::ReadIcoFile(ReadWholeFile(iconPath, kIconFileLimit, "the icon", iconSource));
     } catch (const stub::icon::IconError& e) {
-      throw ToolError(iconPath + ": " + e.what());
+      throw ToolError(WithSource(iconSource, iconPath + ": " + e.what()));
     }
   }
   uint16_t language = 0x0409;
@@ -48,7 +49,7 @@ stub::writer::VendorResources ReadVendorOptions(const std::string& iconPath,
     char* end = nullptr;
     const unsigned long value = std::strtoul(versionLanguage.c_str(), &end, 0);
     if (versionLanguage[0] == '-' || *end != '\0' || value == 0 || value > 0xFFFF) {
-      throw ToolError("--version-language: '" + versionLanguage +
+      throw ToolError(languageSource + ": '" + versionLanguage +
                       "' is not a language id (a number such as 0x0409 or 1033)");
     }
     if (versionInfo.empty()) throw ToolError("--version-language needs --version-info");
@@ -140,15 +141,18 @@ std::string RenderVendorResourcesText(const json& r) {
 }
 
 std::string DefaultStubPath() {
-  const std::string folder = ExecutableFolder();
-  const std::string beside = folder + "/Stub32.exe";
+  const std::filesystem::path folder = ExecutableFolder();
+  const std::string beside = (folder / "Stub32.exe").string();
   const std::string installed =
-      std::filesystem::path(folder + "/../share/setup-launcher/Stub32.exe").lexically_normal().string();
-  if (::access(beside.c_str(), F_OK) == 0) return beside;
-  if (::access(installed.c_str(), F_OK) == 0) return installed;
+      (folder / ".." / "share" / "setup-launcher" / "Stub32.exe").lexically_normal().string();
+  if (Examine(beside).kind != EntryKind::kMissing) return beside;
+  if (Examine(installed).kind != EntryKind::kMissing) return installed;
   throw ToolError("no --stub given and " + beside + " does not exist (nor " + installed + ")");
 }
 
-std::string VersionText() { return std::string("pkgtool ") + PKGTOOL_VERSION + "\n"; }
+std::string VersionText() {
+  return std::string("pkgtool ") + PKGTOOL_VERSION + "\nliblzma " + stub::writer::LzmaVersion() +
+         " (its encoder decides the packed bytes)\n";
+}
 
 }  // namespace pkgtool

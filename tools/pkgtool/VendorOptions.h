@@ -16,10 +16,14 @@ namespace pkgtool {
 // Reads the .ico and checks the settings. ToolError naming the file or the
 // option: an .ico that is not one or holds an image above 256x256, a key
 // that is unknown or given twice, a version that is not 1 to 4 dotted
-// numbers up to 65535, a language that is not a number up to 0xFFFF.
+// numbers up to 65535, a language that is not a number up to 0xFFFF. The
+// sources name where the icon and the language were given ("--icon", or a
+// recipe's field).
 stub::writer::VendorResources ReadVendorOptions(const std::string& iconPath,
                                                 const std::vector<std::string>& versionInfo,
-                                                const std::string& versionLanguage);
+                                                const std::string& versionLanguage,
+                                                const std::string& iconSource = "--icon",
+                                                const std::string& languageSource = "--version-language");
 
 // The stub with the vendor's resources in place; ToolError naming the stub
 // when its resources cannot be rewritten.
@@ -37,7 +41,8 @@ std::string RenderVendorResourcesText(const nlohmann::json& resources);
 // ToolError naming both places when neither exists.
 std::string DefaultStubPath();
 
-// What `pkgtool --version` prints.
+// What `pkgtool --version` prints: its own version and liblzma's, whose
+// encoder decides the packed bytes.
 std::string VersionText();
 
 }  // namespace pkgtool

@@ -1,0 +1,286 @@
+#include "tools/pkgtool/PeFacts.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "package/StubTypes.h"
+#include "platform/memory/Utf8.h"
+
+namespace pkgtool {
+
+namespace {
+
+using stub::ReadU16;
+using stub::ReadU32;
+
+constexpr uint16_t kMagicPe32 = 0x10B;
+constexpr uint16_t kMagicPe32Plus = 0x20B;
+constexpr uint16_t kExecutableImage = 0x0002;
+constexpr uint16_t kDll = 0x2000;
+constexpr uint32_t kSecurityDirectory = 4;
+constexpr uint16_t kPkcsSignedData = 0x0002;
+
+std::string MachineName(uint16_t machine) {
+  switch (machine) {
+    case kMachineI386: return "i386";
+    case kMachineAmd64: return "AMD64";
+    case 0xAA64: return "ARM64";
+    case 0x01C0: return "ARM";
+    case 0x01C4: return "ARMv7";
+    case 0x0200: return "Itanium";
+    case 0xA641: return "ARM64EC";
+  }
+  char buffer[24];
+  std::snprintf(buffer, sizeof buffer, "machine 0x%04X", machine);
+  return buffer;
+}
+
+// Where the PE header starts, or 0 when `bytes` has none.
+uint32_t PeHeaderOffset(const uint8_t* bytes, size_t size) {
+  if (size < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return 0;
+  const uint32_t at = ReadU32(bytes + 0x3C);
+  if (at < 64 || static_cast<uint64_t>(at) + 24 > size) return 0;
+  if (std::memcmp(bytes + at, "PE\0\0", 4) != 0) return 0;
+  return at;
+}
+
+// --- A small DER reader: just enough of PKCS #7 to find the signer's name. --
+
+struct Der {
+  const uint8_t* p = nullptr;
+  size_t n = 0;
+
+  // Takes the next element; false when the bytes do not hold one whole.
+  bool Next(uint8_t& tag, Der& content) {
+    if (n < 2) return false;
+    tag = p[0];
+    size_t length = p[1];
+    size_t header = 2;
+    if (length & 0x80) {
+      const size_t digits = length & 0x7F;
+      if (digits == 0 || digits > 4 || n < 2 + digits) return false;  // no indefinite forms
+      length = 0;
+      for (size_t i = 0; i < digits; ++i) length = (length << 8) | p[2 + i];
+      header += digits;
+    }
+    if (length > n - header) return false;
+    content = {p + header, length};
+    p += header + length;
+    n -= header + length;
+    return true;
+  }
+  // The next element, which must carry `tag`.
+  bool Expect(uint8_t tag, Der& content) {
+    uint8_t found = 0;
+    return Next(found, content) && found == tag;
+  }
+  // The next element whole, tag and length included (for comparing).
+  bool Raw(Der& whole) {
+    const uint8_t* start = p;
+    uint8_t tag = 0;
+    Der content;
+    if (!Next(tag, content)) return false;
+    whole = {start, static_cast<size_t>(p - start)};
+    return true;
+  }
+  bool SameAs(const Der& other) const { return n == other.n && std::memcmp(p, other.p, n) == 0; }
+};
+
+constexpr uint8_t kSequence = 0x30, kSet = 0x31, kInteger = 0x02, kOid = 0x06;
+constexpr uint8_t kContext0 = 0xA0;
+const uint8_t kCommonName[] = {0x55, 0x04, 0x03};
+const uint8_t kOrganisation[] = {0x55, 0x04, 0x0A};
+
+// A name as text fit for a report: any string type of the certificate (a
+// BMPString is UTF-16 big-endian, the others are read as UTF-8, leniently:
+// the bytes are the signer's, not the user's), control characters as '?'.
+std::string PrintableText(uint8_t tag, const Der& value) {
+  std::u16string wide;
+  if (tag == 0x1E) {
+    for (size_t i = 0; i + 1 < value.n; i += 2) {
+      wide += static_cast<char16_t>((value.p[i] << 8) | value.p[i + 1]);
+    }
+  } else {
+    wide = stub::FromUtf8(std::string(reinterpret_cast<const char*>(value.p), value.n));
+  }
+  for (char16_t& c : wide) {
+    if (c < 0x20 || c == 0x7F) c = u'?';
+  }
+  return stub::ToUtf8(wide);
+}
+
+// The value of attribute `type` in a Name, or "".
+std::string NameAttribute(Der name, const uint8_t* type, size_t typeSize) {
+  Der rdn;
+  while (name.Expect(kSet, rdn)) {
+    Der pair;
+    while (rdn.Expect(kSequence, pair)) {
+      Der oid, value;
+      uint8_t valueTag = 0;
+      if (!pair.Expect(kOid, oid) || !pair.Next(valueTag, value)) break;
+      if (oid.n == typeSize && std::memcmp(oid.p, type, typeSize) == 0) {
+        return PrintableText(valueTag, value);
+      }
+    }
+  }
+  return "";
+}
+
+// The subject of the certificate whose issuer and serial number the first
+// signer names, from a PKCS #7 SignedData.
+std::string SignerName(Der der) {
+  Der contentInfo, signedDataWrap, signedData, skip;
+  if (!der.Expect(kSequence, contentInfo)) return "";
+  if (!contentInfo.Expect(kOid, skip) || !contentInfo.Expect(kContext0, signedDataWrap)) return "";
+  if (!signedDataWrap.Expect(kSequence, signedData)) return "";
+  if (!signedData.Expect(kInteger, skip) || !signedData.Expect(kSet, skip) ||
+      !signedData.Expect(kSequence, skip)) {
+    return "";
+  }
+  Der certificates, signerInfos;
+  uint8_t tag = 0;
+  Der element;
+  while (signedData.Next(tag, element)) {
+    if (tag == kContext0) certificates = element;  // [0] IMPLICIT SET OF Certificate
+    if (tag == kSet) signerInfos = element;
+  }
+  Der signerInfo, issuerAndSerial, issuer, serial;
+  if (!signerInfos.Expect(kSequence, signerInfo) || !signerInfo.Expect(kInteger, skip) ||
+      !signerInfo.Expect(kSequence, issuerAndSerial) || !issuerAndSerial.Raw(issuer) ||
+      !issuerAndSerial.Raw(serial)) {
+    return "";
+  }
+  Der certificate;
+  while (certificates.Expect(kSequence, certificate)) {
+    Der tbs, certSerial, certIssuer, subject, name;
+    if (!certificate.Expect(kSequence, tbs)) continue;
+    Der probe = tbs;
+    uint8_t first = 0;
+    if (probe.Next(first, skip) && first == kContext0) tbs = probe;  // [0] version
+    if (!tbs.Raw(certSerial) || !tbs.Expect(kSequence, skip) || !tbs.Raw(certIssuer) ||
+        !tbs.Expect(kSequence, skip) || !tbs.Expect(kSequence, subject)) {
+      continue;
+    }
+    if (!certSerial.SameAs(serial) || !certIssuer.SameAs(issuer)) continue;
+    std::string text = NameAttribute(subject, kCommonName, sizeof kCommonName);
+    if (text.empty()) text = NameAttribute(subject, kOrganisation, sizeof kOrganisation);
+    return text;
+  }
+  return "";
+}
+
+// The linker record of Microsoft's tools ("DanS" ... "Rich", masked with a
+// key) lies from offset 128, where a package keeps its locator.
+bool HasRichHeader(const std::vector<uint8_t>& bytes, uint32_t peHeader) {
+  for (uint32_t at = 0x80 + 16; at + 8 <= peHeader; at += 4) {
+    if (std::memcmp(bytes.data() + at, "Rich", 4) != 0) continue;
+    const uint32_t key = ReadU32(bytes.data() + at + 4);
+    return (ReadU32(bytes.data() + 0x80) ^ key) == 0x536E6144;  // "DanS"
+  }
+  return false;
+}
+
+}  // namespace
+
+ProgramImage DescribeImage(const uint8_t* bytes, size_t size) {
+  ProgramImage image;
+  if (size < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
+    image.description = "not a Windows program (it does not begin with MZ)";
+    return image;
+  }
+  const uint32_t pe = PeHeaderOffset(bytes, size);
+  if (pe == 0) {
+    image.description = "not a Windows program (an MZ file without a PE header)";
+    return image;
+  }
+  image.machine = ReadU16(bytes + pe + 4);
+  const uint16_t characteristics = ReadU16(bytes + pe + 22);
+  const uint16_t optionalSize = ReadU16(bytes + pe + 20);
+  const uint16_t magic = optionalSize >= 2 ? ReadU16(bytes + pe + 24) : 0;
+  image.format = magic == kMagicPe32       ? ProgramImage::Format::kPe32
+                 : magic == kMagicPe32Plus ? ProgramImage::Format::kPe32Plus
+                                           : ProgramImage::Format::kUnknownPe;
+  const bool dll = (characteristics & kDll) != 0;
+  image.program = !dll && (characteristics & kExecutableImage) != 0;
+  const char* format = image.format == ProgramImage::Format::kPe32       ? "a PE32"
+                       : image.format == ProgramImage::Format::kPe32Plus ? "a PE32+"
+                                                                         : "a PE";
+  image.description = std::string(format) + (dll ? " DLL" : " image") + " for " +
+                      MachineName(image.machine);
+  if (image.format == ProgramImage::Format::kUnknownPe) {
+    image.description += " with an unknown optional header";
+  }
+  if (!dll && !image.program) image.description += ", not marked executable";
+  return image;
+}
+
+bool FitsSlot(const ProgramImage& image, bool x64) {
+  return image.program &&
+         (x64 ? image.format == ProgramImage::Format::kPe32Plus && image.machine == kMachineAmd64
+              : image.format == ProgramImage::Format::kPe32 && image.machine == kMachineI386);
+}
+
+const char* SlotNeeds(bool x64) { return x64 ? "a PE32+ image for AMD64" : "a PE32 image for i386"; }
+
+std::optional<CertificateTable> FindCertificateTable(const std::vector<uint8_t>& bytes) {
+  const uint32_t pe = PeHeaderOffset(bytes.data(), bytes.size());
+  if (pe == 0) return std::nullopt;
+  const uint64_t optional = pe + 24ull;
+  const uint16_t optionalSize = ReadU16(bytes.data() + pe + 20);
+  if (optionalSize < 2 || optional + optionalSize > bytes.size()) return std::nullopt;
+  const uint16_t magic = ReadU16(bytes.data() + optional);
+  uint64_t countAt = 0;
+  if (magic == kMagicPe32) countAt = 92;
+  else if (magic == kMagicPe32Plus) countAt = 108;
+  else return std::nullopt;
+  const uint64_t entryAt = countAt + 4 + 8ull * kSecurityDirectory;
+  if (entryAt + 8 > optionalSize) return std::nullopt;
+  if (ReadU32(bytes.data() + optional + countAt) <= kSecurityDirectory) return std::nullopt;
+  // The security directory holds a file offset, not an address.
+  CertificateTable table;
+  table.offset = ReadU32(bytes.data() + optional + entryAt);
+  table.size = ReadU32(bytes.data() + optional + entryAt + 4);
+  if (table.offset == 0 || table.size == 0 || table.offset + table.size > bytes.size()) {
+    return std::nullopt;
+  }
+  // WIN_CERTIFICATE: length, revision, type, then the PKCS #7 bytes.
+  const uint8_t* entry = bytes.data() + table.offset;
+  if (table.size >= 8 && ReadU16(entry + 6) == kPkcsSignedData) {
+    const uint32_t length = ReadU32(entry);
+    if (length >= 8 && length <= table.size) table.signer = SignerName({entry + 8, length - 8u});
+  }
+  return table;
+}
+
+uint64_t UnsignedEnd(const std::vector<uint8_t>& bytes, const CertificateTable& table, uint64_t built) {
+  if (built > table.offset || table.offset - built >= 8 || table.offset > bytes.size()) {
+    return table.offset;
+  }
+  const bool padding = std::all_of(bytes.begin() + built, bytes.begin() + table.offset,
+                                   [](uint8_t b) { return b == 0; });
+  return padding ? built : table.offset;
+}
+
+std::string NotAPackage(const std::vector<uint8_t>& bytes) {
+  const uint64_t locatorEnd = stub::kLocatorOffset + stub::kLocatorSize;
+  const ProgramImage image = DescribeImage(bytes);
+  if (bytes.size() < 2 || bytes[0] != 'M' || bytes[1] != 'Z') {
+    return "not a setup package: " + image.description;
+  }
+  if (bytes.size() < locatorEnd) {
+    return "not a setup package: " + std::to_string(bytes.size()) +
+           " bytes are too few to hold one";
+  }
+  const uint32_t pe = PeHeaderOffset(bytes.data(), bytes.size());
+  const bool locatorUnwritten =
+      std::all_of(bytes.begin() + stub::kLocatorOffset, bytes.begin() + locatorEnd,
+                  [](uint8_t b) { return b == 0; });
+  if (pe != 0 && (pe < locatorEnd || locatorUnwritten || HasRichHeader(bytes, pe))) {
+    return "not a setup package: " + image.description + " without package data";
+  }
+  if (locatorUnwritten) return "not a setup package: no package data";
+  return "";
+}
+
+}  // namespace pkgtool
