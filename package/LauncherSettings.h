@@ -49,21 +49,22 @@ constexpr uint32_t kSettingsEntrySize = 2 + 2 * kLauncherTextCount;
 // The resource's name, under RT_RCDATA.
 inline constexpr char16_t kSettingsResourceName[] = u"LAUNCHER";
 
-// What the launcher runs with: deployment mode, and the texts of the one
-// language chosen for this user (empty where the default holds).
+// What the launcher runs with: deployment mode, and the texts chosen for
+// this user (empty where the default holds).
 struct LauncherSettings {
   bool passExitCode = false;
-  uint16_t language = 0;  // the entry chosen; 0 when none
+  uint16_t language = 0;  // the first entry a text came from; 0 when none
   Text texts[kLauncherTextCount];
 
   const Text& TextFor(LauncherText which) const { return texts[static_cast<int>(which)]; }
 };
 
-// Reads the resource's `size` bytes at `data` and chooses the language for a
-// user whose interface language is `userLanguage`: the entry of exactly that
-// language, else the first of the same primary language, else none. False
-// when the resource is not sound (size, magic, version, counts, checksum):
-// `settings` is then left as it was.
+// Reads the resource's `size` bytes at `data` and chooses the texts for a
+// user whose interface language is `userLanguage`, text by text: from the
+// entry of exactly that language, else from the first entry of the same
+// primary language that has it, else none (the default). False when the
+// resource is not sound (size, magic, version, counts, checksum): `settings`
+// is then left as it was.
 bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
                             LauncherSettings& settings);
 

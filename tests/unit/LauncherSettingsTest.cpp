@@ -52,8 +52,10 @@ TEST_P(LanguageChoiceTest, ExactThenSameLanguageThenDefault) {
   EXPECT_TRUE(settings.passExitCode);
   EXPECT_EQ(settings.language, c.chosen);
   EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kDamaged)), c.damaged);
-  // Every other text of the entry comes along; absent ones stay empty.
-  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kExpired)), c.chosen == 0x0407 ? u"abgelaufen" : u"");
+  // A text the chosen entry lacks comes from its language's first entry
+  // that has it; one no entry has stays empty.
+  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kExpired)),
+            PrimaryLanguage(c.chosen) == 0x07 ? u"abgelaufen" : u"");
   EXPECT_TRUE(settings.TextFor(LauncherText::kCannotExecute).Empty());
 }
 

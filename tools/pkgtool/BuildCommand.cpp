@@ -160,7 +160,6 @@ BuildFiles ReadBuildFiles(const BuildOptions& o) {
 
 stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) {
   stub::writer::PackageRecipe recipe;
-  recipe.stub = StubWithVendorResources(files.stub, files.stubPath, files.vendor);
   recipe.x86 = std::move(files.x86);
   recipe.x64 = std::move(files.x64);
   if (!recipe.x86 && !recipe.x64) throw ToolError("give --x86 FILE, --x64 FILE or both");
@@ -193,6 +192,11 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
   }
   recipe.elevationMode = FromOption(o, "--elevation", [&] { return ParseElevation(o.elevation); });
   recipe.detached = o.detached;
+  LauncherOptions launcher = o.launcher;
+  launcher.detached = o.detached;
+  files.vendor.launcher =
+      MakeLauncherSettings(launcher, [&](const std::string& option) { return o.Source(option); });
+  recipe.stub = StubWithVendorResources(files.stub, files.stubPath, files.vendor);
   if (recipe.x86) CheckSlot(o, *recipe.x86, false);
   if (recipe.x64) CheckSlot(o, *recipe.x64, true);
 

@@ -11,6 +11,7 @@
 #include "package/writer/PackageWriter.h"
 #include "package/writer/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
+#include "tools/pkgtool/LauncherOptions.h"
 
 namespace pkgtool {
 
@@ -36,6 +37,9 @@ struct BuildOptions {
   // An author who knows better: setup programs that do not fit their slots,
   // and an expiry date that has come.
   bool allowAnyProgram = false, allowExpired = false;
+  // The launcher's settings: deployment mode and its texts in other
+  // languages (`detached` is filled in from above when used).
+  LauncherOptions launcher;
   // Where an option's value came from when not the command line: "--x86" ->
   // "setup.json: x86". Errors name the source.
   std::map<std::string, std::string> sources;

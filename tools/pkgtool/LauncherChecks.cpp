@@ -3,6 +3,8 @@
 #include <algorithm>
 
 #include "launcher/FatalMessages.h"
+#include "package/LauncherSettings.h"
+#include "tools/pkgtool/LauncherOptions.h"
 #include "package/PackageMessage.h"
 #include "package/VerifyPackage.h"
 #include "unpack/LzmaUnpack.h"
@@ -91,7 +93,15 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes, const CheckProgress
 
   std::string step;
   std::u16string refusal;  // a fault no launcher check names
+  const std::optional<std::vector<uint8_t>> settings = LauncherSettingsBytes(bytes);
   const bool finished = stub::RunAsProcess(package.platform, [&] {
+    // The launcher reads its settings before anything else.
+    step = "launcher settings";
+    stub::LauncherSettings decoded;
+    if (settings && !stub::DecodeLauncherSettings(settings->data(), static_cast<uint32_t>(settings->size()),
+                                                  0, decoded)) {
+      stub::ShowFatalMessage(context, stub::FatalMessage::kDamaged);
+    }
     step = "file size and checksum";
     check.locator = stub::VerifyPackage(context);
     check.locatorRead = true;

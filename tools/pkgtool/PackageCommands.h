@@ -18,6 +18,7 @@ int RunExtract(const std::string& path, std::string x86, std::string x64, bool q
 // The computer simulate and matrix run the package on.
 struct RunOptions {
   std::string date, path, temp = "C:\\Users\\User\\AppData\\Local\\Temp\\";
+  std::string language = "en-US";  // the user's interface language
   bool admin = false, asJson = false, quiet = false;
   std::vector<std::string> arguments;
 };

@@ -149,6 +149,20 @@ int Main(int argc, char** argv) {
                   "Refuse 64-bit Windows (only for a package without --x64)");
   build->add_flag("--detached", b.detached,
                   "The launcher neither waits for the setup program nor deletes its copy");
+  build->add_flag("--pass-exit-code", b.launcher.passExitCode,
+                  "Deployment mode: the launcher ends with the setup program's exit code, its own "
+                  "failures with distinct codes (1620 damaged, 1633 refused Windows or processor, "
+                  "1603 copy or start failed, 1931 expired, 1223 elevation declined, 8 out of "
+                  "memory), and shows no box when started with /s or /silent. Not with --detached");
+  build->add_option("--launcher-languages", b.launcher.languages,
+                    "The launcher's own messages (damaged, truncated, cannot copy, cannot run) in "
+                    "these languages too, chosen by the user's Windows display language: all, or "
+                    "a list such as de,fr,ja (de, fr, es, it, pt-BR, nl, pl, ru, ja, zh-CN, ko, tr)");
+  build->add_option("--launcher-text", b.launcher.texts,
+                    "LANGUAGE.TEXT=WORDING: your own wording of one text in one language, e.g. "
+                    "de.expired=\"Diese Version ist abgelaufen.\"; TEXT is damaged, truncated, "
+                    "cannotCreateCopy, cannotExecute, expired, wrongWidth or unsupportedWindows; "
+                    "repeatable");
   const std::pair<MessageOption*, std::string> messages[] = {
       {&b.expired, "expired"}, {&b.wrongWidth, "wrong-width"}, {&b.unsupported, "unsupported"}};
   const char* what[] = {"Text shown when the package has expired",
@@ -190,7 +204,8 @@ int Main(int argc, char** argv) {
        "--expires 2027-01-01",
        "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --icon myapp.ico --version-info "
        "ProductName=MyApp --version-info FileVersion=2.4.1",
-       "pkgtool build --recipe installer/setup.json --version-info FileVersion=2.4.2"}));
+       "pkgtool build --recipe installer/setup.json --version-info FileVersion=2.4.2",
+       "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --pass-exit-code --launcher-languages all"}));
 
   std::string package;
   bool asJson = false, quiet = false;
@@ -234,6 +249,8 @@ int Main(int argc, char** argv) {
     sub->add_option("--path", run.path,
                     "Where the package lies on that computer (default: C:\\Downloads\\NAME)");
     sub->add_option("--temp", run.temp, "The user's temporary folder (default: " + run.temp + ")");
+    sub->add_option("--language", run.language,
+                    "The user's Windows display language, e.g. de-DE, ja or 0x0407 (default: en-US)");
     sub->add_flag("--json", run.asJson, "Machine-readable output");
     sub->add_flag("-q,--quiet", run.quiet, "No progress");
     sub->add_option("arguments", run.arguments, "Arguments given to the package, after --");
@@ -248,7 +265,8 @@ int Main(int argc, char** argv) {
   simulate->add_option("--arch", arch, "x86 or x64 Windows (default: x64)");
   simulate->footer(Examples(
       {"pkgtool simulate MyAppSetup.exe --windows \"10 1809\" --arch x64",
-       "pkgtool simulate MyAppSetup.exe --windows 7 --arch x86 --admin -- /s /temp \"D:\\My Temp\""}));
+       "pkgtool simulate MyAppSetup.exe --windows 7 --arch x86 --admin -- /s /temp \"D:\\My Temp\"",
+       "pkgtool simulate Damaged.exe --language de-DE -- /s"}));
   CLI::App* matrix = app.add_subcommand(
       "matrix", "Simulate every Windows version and release the launcher knows, on 32-bit and "
                 "64-bit Windows.");

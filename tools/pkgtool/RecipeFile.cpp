@@ -11,6 +11,7 @@
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
+#include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {
@@ -134,7 +135,8 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
   r.Object(recipe, "",
            {"comment", "output", "stub", "x86", "x64", "windows", "win10", "win11", "expires",
             "elevation", "no64BitWindows", "detached", "messages", "trailingData", "lzma", "icon",
-            "versionInfo", "versionLanguage", "allowAnyProgram", "allowExpired"});
+            "versionInfo", "versionLanguage", "allowAnyProgram", "allowExpired", "passExitCode",
+            "launcherLanguages", "launcherTexts"});
   std::vector<RecipeOption> out;
   auto add = [&](const std::string& option, std::vector<std::string> values, const std::string& field,
                  std::vector<std::string> slot = {}) {
@@ -160,9 +162,34 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
       add("--windows", names, key);
     } else if (key == "win10" || key == "win11" || key == "expires" || key == "elevation") {
       add("--" + key, {r.String(value, key)}, key);
+    } else if (key == "launcherLanguages") {
+      if (value.is_string()) {
+        add("--launcher-languages", {r.String(value, key)}, key);
+      } else if (value.is_array()) {
+        std::string list;
+        for (size_t i = 0; i < value.size(); ++i) {
+          list += (list.empty() ? "" : ",") + r.String(value[i], key + "[" + std::to_string(i) + "]");
+        }
+        if (!list.empty()) add("--launcher-languages", {list}, key);
+      } else {
+        r.Fail(key, "must be \"all\" or a list of language tags such as [\"de\", \"fr\"]");
+      }
+    } else if (key == "launcherTexts") {
+      if (!value.is_object()) r.Fail(key, "must be an object of LANGUAGE: {TEXT: \"wording\"}");
+      std::vector<std::string> texts;
+      for (const auto& [language, entries] : value.items()) {
+        const std::string field = key + "." + language;
+        r.Object(entries, field, {"damaged", "truncated", "cannotCreateCopy", "cannotExecute",
+                                  "expired", "wrongWidth", "unsupportedWindows"});
+        for (const auto& [which, text] : entries.items()) {
+          texts.push_back(language + "." + which + "=" + r.String(text, field + "." + which));
+        }
+      }
+      if (!texts.empty()) add("--launcher-text", texts, key);
     } else if (key == "no64BitWindows" || key == "detached" || key == "allowAnyProgram" ||
-               key == "allowExpired") {
+               key == "allowExpired" || key == "passExitCode") {
       const char* option = key == "detached"          ? "--detached"
+                           : key == "passExitCode"    ? "--pass-exit-code"
                            : key == "no64BitWindows"  ? "--no-64bit-windows"
                            : key == "allowAnyProgram" ? "--allow-any-program"
                                                       : "--allow-expired";
@@ -383,6 +410,7 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
       j["versionLanguage"] = hex;
     }
   }
+  WriteLauncherRecipe(package, j);
   return result;
 }
 

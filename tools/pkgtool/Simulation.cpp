@@ -6,6 +6,7 @@
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {
@@ -102,6 +103,8 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   if (!w.releaseId.empty()) platform.SetRegistryText(u"ReleaseId", Utf8ToUtf16(w.releaseId, "release id"));
   platform.tempPath = input.tempPath;
   platform.administrator = input.administrator;
+  platform.uiLanguage = input.language;
+  if (auto settings = LauncherSettingsBytes(input.package)) platform.settingsResource = std::move(*settings);
   // The package itself is a file in its folder: a copy placed beside it must
   // not take its name.
   platform.files[input.packagePath] = {};
@@ -117,6 +120,7 @@ const char* RefusalName(stub::EndReason reason) {
     case stub::EndReason::kWrongWidth: return "wrong width";
     case stub::EndReason::kUnsupportedWindows: return "unsupported Windows";
     case stub::EndReason::kOutOfMemory: return "out of memory";
+    case stub::EndReason::kElevationDeclined: return "elevation declined";
   }
   return "unknown";
 }
@@ -236,8 +240,16 @@ SimulationResult Simulate(const SimulationInput& input) {
   platform.packageBytes = input.package;
   Script(platform, input);
   result.commandLine = platform.commandLine;
-  stub::RunOnMemoryPlatform(platform);
+  result.exitCode = stub::RunOnMemoryPlatform(platform);
   result.calls = platform.calls;
+  {
+    stub::LauncherSettings settings;
+    result.deploymentMode = !platform.settingsResource.empty() &&
+                            stub::DecodeLauncherSettings(platform.settingsResource.data(),
+                                                         static_cast<uint32_t>(platform.settingsResource.size()),
+                                                         input.language, settings) &&
+                            settings.passExitCode;
+  }
 
   // The launcher's checks are made here only when the answer needs them.
   std::shared_ptr<const PackageCheck> check = input.check;
@@ -245,19 +257,23 @@ SimulationResult Simulate(const SimulationInput& input) {
     if (!check) check = std::make_shared<const PackageCheck>(CheckPackage(input.package));
     return *check;
   };
-  if (!platform.boxes.empty()) {
-    const stub::RecordedBox& box = platform.boxes.back();
+  if (!platform.ends.empty()) {
+    // Every refusal and failure, its box shown or (deployment mode, silent)
+    // not.
+    const stub::RecordedEnd& end = platform.ends.back();
     result.ending = Ending::kRefused;
-    result.box = box.text;
-    result.caption = box.caption;
-    result.refusal = RefusalName(box.reason);
-    if (box.reason == stub::EndReason::kUnsupportedWindows) {
+    result.box = end.text;
+    result.caption = platform.modulePath.substr(0, 260);
+    result.boxShown = end.ending.showBox;
+    result.refusal = RefusalName(end.reason);
+    if (end.reason == stub::EndReason::kUnsupportedWindows) {
       result.windowsName = RefusedWindowsName(input, checked());
     }
     return result;
   }
   if (platform.starts.empty()) return result;
   result.ending = Ending::kStarted;
+  result.exitCodeFromSetup = result.deploymentMode && platform.waits > 0;
   result.start = platform.starts.back();
   if (!platform.copies.empty()) {
     const stub::MemoryPlatform::CreatedCopy& copy = platform.copies.back();
@@ -295,10 +311,15 @@ SimulationResult Simulate(const SimulationInput& input) {
 std::string ShortOutcome(const SimulationResult& r) {
   switch (r.ending) {
     case Ending::kRefused:
-      if (r.refusal == "unsupported Windows" && !r.windowsName.empty()) {
-        return "refused: " + Utf16ToUtf8(r.windowsName);
+      {
+        // Deployment mode adds what a deployment tool sees.
+        const std::string exit = !r.deploymentMode ? ""
+                                 : " (exit " + std::to_string(r.exitCode) + (r.boxShown ? ")" : ", no box)");
+        if (r.refusal == "unsupported Windows" && !r.windowsName.empty()) {
+          return "refused: " + Utf16ToUtf8(r.windowsName) + exit;
+        }
+        return "refused: " + r.refusal + exit;
       }
-      return "refused: " + r.refusal;
     case Ending::kEndedWithoutStart:
       return "ended without starting anything";
     case Ending::kStarted:
@@ -311,7 +332,13 @@ std::string ShortOutcome(const SimulationResult& r) {
     text += "shell " + Utf16ToUtf8(r.start.verb) + Utf16ToUtf8(r.appended);
   }
   if (!r.waited) text += ", detached";
+  if (r.exitCodeFromSetup) text += " (exit: the setup program's)";
   return text;
+}
+
+std::string ExitCodeText(const SimulationResult& r) {
+  if (r.exitCodeFromSetup) return "the setup program's own (deployment mode)";
+  return std::to_string(r.exitCode) + (r.deploymentMode ? " (deployment mode)" : "");
 }
 
 }  // namespace pkgtool

@@ -42,6 +42,7 @@ struct SimulationInput {
   std::u16string packagePath = u"C:\\Downloads\\Setup.exe";
   std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
   std::vector<std::u16string> arguments;
+  uint16_t language = 0x0409;  // the user's interface language (LANGID)
   // The launcher's checks of `package`, when already made: saves unpacking
   // the programs again to tell which one the launcher wrote.
   std::shared_ptr<const PackageCheck> check;
@@ -56,6 +57,12 @@ struct SimulationResult {
   std::u16string caption;
   std::string refusal;       // from the launcher's recorded end: "expired", "wrong width", ...
   std::u16string windowsName;  // the name an unsupported-Windows refusal fills in
+  bool boxShown = true;        // false: deployment mode ended a silent run without its box
+  // The exit code the launcher ends with; in deployment mode, after a start,
+  // whatever the setup program returns (exitCodeFromSetup).
+  uint32_t exitCode = 0;
+  bool deploymentMode = false;
+  bool exitCodeFromSetup = false;
   // Starts.
   std::string program;  // "x86", "x64", "x86 = x64" (identical programs), "unknown"
   std::u16string copyPath;
@@ -86,5 +93,7 @@ std::u16string LauncherCommandLine(const std::u16string& path,
 
 // "x64, shell open /noadmin", "x86, direct", "refused: expired", ...
 std::string ShortOutcome(const SimulationResult& result);
+// "0", "1620 (deployment mode)", "the setup program's own (deployment mode)".
+std::string ExitCodeText(const SimulationResult& result);
 
 }  // namespace pkgtool

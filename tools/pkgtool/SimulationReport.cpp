@@ -1,5 +1,6 @@
 #include "tools/pkgtool/SimulationReport.h"
 
+#include "package/writer/LauncherResource.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
 
@@ -13,13 +14,18 @@ nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& 
             {"arch", input.x64 ? "x64" : "x86"},
             {"administrator", input.administrator},
             {"date", FormatDate(input.today.year, input.today.month, input.today.day)},
+            {"language", stub::writer::TagOfLanguage(input.language)},
             {"commandLine", Utf16ToUtf8(r.commandLine)},
-            {"summary", ShortOutcome(r)}};
+            {"summary", ShortOutcome(r)},
+            {"deploymentMode", r.deploymentMode},
+            // null: whatever the setup program returns
+            {"exitCode", r.exitCodeFromSetup ? json(nullptr) : json(r.exitCode)}};
   switch (r.ending) {
     case Ending::kRefused:
       j["outcome"] = "refused";
       j["refusal"] = r.refusal;
       j["box"] = Utf16ToUtf8(r.box);
+      j["boxShown"] = r.boxShown;
       j["caption"] = Utf16ToUtf8(r.caption);
       if (!r.windowsName.empty()) j["windowsName"] = Utf16ToUtf8(r.windowsName);
       break;
@@ -61,13 +67,22 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
   };
   line("Windows", input.windows.label + ", " + (input.x64 ? "64-bit" : "32-bit") + ", " +
                       (input.administrator ? "elevated" : "not elevated") + ", " +
-                      FormatDate(input.today.year, input.today.month, input.today.day));
+                      FormatDate(input.today.year, input.today.month, input.today.day) +
+                      (input.language == 0x0409
+                           ? ""
+                           : ", user's language " + stub::writer::TagOfLanguage(input.language)));
   line("Started as", Utf16ToUtf8(r.commandLine));
   switch (r.ending) {
     case Ending::kRefused:
       line("Outcome", "refused (" + r.refusal + ")");
-      line("Box", Utf16ToUtf8(r.box));
-      line("Caption", Utf16ToUtf8(r.caption));
+      if (r.boxShown) {
+        line("Box", Utf16ToUtf8(r.box));
+        line("Caption", Utf16ToUtf8(r.caption));
+      } else {
+        line("Box", "none: deployment mode, and the run is silent (/s or /silent)");
+        line("Its text", Utf16ToUtf8(r.box));
+      }
+      line("Exit code", ExitCodeText(r));
       return text;
     case Ending::kEndedWithoutStart:
       line("Outcome", "ended without starting a setup program");
@@ -97,6 +112,7 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
                                                : "waits for it; the copy stays")
                               : "returns at once (detached); " + deletes +
                                     (r.privateFolder.empty() ? " stays" : " stay"));
+  line("Exit code", ExitCodeText(r));
   return text;
 }
 

@@ -9,6 +9,7 @@
 #include "package/writer/PeResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/LauncherOptions.h"
 
 #ifndef PKGTOOL_VERSION
 #define PKGTOOL_VERSION "unknown"
@@ -98,6 +99,7 @@ json DescribeVendorResources(const std::vector<uint8_t>& package) {
     r["versionInfo"] = nullptr;
   }
   if (!s.problem.empty()) r["problem"] = s.problem;
+  r["launcher"] = DescribeLauncherSettings(package);
   return r;
 }
 
@@ -137,6 +139,7 @@ std::string RenderVendorResourcesText(const json& r) {
     }
     for (const std::string& k : keys) line("  " + k, "\"" + v["strings"][k].get<std::string>() + "\"");
   }
+  out += RenderLauncherSettingsText(r["launcher"]);
   return out;
 }
 

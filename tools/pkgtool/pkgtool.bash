@@ -7,6 +7,7 @@ _pkgtool_options() {
     build)
       echo "-o --output --stub --x86 --x64 --allow-any-program --windows --win10 --win11
         --expires --allow-expired --elevation --no-64bit-windows --detached
+        --pass-exit-code --launcher-languages --launcher-text
         --expired-message --expired-message-file --wrong-width-message
         --wrong-width-message-file --unsupported-message --unsupported-message-file
         --trailing-data --level --dict --lc --lp --pb -q --quiet --icon --version-info
@@ -14,8 +15,8 @@ _pkgtool_options() {
     inspect) echo "--json --recipe -q --quiet -h --help" ;;
     verify) echo "-q --quiet -h --help" ;;
     extract) echo "--x86 --x64 -q --quiet -h --help" ;;
-    simulate) echo "--windows --arch --date --admin --path --temp --json -q --quiet -h --help" ;;
-    matrix) echo "--date --admin --path --temp --json -q --quiet -h --help" ;;
+    simulate) echo "--windows --arch --date --admin --path --temp --language --json -q --quiet -h --help" ;;
+    matrix) echo "--date --admin --path --temp --language --json -q --quiet -h --help" ;;
   esac
 }
 
@@ -44,9 +45,17 @@ _pkgtool() {
       return ;;
     --elevation) mapfile -t COMPREPLY < <(compgen -W "standard silent-runas always-noadmin" -- "$cur"); return ;;
     --arch) mapfile -t COMPREPLY < <(compgen -W "x86 x64" -- "$cur"); return ;;
+    --launcher-languages)
+      mapfile -t COMPREPLY < <(compgen -W "all de fr es it pt-BR nl pl ru ja zh-CN ko tr" -- "${cur##*,}")
+      local taken=${cur%"${cur##*,}"}
+      COMPREPLY=("${COMPREPLY[@]/#/$taken}")
+      return ;;
+    --language)
+      mapfile -t COMPREPLY < <(compgen -W "en-US de-DE fr-FR es-ES it-IT pt-BR nl-NL pl-PL ru-RU ja-JP zh-CN ko-KR tr-TR" -- "$cur")
+      return ;;
     --win10 | --win11 | --expires | --date | --level | --dict | --lc | --lp | --pb | \
       --version-info | --version-language | --expired-message | --wrong-width-message | \
-      --unsupported-message | --path | --temp)
+      --unsupported-message | --path | --temp | --launcher-text)
       return ;;
   esac
   if [[ $cur == -* ]]; then

@@ -1,0 +1,242 @@
+#include "tools/pkgtool/LauncherOptions.h"
+
+#include <algorithm>
+#include <map>
+
+#include "launcher/FatalMessages.h"
+#include "package/writer/PeResources.h"
+#include "package/writer/VendorResources.h"
+#include "tools/pkgtool/FileIo.h"
+#include "tools/pkgtool/HumanTerms.h"
+
+namespace pkgtool {
+
+namespace {
+
+using nlohmann::json;
+using stub::writer::LauncherLanguage;
+using stub::writer::ShippedLanguage;
+using stub::writer::ShippedLanguages;
+
+constexpr int kFixedMessages = 4;
+
+std::string ShippedTags() {
+  std::string tags;
+  for (const ShippedLanguage& l : ShippedLanguages()) tags += (tags.empty() ? "" : ", ") + std::string(l.tag);
+  return tags;
+}
+
+const ShippedLanguage* Shipped(uint16_t language) {
+  for (const ShippedLanguage& l : ShippedLanguages()) {
+    if (l.language == language) return &l;
+  }
+  return nullptr;
+}
+
+std::string KeyList() {
+  std::string keys;
+  for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+    keys += (keys.empty() ? "" : ", ") + std::string(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
+  }
+  return keys;
+}
+
+// Shipped languages first, in the order pkgtool ships them, then the others
+// by language id.
+size_t Rank(uint16_t language) {
+  const auto& shipped = ShippedLanguages();
+  for (size_t i = 0; i < shipped.size(); ++i) {
+    if (shipped[i].language == language) return i;
+  }
+  return shipped.size() + language;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
+  return out;
+}
+
+}  // namespace
+
+std::optional<stub::writer::LauncherSettingsSpec> MakeLauncherSettings(
+    const LauncherOptions& o, const std::function<std::string(const std::string&)>& source) {
+  if (!o.passExitCode && o.languages.empty() && o.texts.empty()) return std::nullopt;
+  if (o.passExitCode && o.detached) {
+    throw ToolError(WithSource(source("--pass-exit-code"),
+                               "a detached package (--detached) is not waited for, so it has no "
+                               "exit code to pass on; choose one of the two"));
+  }
+  stub::writer::LauncherSettingsSpec spec;
+  spec.passExitCode = o.passExitCode;
+  std::map<uint16_t, LauncherLanguage> languages;
+
+  if (!o.languages.empty()) {
+    std::vector<uint16_t> wanted;
+    if (Lower(o.languages) == "all") {
+      for (const ShippedLanguage& l : ShippedLanguages()) wanted.push_back(l.language);
+    } else {
+      size_t from = 0;
+      for (;;) {
+        const size_t comma = o.languages.find(',', from);
+        const std::string tag = Trim(o.languages.substr(from, comma == std::string::npos ? std::string::npos : comma - from));
+        const std::optional<uint16_t> language = stub::writer::LanguageFromTag(tag);
+        if (!language || !Shipped(*language)) {
+          throw ToolError(WithSource(source("--launcher-languages"),
+                                     "'" + tag + "' is not a language pkgtool has the launcher's texts in (" +
+                                         ShippedTags() + ", or all); --launcher-text gives texts for any other"));
+        }
+        wanted.push_back(*language);
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+      }
+    }
+    for (uint16_t id : wanted) {
+      LauncherLanguage& l = languages[id];
+      l.language = id;
+      const ShippedLanguage* shipped = Shipped(id);
+      for (int t = 0; t < kFixedMessages; ++t) l.texts[t] = Utf8ToUtf16(shipped->messages[t], shipped->tag);
+    }
+  }
+
+  for (const std::string& setting : o.texts) {
+    const size_t dot = setting.find('.');
+    const size_t equals = setting.find('=');
+    if (dot == std::string::npos || equals == std::string::npos || dot > equals) {
+      throw ToolError(WithSource(source("--launcher-text"),
+                                 "'" + setting + "' is not LANGUAGE.TEXT=WORDING (e.g. de.expired=...)"));
+    }
+    const std::string tag = setting.substr(0, dot);
+    const std::string key = setting.substr(dot + 1, equals - dot - 1);
+    const std::optional<uint16_t> language = stub::writer::LanguageFromTag(tag);
+    if (!language) {
+      throw ToolError(WithSource(source("--launcher-text"),
+                                 "'" + tag + "' is not a language tag (e.g. de, de-AT, pt-BR, 0x0407)"));
+    }
+    const std::optional<stub::LauncherText> which = stub::writer::LauncherTextFromKey(key);
+    if (!which) {
+      throw ToolError(WithSource(source("--launcher-text"), "'" + key + "' is not a text (" + KeyList() + ")"));
+    }
+    const std::string where = WithSource(source("--launcher-text"), tag + "." + key);
+    std::u16string text = Utf8ToUtf16(setting.substr(equals + 1), where);
+    if (text.empty()) throw ToolError(where + ": the text is empty");
+    if (text.size() > 0xFFFF) throw ToolError(where + ": longer than 65535 UTF-16 units");
+    LauncherLanguage& l = languages[*language];
+    l.language = *language;
+    l.texts[static_cast<int>(*which)] = std::move(text);
+  }
+
+  for (auto& [id, l] : languages) spec.languages.push_back(std::move(l));
+  std::stable_sort(spec.languages.begin(), spec.languages.end(),
+                   [](const LauncherLanguage& a, const LauncherLanguage& b) { return Rank(a.language) < Rank(b.language); });
+  return spec;
+}
+
+std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint8_t>& package) {
+  try {
+    for (const stub::pe::Resource& r : stub::pe::ReadResources(package)) {
+      if (!r.type.IsName() && r.type.id == 10 && r.name.name == stub::kSettingsResourceName) return r.data;
+    }
+  } catch (const std::exception&) {
+    // An image whose resources cannot be read has no settings to show; the
+    // launcher would not find any either.
+  }
+  return std::nullopt;
+}
+
+json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
+  const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
+  if (!bytes) return nullptr;
+  const auto spec = stub::writer::DecodeLauncherSettingsSpec(*bytes);
+  if (!spec) return {{"problem", "the settings resource is not sound; the launcher shows the damaged box"}};
+  json s;
+  s["passExitCode"] = spec->passExitCode;
+  if (spec->passExitCode) {
+    s["exitCodes"] = {{"damaged", stub::kExitPackageInvalid},
+                      {"truncated", stub::kExitPackageInvalid},
+                      {"expired", stub::kExitExpired},
+                      {"wrongWidth", stub::kExitPlatformUnsupported},
+                      {"unsupportedWindows", stub::kExitPlatformUnsupported},
+                      {"cannotCreateCopy", stub::kExitInstallFailure},
+                      {"cannotExecute", stub::kExitInstallFailure},
+                      {"elevationDeclined", stub::kExitCancelled},
+                      {"outOfMemory", stub::kExitOutOfMemory}};
+  }
+  s["languages"] = json::array();
+  for (const LauncherLanguage& l : spec->languages) {
+    json texts = json::object();
+    for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+      if (l.texts[t].empty()) continue;
+      texts[stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t))] = Utf16ToUtf8(l.texts[t]);
+    }
+    s["languages"].push_back({{"tag", stub::writer::TagOfLanguage(l.language)},
+                              {"language", l.language},
+                              {"texts", texts}});
+  }
+  return s;
+}
+
+std::string RenderLauncherSettingsText(const json& s) {
+  std::string out;
+  auto line = [&](const std::string& label, const std::string& value) {
+    out += label + std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') + value + "\n";
+  };
+  if (s.is_null()) {
+    line("Launcher settings", "none: exit code 0 and English texts, as every package");
+    return out;
+  }
+  if (s.contains("problem")) {
+    line("Launcher settings", s["problem"].get<std::string>());
+    return out;
+  }
+  line("Deployment mode", s["passExitCode"].get<bool>()
+                              ? "yes: ends with the setup program's exit code; its own endings "
+                                "1620, 1633, 1603, 1931, 1223, 8; no box with /s or /silent"
+                              : "no: exit code 0, every ending with its box");
+  std::vector<std::string> tags;
+  for (const json& l : s["languages"]) {
+    tags.push_back(l["tag"].get<std::string>() + " (" + std::to_string(l["texts"].size()) + ")");
+  }
+  line("Launcher languages", tags.empty() ? "none: English, and the messages above"
+                                          : Join(tags, ", ") + " texts");
+  return out;
+}
+
+void WriteLauncherRecipe(const std::vector<uint8_t>& package, nlohmann::ordered_json& recipe) {
+  const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
+  if (!bytes) return;
+  const auto spec = stub::writer::DecodeLauncherSettingsSpec(*bytes);
+  if (!spec) return;
+  if (spec->passExitCode) recipe["passExitCode"] = true;
+  // A shipped language whose fixed messages are pkgtool's own is named; what
+  // differs from pkgtool's texts, and every other language, is spelled out.
+  std::vector<std::string> named;
+  nlohmann::ordered_json texts = nlohmann::ordered_json::object();
+  for (const LauncherLanguage& l : spec->languages) {
+    const ShippedLanguage* shipped = Shipped(l.language);
+    bool whole = shipped != nullptr;
+    for (int t = 0; whole && t < kFixedMessages; ++t) {
+      whole = l.texts[t] == Utf8ToUtf16(shipped->messages[t], shipped->tag);
+    }
+    const std::string tag = stub::writer::TagOfLanguage(l.language);
+    if (whole) named.push_back(shipped->tag);
+    for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+      if (l.texts[t].empty() || (whole && t < kFixedMessages)) continue;
+      texts[tag][stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t))] = Utf16ToUtf8(l.texts[t]);
+    }
+  }
+  if (named.size() == ShippedLanguages().size()) {
+    recipe["launcherLanguages"] = "all";
+  } else if (!named.empty()) {
+    recipe["launcherLanguages"] = named;
+  }
+  if (!texts.empty()) recipe["launcherTexts"] = texts;
+}
+
+}  // namespace pkgtool
