@@ -83,10 +83,15 @@ cc=$arch-w64-mingw32-gcc
 $cc -O2 -Wall -shared -o "$work/PlantedDll.dll" "$here/PlantedDll.c"
 $cc -O2 -Wall -mwindows -municode -o "$work/LoadsByPlainName.exe" "$here/LoadsByPlainName.c"
 $cc -O2 -Wall -mwindows -municode -o "$work/PlantedSetup.exe" "$here/PlantedSetup.c"
+# The package writer as the host build made it, with what it links: a list
+# of sources here would fall behind whatever the writer comes to use.
+host=${HOST_BUILD:-$root/build/host}
+for lib in packagewriter stubmemory stubcore; do
+  [[ -f $host/lib$lib.a ]] || fail "no $host/lib$lib.a: build the host tree first (make dist)"
+done
 g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.cpp" \
-  "$root"/package/writer/*.cpp "$root/package/StubTypes.cpp" "$root/package/CRC32.cpp" \
-  "$root/platform/memory/HostProcessor.cpp" "$root/platform/memory/Utf8.cpp" \
-  -llzma -pthread
+  -Wl,--start-group "$host/libpackagewriter.a" "$host/libstubmemory.a" "$host/libstubcore.a" \
+  -Wl,--end-group -llzma -pthread
 
 # --- a fresh prefix -----------------------------------------------------------
 # Making a prefix takes a minute or more (its 32-bit half is filled by
