@@ -26,7 +26,17 @@ host=${2:-i686-w64-mingw32}
 # the filter-chain machinery a raw LZMA1 decoder never reaches fall away. Fat
 # objects keep the library usable without the LTO plugin.
 recipe="small -O2 -flto -ffat-lto-objects -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-ident"
-cflags=${recipe#small }
+# LIBLZMA_RECIPE builds another variant to measure (bench/decoders.sh): the
+# first word "small" or "unrolled" (the decoder's loops as they are), the rest
+# the CFLAGS.
+[[ -z ${LIBLZMA_RECIPE:-} ]] || recipe=$LIBLZMA_RECIPE
+decoder=${recipe%% *}
+cflags=${recipe#"$decoder" }
+case $decoder in
+  small) smallness=--enable-small ;;
+  unrolled) smallness=--disable-small ;;
+  *) echo "liblzma-mingw: recipe \"$recipe\" starts with neither small nor unrolled" >&2; exit 1 ;;
+esac
 
 if [[ -f "$prefix/lib/liblzma.a" && -f "$prefix/include/lzma.h" &&
       "$(cat "$prefix/recipe" 2>/dev/null)" == "$recipe" ]]; then
@@ -71,7 +81,7 @@ src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 
 
 # Raw LZMA1 decoding is all the stub needs.
 wanted=(--host="$host" --prefix="$prefix"
-  --disable-shared --enable-static --enable-small
+  --disable-shared --enable-static "$smallness"
   --disable-encoders --enable-decoders=lzma1
   --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo
   --disable-lzma-links --disable-scripts --disable-doc --disable-nls
