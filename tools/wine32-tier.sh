@@ -163,9 +163,10 @@ tree=$dir/root
 bin=$tree/usr/lib/wine
 if [[ $tier != native-system || -z $cpusWhy ]]; then
   version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null || true)
-  # The stamp names everything the folder was made from; anything else in it
-  # means the folder is incomplete or stale.
-  key="wine $version; qemu ${qemu:-none}; $(sha256sum "${BASH_SOURCE[0]}" "$root/tools/wine32/noreplace.c" "$sys64" | awk '{ printf "%s ", $1 }')"
+  # The stamp names everything the folder was made from, and the folder itself
+  # (the wrappers name it); anything else in it means the folder is
+  # incomplete, stale or moved.
+  key="wine $version; qemu ${qemu:-none}; $tree; $(sha256sum "${BASH_SOURCE[0]}" "$root/tools/wine32/noreplace.c" "$sys64" | awk '{ printf "%s ", $1 }')"
   missing=
   [[ -n $version ]] || missing="the installed wine64's version is unknown to dpkg"
   if [[ -z $missing && $(cat "$dir/stamp" 2>/dev/null) != "$key" ]]; then
