@@ -37,18 +37,18 @@
 # binfmt_misc entry, no file outside DIR. It holds:
 #   - the i386 packages wine32, libwine, libc6, libgcc-s1 of the installed
 #     Wine's version, fetched through a private apt setup and unpacked;
-#   - in usr/lib/wine, beside the real i386 loader (wine-i386):
-#       wine-native  runs wine-i386 with a copy of the folder's
-#                    ld-linux.so.2 and its libraries. The copy lies in the
-#                    same folder because Wine takes its own folder from
-#                    /proc/self/exe, which is the dynamic loader here;
-#       wine-qemu    runs wine-i386 under qemu-i386-static with the folder as
-#                    its root (-L), keeping argv[0] (-0);
-#       wine         a link to the one the tier uses: Wine starts its own
-#                    32-bit children through it;
-#       wine64       a copy of the installed one (Wine 8 looks for the 32-bit
-#                    loader only beside the running wine64), whose library
-#                    folder is a link to the installed one;
+#   - two loader folders, one per way of running the i386 loader, each with
+#     the loader (wine-i386), a copy of the installed wine64 (Wine 8 looks for
+#     the 32-bit loader only beside the running wine64, and starts its own
+#     32-bit programs through it) whose library folder is a link to the
+#     installed one, and `wine`, which runs the i386 loader:
+#       usr/lib/wine       natively, with a copy of the folder's ld-linux.so.2
+#                          and its libraries. The copy lies beside the loader
+#                          because Wine takes its own folder from
+#                          /proc/self/exe, which is the dynamic loader here;
+#       usr/lib/wine-qemu  under qemu-i386-static with the folder as its root
+#                          (-L), keeping argv[0] (-0);
+#     so both tiers can use the folder at once;
 #   - the builtin zlib1.dll that libwine's install script would make;
 #   - etc/ld.so.preload naming a small library that makes MAP_FIXED_NOREPLACE
 #     behave under qemu as it does under the kernel (tools/wine32/noreplace.c).
@@ -160,7 +160,7 @@ fi
 # The private folder is needed by every tier but the system's, and by that one
 # only for the processor models.
 tree=$dir/root
-bin=$tree/usr/lib/wine
+bin=$tree/usr/lib/wine qbin=$tree/usr/lib/wine-qemu
 if [[ $tier != native-system || -z $cpusWhy ]]; then
   version=$(dpkg-query -W -f='${Version}' wine64 2>/dev/null || true)
   # The stamp names everything the folder was made from, and the folder itself
@@ -191,11 +191,11 @@ if [[ $tier != native-system || -z $cpusWhy ]]; then
     mv "$new/wine" "$new/wine-i386"
     # The wrappers name the final folder.
     cp -p "$(realpath "$tree.new/lib/ld-linux.so.2")" "$new/ld-linux.so.2"
-    cat >"$new/wine-native" <<EOF
+    cat >"$new/wine" <<EOF
 #!/bin/sh
 exec $bin/ld-linux.so.2 --library-path $tree/lib/i386-linux-gnu:$tree/usr/lib/i386-linux-gnu --argv0 $bin/wine $bin/wine-i386 "\$@"
 EOF
-    chmod +x "$new/wine-native"
+    chmod +x "$new/wine"
     cp -p "$sys64" "$new/wine64"
     ln -sfn "$(realpath "$sysserver")" "$new/wineserver"
     lib64=$(dirname "$(dirname "$sys64")")/x86_64-linux-gnu/wine
@@ -221,11 +221,15 @@ EOF
       done
       if [[ -n $cc ]]; then
         echo /lib/noreplace.so >"$tree.new/etc/ld.so.preload"
-        cat >"$new/wine-qemu" <<EOF
+        qnew=$tree.new/usr/lib/wine-qemu
+        mkdir -p "$qnew"
+        ln "$new/wine-i386" "$new/wine64" "$qnew/"
+        cp -P "$new/wineserver" "$qnew/"
+        cat >"$qnew/wine" <<EOF
 #!/bin/sh
-exec $qemu -L $tree -0 $bin/wine $bin/wine-i386 "\$@"
+exec $qemu -L $tree -0 $qbin/wine $qbin/wine-i386 "\$@"
 EOF
-        chmod +x "$new/wine-qemu"
+        chmod +x "$qnew/wine"
       else
         echo "no compiler builds 32-bit code here (i686-linux-gnu-gcc, gcc -m32)" >"$tree.new/no-qemu"
       fi
@@ -239,34 +243,23 @@ EOF
     cpusWhy=$missing
   fi
 fi
-if [[ $tier != native-system && -z $cpusWhy && ! -x $bin/wine-qemu ]]; then
+if [[ $tier != native-system && -z $cpusWhy && ! -x $qbin/wine ]]; then
   cpusWhy=$(cat "$tree/no-qemu" 2>/dev/null || echo "the emulated loader was not made")
 fi
 [[ $tier == emulated && -n $cpusWhy ]] && cannot "$cpusWhy"
 
-# Wine starts its own 32-bit children through `wine` beside wine64: it names
-# the tier's way of running them. Replaced in one step, so that a Wine
-# running meanwhile never finds it missing.
-if [[ $tier != native-system ]]; then
-  want=wine-native
-  [[ $tier == emulated ]] && want=wine-qemu
-  if [[ $(readlink "$bin/wine" 2>/dev/null) != "$want" ]]; then
-    ln -sfn "$want" "$bin/wine.new"
-    mv -T "$bin/wine.new" "$bin/wine"
-  fi
-fi
-
 name=${tier/-/ }
 case $tier in
   native-system) wine64=$sys64 wine32=$loader server=$sysserver ;;
-  *)
-    wine64=$bin/wine64 wine32=$bin/wine server=$bin/wineserver
-    version=$(starts "$wine32") || broken "$name: $why, but its 32-bit Wine loader $wine32 does not start"
-    ;;
+  native-private) wine64=$bin/wine64 wine32=$bin/wine server=$bin/wineserver ;;
+  emulated) wine64=$qbin/wine64 wine32=$qbin/wine server=$qbin/wineserver ;;
 esac
+if [[ $tier != native-system ]]; then
+  starts "$wine32" >/dev/null || broken "$name: $why, but its 32-bit Wine loader $wine32 does not start"
+fi
 qemuLoader=
 if [[ -z $cpusWhy ]]; then
-  qemuLoader=$bin/wine-qemu
+  qemuLoader=$qbin/wine
   # Beside a native tier, the emulated loader only serves the processor
   # models; one that does not start leaves those cases to skip, saying why.
   if [[ $tier != emulated ]] && ! QEMU_CPU=max starts "$qemuLoader" >/dev/null; then

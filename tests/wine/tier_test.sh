@@ -4,9 +4,10 @@
 # fetched, and must
 #   - choose the tier the kernel allows (native where an i386 program runs,
 #     emulated where not), and emulated when WINE32_EMULATE=1 asks for it;
-#   - leave `wine` beside the private wine64 naming that tier's loader, since
-#     Wine starts its own 32-bit programs through it, and name it back when
-#     the choice changes;
+#   - hand over a 32-bit loader that runs the tier's way (under qemu or not)
+#     and lies beside the 64-bit one, since Wine starts its own 32-bit
+#     programs through the `wine` beside the running wine64; and still the
+#     native one after an emulated run;
 #   - hand over a 32-bit loader that starts;
 #   - stop with an error, naming the tier, when that loader does not start.
 #
@@ -47,31 +48,32 @@ eval "$out"
 [[ $WINE32_TIER != native-system ]] || skip "a 32-bit Wine is installed; the private folder is not the tier here"
 [[ $WINE32_TIER != none ]] || skip "no 32-bit Wine can be had here: $WINE32_WHY"
 
-expect() {  # <what> <tier> <loader the wine link names>
+expect() {  # <what> <tier> <under qemu: yes|no>
   check "$1: tier $2 (got $WINE32_TIER)" test "$WINE32_TIER" == "$2"
-  check "$1: wine names $3 (got $(readlink "$(dirname "$WINE64")/wine"))" \
-    test "$(readlink "$(dirname "$WINE64")/wine")" == "$3"
+  check "$1: the 32-bit loader is the wine beside wine64" test "$WINE32" == "$(dirname "$WINE64")/wine"
+  local qemu=no
+  grep -q qemu-i386 "$WINE32" && qemu=yes
+  check "$1: the 32-bit loader under qemu: $3 (got $qemu)" test "$qemu" == "$3"
   check "$1: the 32-bit loader starts" bash -c '[[ $("$0" --version) == wine-* ]]' "$WINE32"
   check "$1: the message names the tier" grep -q "^wine32-tier: ${2/-/ }: " "$scratch/tier.err"
 }
 if [[ $kernel == native ]]; then
-  expect "kernel runs 32-bit code" native-private wine-native
+  expect "kernel runs 32-bit code" native-private no
   if command -v qemu-i386-static >/dev/null; then
     check "the processor models come with a loader under qemu" test -n "${WINE32_QEMU:-}"
     eval "$(tier WINE32_EMULATE=1)"
-    expect "WINE32_EMULATE=1" emulated wine-qemu
+    expect "WINE32_EMULATE=1" emulated yes
     check "WINE32_EMULATE=1: the reason says so" grep -q "WINE32_EMULATE=1" <<<"$WINE32_WHY"
     eval "$(tier)"
-    expect "back to native" native-private wine-native
+    expect "back to native" native-private no
   fi
   broken=native-private
-  loader=$dir/root/usr/lib/wine/wine-native
 else
-  expect "kernel runs no 32-bit code" emulated wine-qemu
+  expect "kernel runs no 32-bit code" emulated yes
   check "the reason says the kernel runs no 32-bit code" grep -q "runs no 32-bit code" <<<"$WINE32_WHY"
   broken=emulated
-  loader=$dir/root/usr/lib/wine/wine-qemu
 fi
+loader=$WINE32
 
 # A loader that does not start: the tier stops, and says which.
 rm "$loader"
