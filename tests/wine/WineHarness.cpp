@@ -338,8 +338,8 @@ std::string Harness::WhyNot(Width width) const {
            "test on";
   }
   if (emulated32_) {
-    return "32-bit Windows (a WINEARCH=win32 prefix) cannot be made with the emulated 32-bit Wine: wineboot "
-           "crashes making one under qemu; emulated because " +
+    return "the emulated 32-bit Wine makes no 32-bit Windows (a WINEARCH=win32 prefix): on a kernel that runs "
+           "no 32-bit code wineboot crashed making one under qemu; emulated because " +
            (tierWhy_.empty() ? std::string("the tier says so") : tierWhy_) +
            "; the launcher's 32-bit code runs on 64-bit Windows (WoW64) instead";
   }
