@@ -14,7 +14,9 @@
 #     time, best of ROUNDS, against the i386 xz's best CPU time (user + system)
 #     in the same rounds;
 #   - the launcher's whole run on a package of the same program, the median
-#     of ROUNDS against (direct start + i386 xz -dc) taken in the same round.
+#     of ROUNDS against (direct start + i386 xz -dc) taken in the same round,
+#     by CPU time (user + system: what the work costs, whatever else the
+#     machine runs) and by wall time (what a user waits, on a quiet machine).
 # Rounds alternate every build with the references, so a machine whose speed
 # drifts moves them all alike. The table goes to DECODERS_WORK/report.md.
 #
@@ -107,38 +109,38 @@ fi
 trap '"$WINESERVER" -k >/dev/null 2>&1 || true' EXIT
 "$WINE64" cmd /c exit >/dev/null 2>&1 || true
 
-wall() {
-  local start end
-  start=$(date +%s.%N)
-  "$@" >/dev/null 2>&1 || fail "$* failed"
-  end=$(date +%s.%N)
-  awk -v s="$start" -v e="$end" 'BEGIN { printf "%.4f\n", e - s }'
+# Appends "ROUND NAME-wall SECONDS" and "ROUND NAME-cpu SECONDS" for one run.
+timed() {  # <round> <name> <command>...
+  local round=$1 name=$2 out
+  shift 2
+  out=$(/usr/bin/time -f 'took %e %U %S' "$@" 2>&1 >/dev/null | tail -n 1)
+  [[ $out == took* ]] || fail "$* failed: $out"
+  awk -v r="$round" -v n="$name" '{ printf "%s %s-wall %s\n%s %s-cpu %.2f\n", r, n, $2, r, n, $3 + $4 }' \
+    <<<"$out" >>"$times"
 }
-cpu() { /usr/bin/time -f '%U %S' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.3f\n", $1 + $2 }'; }
 
 times=$work/times-$mib.txt  # lines: round what seconds
 : >"$times"
 load=$(cut -d' ' -f1 /proc/loadavg)
 say "timing ${#names[@]} builds, $rounds rounds (load average $load)"
-wall "$WINE64" "$program" >/dev/null
+timed 0 warm-up "$WINE64" "$program"
 for ((r = 1; r <= rounds; r++)); do
-  echo "$r xz32-cpu $(cpu "$xz32" -dc "$stream")" >>"$times"
   for name in "${names[@]}"; do
     # Two decodes per process: the better one has no first touch of memory.
     echo "$r alone-$name $("$WINE32" "$work/$name/DecodeTimer.exe" "Z:$stream" 2 | tr -d '\r')" >>"$times"
   done
-  echo "$r direct $(wall "$WINE64" "$program")" >>"$times"
-  echo "$r xz32 $(wall "$xz32" -dc "$stream")" >>"$times"
+  timed "$r" direct "$WINE64" "$program"
+  timed "$r" xz32 "$xz32" -dc "$stream"
   for name in "${names[@]}"; do
-    echo "$r launch-$name $(wall "$WINE32" "$work/$name/package-$mib.exe")" >>"$times"
+    timed "$r" "launch-$name" "$WINE32" "$work/$name/package-$mib.exe"
   done
 done
 loadAfter=$(cut -d' ' -f1 /proc/loadavg)
 
 report=$work/report.md
 {
-  echo "| liblzma build | Stub32.exe | Room under 48 KiB | Decoder alone (CPU, best) | Against i386 xz (CPU, best) | Launcher run (median) | Overhead against direct start + i386 xz (median of rounds) |"
-  echo "|---|---|---|---|---|---|---|"
+  echo "| liblzma build | Stub32.exe | Room under 48 KiB | Decoder alone, CPU | Against i386 xz, CPU | Launcher run, CPU | Overhead against direct start + i386 xz, CPU | Launcher run, wall | Overhead, wall |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   for name in "${names[@]}"; do
     mark=
     [[ ${recipeOf[$name]} == "$shipped" ]] && mark=" (shipped)"
@@ -149,19 +151,27 @@ report=$work/report.md
         for (i = 2; i <= k; i++) { x = a[i]; for (j = i - 1; j >= 1 && a[j] > x; j--) a[j + 1] = a[j]; a[j + 1] = x }
         return k % 2 ? a[(k + 1) / 2] : (a[k / 2] + a[k / 2 + 1]) / 2
       }
+      function launch(kind) {
+        for (r = 1; r <= n; r++) l[r] = t[r, "launch-" want "-" kind]
+        return median(l, n)
+      }
+      function overhead(kind) {
+        for (r = 1; r <= n; r++) q[r] = t[r, "launch-" want "-" kind] / (t[r, "direct-" kind] + t[r, "xz32-" kind])
+        return median(q, n)
+      }
       END {
-        for (r = 1; r <= n; r++) { l[r] = t[r, "launch-" want]; q[r] = t[r, "launch-" want] / (t[r, "direct"] + t[r, "xz32"]) }
         alone = best("alone-" want); ref = best("xz32-cpu")
-        printf "| %s | %d bytes | %d bytes | %.3f s | %.3f | %.3f s | **%.3f** |\n",
-          name, size, 49152 - size, alone, alone / ref, median(l, n), median(q, n)
+        printf "| %s | %d bytes | %d bytes | %.2f s | %.3f | %.2f s | **%.3f** | %.3f s | %.3f |\n",
+          name, size, 49152 - size, alone, alone / ref, launch("cpu"), overhead("cpu"), launch("wall"), overhead("wall")
       }' "$times"
   done
   awk '
     { t[$1, $2] = $3; if ($1 > n) n = $1 }
     END {
       b = -1; for (r = 1; r <= n; r++) if (b < 0 || t[r, "xz32-cpu"] < b) b = t[r, "xz32-cpu"]
-      for (r = 1; r <= n; r++) { d += t[r, "direct"]; x += t[r, "xz32"] }
-      printf "| i386 xz -dc (reference) | | | %.3f s | 1 | direct start %.3f s + xz %.3f s (means) | |\n", b, d / n, x / n
+      for (r = 1; r <= n; r++) { dc += t[r, "direct-cpu"]; xc += t[r, "xz32-cpu"]; dw += t[r, "direct-wall"]; xw += t[r, "xz32-wall"] }
+      printf "| i386 xz -dc (reference; direct start + xz, means) | | | %.2f s | 1 | %.2f s + %.2f s | | %.3f s + %.3f s | |\n",
+        b, dc / n, xc / n, dw / n, xw / n
     }' "$times"
   echo
   echo "$mib MiB program ($(stat -c %s "$stream") bytes of stream), $rounds rounds; 32-bit Wine: ${WINE32_TIER/-/ };" \
