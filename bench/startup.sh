@@ -84,8 +84,12 @@ if [[ ! -f $quick || $root/bench/QuickSetup.c -nt $quick ]]; then
 fi
 # The decoder alone, built against the liblzma the stub links, for the stub's
 # own machine and started like it.
+# (The 32-bit timer holds the packed stream and the whole program at once: it
+# needs the 4 GiB a large-address-aware program gets on 64-bit Windows.)
+timerFlags=()
 if [[ $machine == 014c ]]; then
   lzmaArch=i686 timerCc=i686-w64-mingw32-gcc timerLoader=$launcher lzmaDefault=$root/build/win32/liblzma-i686
+  timerFlags=(-Wl,--large-address-aware)
 else
   lzmaArch=x86_64 timerCc=x86_64-w64-mingw32-gcc timerLoader=$wine64 lzmaDefault=$root/build/win64/liblzma-x86_64
 fi
@@ -94,7 +98,7 @@ lzmaPrefix=${LZMA_PREFIX:-$(find "$(dirname "$stub")" -maxdepth 1 -type d -name 
 timer=$work/DecodeTimer-$lzmaArch.exe
 if [[ -f $lzmaPrefix/lib/liblzma.a ]] && command -v "$timerCc" >/dev/null; then
   "$timerCc" -O2 -DLZMA_API_STATIC -I"$lzmaPrefix/include" "$root/bench/DecodeTimer.c" \
-    "$lzmaPrefix/lib/liblzma.a" -o "$timer"
+    "$lzmaPrefix/lib/liblzma.a" "${timerFlags[@]}" -o "$timer"
 else
   rm -f "$timer"
 fi
@@ -223,7 +227,10 @@ for mib in "${sizes[@]}"; do
   peakNow=$(for i in 1 2; do peak "$package"; done | sort -n | tail -n 1)
   decoderAlone=n/a
   # (Under emulation it times qemu, not the decoder.)
-  [[ -f $timer && $emulated == no ]] && decoderAlone="$("$timerLoader" "$timer" "Z:$stream" 3 | tr -d '\r') s"
+  if [[ -f $timer && $emulated == no ]]; then
+    decoderAlone="$("$timerLoader" "$timer" "Z:$stream" 3 2>"$work/timer.err" | tr -d '\r') s" \
+      || decoderAlone="n/a ($(tr -d '\r' <"$work/timer.err" | head -n 1))"
+  fi
 
   window=$((dict < unpacked ? dict : unpacked))
   awk -v mib="$mib" -v packed="$packed" -v launch="$launch" -v direct="$direct" -v decode="$decode" \
