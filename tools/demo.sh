@@ -78,7 +78,7 @@ case $WINE32_TIER in
     ;;
   emulated)
     echo "Launching with $(basename "$stub32"), the launcher that ships, on the emulated 32-bit Wine:"
-    echo "$WINE32_WHY, so Wine's 32-bit half runs under qemu's user-mode emulation (build/wine32)."
+    echo "$WINE32_WHY, so Wine's 32-bit half runs under qemu's user-mode emulation."
     ;;
   *)
     [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here ($WINE32_WHY) and there is no $stub64 (run make stub64)"
