@@ -2,7 +2,9 @@
 # The launcher's whole run under Wine, from its start until the setup program
 # has started and ended, against the two things it cannot avoid: starting the
 # already-unpacked program directly under Wine, and `xz -dc` of the very same
-# LZMA stream on the host. Also its peak memory (against the decoder's window
+# LZMA stream on the host. For the 32-bit stub the decoder of the same width
+# counts: Debian's i386 `xz -dc`, run natively (bench/i386-xz.sh), beside the
+# host's 64-bit one. Also its peak memory (against the decoder's window
 # + 4 MiB: the launcher streams the program to disk), and how its time grows
 # with the size of the setup program.
 #
@@ -16,13 +18,14 @@
 # started program only its file size.
 #
 # Environment: STUB (default build/win64/Stub64.exe, the 64-bit build of the
-# same sources, which runs at the machine's speed; STUB=dist/Stub32.exe times
-# the shipped stub, through Wine's 32-bit half: emulated by qemu where the
-# kernel runs no 32-bit code, see tools/wine32-tier.sh, so only its memory
-# figure compares with the others),
+# same sources; STUB=dist/Stub32.exe times the shipped stub, through the
+# 32-bit Wine tools/wine32-tier.sh chooses: natively where the kernel runs
+# 32-bit code; where it is emulated by qemu, only the memory figure compares
+# with the others, and the report says so),
 # PKGTOOL (dist/pkgtool), BENCH_WORK (build/bench-startup, where the generated
 # programs and packages are kept between runs), RUNS (timed runs per command,
-# default 5; 3 above 256 MiB).
+# default 5; 3 above 256 MiB), LZMA_PREFIX (the liblzma the decoder timer is
+# built against; default the one the stub's build links).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -53,14 +56,24 @@ launcher=$wine64
 prefix=$work/prefix
 stubKind="64-bit stand-in"
 tag=  # packages of the two stubs are kept apart
+xz32=
+xz32Why="the 64-bit stand-in's reference is the host's xz"
+emulated=no
 if [[ $machine == 014c ]]; then
-  eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
+  tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}") \
+    || fail "the 32-bit Wine tier does not work (see above)"
+  eval "$tier"
   [[ $WINE32_TIER != none ]] || fail "$stub is a 32-bit program, which Wine cannot run here: $WINE32_WHY"
   wine64=$WINE64 wineserver=$WINESERVER launcher=$WINE32 prefix=$work/prefix-wow64 tag=-32
-  stubKind="32-bit, $WINE32_TIER"
-  # One processor model for every run: the emulated one with the carry-less
-  # multiplication the checksum uses on current processors.
-  export QEMU_CPU=max
+  stubKind="32-bit, ${WINE32_TIER/-/ } Wine"
+  if [[ $WINE32_TIER == emulated ]]; then
+    emulated=yes
+    # One processor model for every run: the emulated one with the carry-less
+    # multiplication the checksum uses on current processors.
+    export QEMU_CPU=max
+  fi
+  xz32=$(bash "$root/bench/i386-xz.sh" "${XZ32_DIR:-$root/build/i386-xz}") || xz32=
+  xz32Why="the kernel runs no 32-bit code"
 fi
 
 # The stand-in program and the generator, rebuilt when their sources change.
@@ -72,13 +85,25 @@ if [[ ! -f $quick || $root/bench/QuickSetup.c -nt $quick ]]; then
   x86_64-w64-mingw32-gcc -Os -nostdlib -mwindows -Wl,--entry=QuickSetupEntry \
     "$root/bench/QuickSetup.c" -lkernel32 -o "$quick"
 fi
-# The decoder alone, built against the liblzma the stub links.
-lzmaPrefix=$(find "$(dirname "$stub")" -maxdepth 1 -type d -name 'liblzma-x86_64' | head -n 1)
-[[ -n $lzmaPrefix ]] || lzmaPrefix=$root/build/win64/liblzma-x86_64
-timer=$work/DecodeTimer.exe
-if [[ -f $lzmaPrefix/lib/liblzma.a && ( ! -f $timer || $root/bench/DecodeTimer.c -nt $timer ) ]]; then
-  x86_64-w64-mingw32-gcc -O2 -DLZMA_API_STATIC -I"$lzmaPrefix/include" "$root/bench/DecodeTimer.c" \
-    "$lzmaPrefix/lib/liblzma.a" -o "$timer"
+# The decoder alone, built against the liblzma the stub links, for the stub's
+# own machine and started like it.
+# (The 32-bit timer holds the packed stream and the whole program at once: it
+# needs the 4 GiB a large-address-aware program gets on 64-bit Windows.)
+timerFlags=()
+if [[ $machine == 014c ]]; then
+  lzmaArch=i686 timerCc=i686-w64-mingw32-gcc timerLoader=$launcher lzmaDefault=$root/build/win32/liblzma-i686
+  timerFlags=(-Wl,--large-address-aware)
+else
+  lzmaArch=x86_64 timerCc=x86_64-w64-mingw32-gcc timerLoader=$wine64 lzmaDefault=$root/build/win64/liblzma-x86_64
+fi
+lzmaPrefix=${LZMA_PREFIX:-$(find "$(dirname "$stub")" -maxdepth 1 -type d -name "liblzma-$lzmaArch" | head -n 1)}
+[[ -n $lzmaPrefix ]] || lzmaPrefix=$lzmaDefault
+timer=$work/DecodeTimer-$lzmaArch.exe
+if [[ -f $lzmaPrefix/lib/liblzma.a ]] && command -v "$timerCc" >/dev/null; then
+  "$timerCc" -O2 -DLZMA_API_STATIC -I"$lzmaPrefix/include" "$root/bench/DecodeTimer.c" \
+    "$lzmaPrefix/lib/liblzma.a" "${timerFlags[@]}" -o "$timer"
+else
+  rm -f "$timer"
 fi
 generator=$work/MakeSetupProgram
 if [[ ! -x $generator || $root/bench/MakeSetupProgram.cpp -nt $generator ]]; then
@@ -110,8 +135,8 @@ wall() {
 declare -A launchMean
 report=$work/report.md
 {
-  echo "| Setup program | Packed | Launcher run | Direct start | xz -dc | Overhead ratio | Stub's decoder alone (CPU) | Peak memory growth | Budget | Within |"
-  echo "|---|---|---|---|---|---|---|---|---|---|"
+  echo "| Setup program | Packed | Launcher run | Direct start | xz -dc, 64-bit | xz -dc, i386 | Overhead against 64-bit xz | Overhead against i386 xz | Stub's decoder alone (CPU) | Peak memory growth | Budget | Within | Load average |"
+  echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|"
 } >"$report"
 
 # Peak resident memory of a run, in KiB (the stub's process; the setup program
@@ -157,50 +182,72 @@ for mib in "${sizes[@]}"; do
     } >"$stream"
     cmp -s <(xz -dc "$stream") "$program" || fail "the package's stream does not unpack to the program"
   fi
+  if [[ -n $xz32 && ! -f $stream.i386-checked ]]; then
+    cmp -s <("$xz32" -dc "$stream") "$program" || fail "the i386 xz does not unpack the stream to the program"
+    touch "$stream.i386-checked"
+  fi
 
   runs=${RUNS:-$([[ $mib -gt 256 ]] && echo 3 || echo 5)}
   rounds=$work/rounds-$mib$tag.txt
   echo "timing $mib MiB, $runs rounds after a warm-up" >&2
-  # Rounds alternate the three commands, so that a machine whose speed drifts
-  # (a shared virtual machine does) moves all three alike; each round gives
-  # its own ratio, and the report takes their median.
+  loadBefore=$(cut -d' ' -f1 /proc/loadavg)
+  # Rounds alternate the commands, so that a machine whose speed drifts (a
+  # shared virtual machine does) moves them all alike; each round gives its
+  # own ratios, and the report takes their medians.
   wall "$launcher" "$package" >/dev/null
   wall "$wine64" "$program" >/dev/null
   wall xz -dc "$stream" >/dev/null
+  [[ -z $xz32 ]] || wall "$xz32" -dc "$stream" >/dev/null
   : >"$rounds"
   for ((r = 1; r <= runs; r++)); do
     l=$(wall "$launcher" "$package")
     d=$(wall "$wine64" "$program")
     x=$(wall xz -dc "$stream")
-    echo "$l $d $x" >>"$rounds"
+    x32=0
+    [[ -z $xz32 ]] || x32=$(wall "$xz32" -dc "$stream")
+    echo "$l $d $x $x32" >>"$rounds"
   done
+  loadAfter=$(cut -d' ' -f1 /proc/loadavg)
   # Nothing may be left behind in the temporary folder.
   leftovers=$(find "$WINEPREFIX/drive_c" -path '*Temp*' -type f -size +1M 2>/dev/null | wc -l)
   [[ $leftovers -eq 0 ]] || fail "the launcher left $leftovers large files in the temporary folder"
 
-  ratio=$(awk '{ printf "%.6f\n", $1 / ($2 + $3) }' "$rounds" | sort -g |
-    awk '{ q[NR] = $1 } END { print NR % 2 ? q[(NR + 1) / 2] : (q[NR / 2] + q[NR / 2 + 1]) / 2 }')
-  read -r launch launchSd direct decode < <(awk '
-    { sl += $1; sll += $1 * $1; sd += $2; sx += $3 }
+  # The median of the rounds' ratios against (direct start + the xz in
+  # column $1).
+  median() {
+    awk -v c="$1" '$c > 0 { printf "%.6f\n", $1 / ($2 + $c) }' "$rounds" | sort -g |
+      awk '{ q[NR] = $1 } END { if (NR) print NR % 2 ? q[(NR + 1) / 2] : (q[NR / 2] + q[NR / 2 + 1]) / 2 }'
+  }
+  ratio64=$(median 3)
+  ratio32=$(median 4)
+  read -r launch launchSd direct decode decode32 < <(awk '
+    { sl += $1; sll += $1 * $1; sd += $2; sx += $3; s32 += $4 }
     END {
       m = sl / NR; v = NR > 1 ? (sll - NR * m * m) / (NR - 1) : 0
-      printf "%f %f %f %f\n", m, (v > 0 ? sqrt(v) : 0), sd / NR, sx / NR
+      printf "%f %f %f %f %f\n", m, (v > 0 ? sqrt(v) : 0), sd / NR, sx / NR, s32 / NR
     }' "$rounds")
   launchMean[$mib]=$launch
   peakNow=$(for i in 1 2; do peak "$package"; done | sort -n | tail -n 1)
   decoderAlone=n/a
-  # (A 64-bit program: it says nothing about an emulated 32-bit stub.)
-  [[ -f $timer && $machine != 014c ]] && decoderAlone="$("$wine64" "$timer" "Z:$stream" 3 | tr -d '\r') s"
+  # (Under emulation it times qemu, not the decoder.)
+  if [[ -f $timer && $emulated == no ]]; then
+    decoderAlone="$("$timerLoader" "$timer" "Z:$stream" 3 2>"$work/timer.err" | tr -d '\r') s" \
+      || decoderAlone="n/a ($(tr -d '\r' <"$work/timer.err" | head -n 1))"
+  fi
 
   window=$((dict < unpacked ? dict : unpacked))
   awk -v mib="$mib" -v packed="$packed" -v launch="$launch" -v direct="$direct" -v decode="$decode" \
-      -v ls="$launchSd" -v ratio="$ratio" -v peak="$peakNow" -v base="$basePeak" -v unpacked="$unpacked" \
-      -v window="$window" -v alone="$decoderAlone" 'BEGIN {
+      -v decode32="$decode32" -v ls="$launchSd" -v r64="$ratio64" -v r32="$ratio32" -v peak="$peakNow" \
+      -v base="$basePeak" -v window="$window" -v alone="$decoderAlone" -v emulated="$emulated" \
+      -v load="$loadBefore to $loadAfter" 'BEGIN {
     growth = (peak - base) / 1024
     budget = window / 1048576 + 4
-    printf "| %d MiB | %.1f MiB | %.3f s ± %.3f | %.3f s | %.3f s | %.3f | %s | %.1f MiB | %.1f MiB | %s |\n",
-      mib, packed / 1048576, launch, ls, direct, decode, ratio, alone,
-      growth, budget, growth <= budget ? "yes" : "no"
+    mark = emulated == "yes" ? " (emulated)" : ""
+    x32 = decode32 > 0 ? sprintf("%.3f s", decode32) : "n/a"
+    o32 = r32 != "" ? sprintf("**%.3f**%s", r32, mark) : "n/a"
+    printf "| %d MiB | %.1f MiB | %.3f s ± %.3f | %.3f s | %.3f s | %s | %.3f%s | %s | %s | %.1f MiB | %.1f MiB | %s | %s |\n",
+      mib, packed / 1048576, launch, ls, direct, decode, x32, r64, mark, o32, alone,
+      growth, budget, growth <= budget ? "yes" : "no", load
   }' >>"$report"
 done
 
@@ -217,6 +264,18 @@ if [[ ${#sizes[@]} -gt 1 ]]; then
     done
   } >>"$report"
 fi
-echo "Stub: $(basename "$stub") ($stubKind), $(stat -c %s "$stub") bytes" >>"$report"
-echo "Wine base footprint (stand-in alone): $((basePeak / 1024)) MiB peak resident" >>"$report"
+{
+  echo "Stub: $(basename "$stub") ($stubKind), $(stat -c %s "$stub") bytes"
+  [[ $machine != 014c ]] || echo "32-bit Wine: ${WINE32_TIER/-/ }, because $WINE32_WHY"
+  if [[ $emulated == yes ]]; then
+    echo "The launcher's times do not compare: qemu translates its 32-bit code, so they time the emulator;" \
+      "only the memory figure compares (it bounds the stub's from above)."
+  fi
+  if [[ -n $xz32 ]]; then
+    echo "i386 xz: $("$xz32" --version | head -n 1), Debian's i386 build, run natively"
+  else
+    echo "i386 xz: n/a, $xz32Why"
+  fi
+  echo "Wine base footprint (stand-in alone): $((basePeak / 1024)) MiB peak resident"
+} >>"$report"
 cat "$report"

@@ -19,8 +19,14 @@ set(LIBLZMA_MINGW_PREFIX ${CMAKE_BINARY_DIR}/liblzma-${STUB_ARCH} CACHE PATH
 # The script records the flags it built with and rebuilds when they change;
 # editing it re-runs this configure step.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/liblzma-mingw.sh)
+# LIBLZMA_RECIPE, when given, builds another variant (bench/decoders.sh
+# compares them); its first word is "small" or "unrolled", the rest CFLAGS.
+set(LIBLZMA_RECIPE "" CACHE STRING "liblzma build instead of the one cmake/liblzma-mingw.sh names")
 file(STRINGS ${CMAKE_SOURCE_DIR}/cmake/liblzma-mingw.sh lzma_wanted REGEX "^recipe=")
 string(REGEX REPLACE "^recipe=\"(.*)\"$" "\\1" lzma_wanted "${lzma_wanted}")
+if(LIBLZMA_RECIPE)
+  set(lzma_wanted "${LIBLZMA_RECIPE}")
+endif()
 set(lzma_built "")
 if(EXISTS ${LIBLZMA_MINGW_PREFIX}/recipe)
   file(STRINGS ${LIBLZMA_MINGW_PREFIX}/recipe lzma_built)
@@ -28,7 +34,8 @@ endif()
 if(NOT EXISTS ${LIBLZMA_MINGW_PREFIX}/lib/liblzma.a OR NOT lzma_built STREQUAL lzma_wanted)
   message(STATUS "Building liblzma for ${STUB_TRIPLET} into ${LIBLZMA_MINGW_PREFIX}")
   execute_process(
-    COMMAND bash ${CMAKE_SOURCE_DIR}/cmake/liblzma-mingw.sh ${LIBLZMA_MINGW_PREFIX} ${STUB_TRIPLET}
+    COMMAND ${CMAKE_COMMAND} -E env "LIBLZMA_RECIPE=${LIBLZMA_RECIPE}"
+            bash ${CMAKE_SOURCE_DIR}/cmake/liblzma-mingw.sh ${LIBLZMA_MINGW_PREFIX} ${STUB_TRIPLET}
     RESULT_VARIABLE lzma_result)
   if(NOT lzma_result EQUAL 0)
     message(FATAL_ERROR "liblzma for ${STUB_TRIPLET} could not be built (see above)")

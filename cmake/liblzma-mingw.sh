@@ -16,17 +16,29 @@ host=${2:-i686-w64-mingw32}
 
 # The flags below decide the stub's size and unpacking speed. They are
 # recorded beside the library, so that changing them rebuilds it.
-# --enable-small: the decoder's bit-tree loops are not unrolled (about 9 KiB
-# of code less). -O2 for the library alone: the decoder's inner loop is the
-# launcher's running time, and -O2 makes the small decoder as quick as the
-# unrolled one (within the noise of bench/startup.sh) for 4 KiB, where the
-# unrolled one costs 12 KiB; the stub's own code stays -Os
+# --enable-small: the decoder's bit-tree loops are not unrolled. -O2 for the
+# library alone: the decoder's inner loop is the launcher's running time.
+# Measured as 32-bit code on the native 32-bit Wine against Debian's i386 xz
+# (bench/decoders.sh; the table is in bench/README.md), the small decoder at
+# -O2 decodes as quickly as the unrolled one at -O2, at 12 KiB less stub;
+# -Os costs 5 to 14 % of the decoding time. The stub's own code stays -Os
 # (cmake/Stub32.cmake), and LTO keeps each function's level.
 # LTO: the stub links liblzma and its own code as one unit, so the parts of
-# the filter-chain machinery a raw LZMA1 decoder never reaches fall away. Fat
-# objects keep the library usable without the LTO plugin.
+# the filter-chain machinery a raw LZMA1 decoder never reaches fall away
+# (1.5 KiB, no cost in speed). Fat objects keep the library usable without
+# the LTO plugin.
 recipe="small -O2 -flto -ffat-lto-objects -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-ident"
-cflags=${recipe#small }
+# LIBLZMA_RECIPE builds another variant to measure (bench/decoders.sh): the
+# first word "small" or "unrolled" (the decoder's loops as they are), the rest
+# the CFLAGS.
+[[ -z ${LIBLZMA_RECIPE:-} ]] || recipe=$LIBLZMA_RECIPE
+decoder=${recipe%% *}
+cflags=${recipe#"$decoder" }
+case $decoder in
+  small) smallness=--enable-small ;;
+  unrolled) smallness=--disable-small ;;
+  *) echo "liblzma-mingw: recipe \"$recipe\" starts with neither small nor unrolled" >&2; exit 1 ;;
+esac
 
 if [[ -f "$prefix/lib/liblzma.a" && -f "$prefix/include/lzma.h" &&
       "$(cat "$prefix/recipe" 2>/dev/null)" == "$recipe" ]]; then
@@ -71,7 +83,7 @@ src=$(find "$work" -mindepth 1 -maxdepth 1 -type d -name 'xz-utils-*' | head -n 
 
 # Raw LZMA1 decoding is all the stub needs.
 wanted=(--host="$host" --prefix="$prefix"
-  --disable-shared --enable-static --enable-small
+  --disable-shared --enable-static "$smallness"
   --disable-encoders --enable-decoders=lzma1
   --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo
   --disable-lzma-links --disable-scripts --disable-doc --disable-nls

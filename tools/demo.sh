@@ -6,12 +6,13 @@
 #   tools/demo.sh [STUB64] [PKGTOOL] [SETUPPROG_DIR]
 #
 # The package is built around dist/Stub32.exe, the launcher that ships, and
-# Stub32.exe runs it: with a native 32-bit Wine, or with Wine's i386 half
-# under qemu's emulation where the kernel runs no 32-bit code
-# (tools/wine32-tier.sh prepares that once). Only where neither works does the
-# launch use the same package built around the test-only 64-bit stub (STUB64,
-# default build/win64/Stub64.exe), with the x64 setup program in its only
-# slot, since that stub takes every Windows for 32-bit.
+# Stub32.exe runs it through the 32-bit Wine tools/wine32-tier.sh chooses:
+# the installed one (native system), Debian's i386 Wine from build/wine32 run
+# natively (native private), or that Wine under qemu where the kernel runs no
+# 32-bit code (emulated). Only where none works does the launch use the same
+# package built around the test-only 64-bit stub (STUB64, default
+# build/win64/Stub64.exe), with the x64 setup program in its only slot, since
+# that stub takes every Windows for 32-bit. The last line names what ran.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -27,7 +28,9 @@ fail() { echo "demo: $*" >&2; exit 1; }
 [[ -f $stub32 ]] || fail "no $stub32 (run make dist)"
 [[ -f $x86 && -f $x64 ]] || fail "no stand-in setup programs in $progs (run make setupprog)"
 
-eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
+tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}") \
+  || fail "the 32-bit Wine tier does not work (see above)"
+eval "$tier"
 wine64=${WINE64:-$(command -v wine64 || echo /usr/lib/wine/wine64)}
 wineserver=${WINESERVER:-$(command -v wineserver || echo /usr/lib/wine/wineserver)}
 [[ -x $wine64 ]] || fail "Wine is not installed (run make deps)"
@@ -67,19 +70,25 @@ echo "  x64 setup program           $(stat -c %s "$x64") bytes"
 
 launch=$sample
 loader=${WINE32:-}
-ran="$(basename "$stub32") (32-bit, $WINE32_TIER)"
+tiername=${WINE32_TIER/-/ }
+ran="$(basename "$stub32") (32-bit, $tiername)"
+summary="$(basename "$stub32"), the launcher that ships, ran on the $tiername 32-bit Wine: $WINE32_WHY."
 echo
 case $WINE32_TIER in
-  native) echo "Launching with $(basename "$stub32"), the launcher that ships (32-bit Wine, native)." ;;
+  native-system | native-private)
+    echo "Launching with $(basename "$stub32"), the launcher that ships, on the $tiername 32-bit Wine,"
+    echo "with no emulation: $WINE32_WHY."
+    ;;
   emulated)
-    echo "Launching with $(basename "$stub32"), the launcher that ships: this kernel runs no 32-bit"
-    echo "code, so Wine's 32-bit half runs under qemu's user-mode emulation (build/wine32)."
+    echo "Launching with $(basename "$stub32"), the launcher that ships, on the emulated 32-bit Wine:"
+    echo "$WINE32_WHY, so Wine's 32-bit half runs under qemu's user-mode emulation."
     ;;
   *)
     [[ -f $stub64 ]] || fail "Wine cannot run 32-bit programs here ($WINE32_WHY) and there is no $stub64 (run make stub64)"
     launch=$work/out/SampleSetup64.exe
     loader=$wine64
     ran="$(basename "$stub64") (the 64-bit test build)"
+    summary="$(basename "$stub64"), the 64-bit test build, ran: Wine cannot run 32-bit programs here ($WINE32_WHY)."
     writer "$launch" "$stub64" "$x64" - any
     echo "Wine cannot run 32-bit programs on this machine ($WINE32_WHY): launching with"
     echo "$(basename "$stub64"), the same package built around the test-only 64-bit stub ($(stat -c %s "$launch") bytes)."
@@ -123,5 +132,8 @@ if [[ -f $report ]]; then
   fi
 else
   echo "The setup program did not run."
+  echo "$summary"
   exit 1
 fi
+echo
+echo "$summary"

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -242,40 +243,40 @@ Harness::Harness() {
                                "/usr/lib64/wine/wine64", "/opt/wine-stable/bin/wine64"});
   server_ = FirstExecutable(
       {EnvOr("WINESERVER", ""), "wineserver", "/usr/lib/wine/wineserver", "/opt/wine-stable/bin/wineserver"});
+  // tools/wine32-tier.sh names its tiers native-system, native-private,
+  // emulated and none.
   const std::string tier = EnvOr("WINE32_TIER", "");
+  tierName_ = tier.empty() ? "installed" : tier;
+  std::replace(tierName_.begin(), tierName_.end(), '-', ' ');
+  tierWhy_ = EnvOr("WINE32_WHY", "");
   emulated32_ = tier == "emulated";
-  if (emulated32_) {
-    std::stringstream models(EnvOr("WINE32_CPUS", ""));
-    for (std::string model; models >> model;) cpus_.push_back(model);
-    if (cpus_.empty()) cpus_.push_back("max");
-  }
   // Wine's 32-bit loader is installed on many machines whose kernel cannot
   // run 32-bit code; only running it tells.
   const std::string loader32 =
       tier == "none" ? std::string()
                      : FirstExecutable({EnvOr("WINE32", ""), "/usr/lib/wine/wine", "/usr/lib32/wine/wine",
                                         "/opt/wine-stable/bin/wine"});
-  if (!loader32.empty()) {
-    std::error_code ec;
-    fs::create_directories(workDir_, ec);
-    int code = -1;
-    bool timedOut = false;
-    // Files of this process's own: the test processes start in parallel,
-    // and one must not read what another is still writing.
-    const std::string tag = std::to_string(getpid());
-    const fs::path out = workDir_ / ("wine32-probe-" + tag + ".txt");
-    const fs::path err = workDir_ / ("wine32-probe-" + tag + ".err");
-    if (Spawn({loader32, "--version"}, CleanEnvironment(), out, err, 60, &code, &timedOut) && code == 0 &&
-        ReadText(out).rfind("wine-", 0) == 0) {
-      loader32_ = loader32;
-    }
-    fs::remove(out, ec);
-    fs::remove(err, ec);
-  }
+  if (Starts(loader32)) loader32_ = loader32;
   if (loader32_.empty()) emulated32_ = false;
+  // The processor models come with a loader under qemu: the tier's own when
+  // it is emulated, one beside it when it is native.
+  qemuLoader32_ = emulated32_ ? loader32_ : EnvOr("WINE32_QEMU", "");
+  cpusWhy_ = EnvOr("WINE32_CPUS_WHY", "");
+  if (loader32_.empty()) {
+    cpusWhy_ = "this machine runs no 32-bit Windows program under Wine";
+  } else if (qemuLoader32_.empty()) {
+    if (cpusWhy_.empty()) cpusWhy_ = "no 32-bit Wine under qemu was given (WINE32_QEMU; tools/wine32-tier.sh)";
+  } else if (!emulated32_ && !Starts(qemuLoader32_)) {
+    cpusWhy_ = "the 32-bit Wine under qemu " + qemuLoader32_ + " does not start (--version)";
+  } else {
+    std::stringstream models(EnvOr("WINE32_CPUS", ""));
+    for (std::string model; models >> model;) cpus_.push_back(model);
+    if (cpus_.empty()) cpus_.push_back("max");
+    cpusWhy_.clear();
+  }
   // A 32-bit Wine that was made for the run and does not start is a fault to
   // report, not a reason to test the 64-bit stub instead.
-  const bool promised = tier == "emulated" || tier == "native";
+  const bool promised = !tier.empty() && tier != "none";
 
   const fs::path stub32 = EnvOr("STUB32_EXE", WINE_TESTS_STUB32);
   const fs::path stub64 = EnvOr("STUB64_EXE", WINE_TESTS_STUB64);
@@ -287,7 +288,7 @@ Harness::Harness() {
   } else if (setupX64_.empty()) {
     unavailable_ = std::string("the test setup program is missing: ") + WINE_TESTS_SETUPPROG_X64;
   } else if (promised && !Runs32BitPrograms()) {
-    unavailable_ = "the " + tier + " 32-bit Wine " + EnvOr("WINE32", "") + " does not start (--version)";
+    unavailable_ = "the " + tierName_ + " 32-bit Wine " + EnvOr("WINE32", "") + " does not start (--version)";
   } else if (Runs32BitPrograms() && fs::exists(stub32)) {
     stubPath_ = stub32;
   } else if (fs::exists(stub64)) {
@@ -309,6 +310,24 @@ Harness::Harness() {
   }
 }
 
+bool Harness::Starts(const std::string& loader) const {
+  if (loader.empty()) return false;
+  std::error_code ec;
+  fs::create_directories(workDir_, ec);
+  int code = -1;
+  bool timedOut = false;
+  // Files of this process's own: the test processes start in parallel, and
+  // one must not read what another is still writing.
+  const std::string tag = std::to_string(getpid());
+  const fs::path out = workDir_ / ("wine32-probe-" + tag + ".txt");
+  const fs::path err = workDir_ / ("wine32-probe-" + tag + ".err");
+  const bool started = Spawn({loader, "--version"}, CleanEnvironment(), out, err, 60, &code, &timedOut) &&
+                       code == 0 && ReadText(out).rfind("wine-", 0) == 0;
+  fs::remove(out, ec);
+  fs::remove(err, ec);
+  return started;
+}
+
 bool Harness::Supports(Width width) const {
   if (!unavailable_.empty()) return false;
   if (width == Width::k64) return true;
@@ -325,9 +344,10 @@ std::string Harness::WhyNot(Width width) const {
            "test on";
   }
   if (emulated32_) {
-    return "32-bit Windows (a WINEARCH=win32 prefix) cannot be made here: the kernel runs no 32-bit code, and "
-           "under qemu's emulation wineboot crashes making one; the launcher's 32-bit code runs on 64-bit "
-           "Windows (WoW64) instead";
+    return "the emulated 32-bit Wine makes no 32-bit Windows (a WINEARCH=win32 prefix): on a kernel that runs "
+           "no 32-bit code wineboot crashed making one under qemu; emulated because " +
+           (tierWhy_.empty() ? std::string("the tier says so") : tierWhy_) +
+           "; the launcher's 32-bit code runs on 64-bit Windows (WoW64) instead";
   }
   return "the stub under test is the 64-bit test build, which 32-bit Windows cannot run";
 }
@@ -338,11 +358,17 @@ const std::vector<uint8_t>& Harness::SetupProgram(Width width) const {
 
 const std::string& Harness::Loader(Width width) const { return width == Width::k32 ? loader32_ : loader64_; }
 
+const std::string& Harness::StubLoader(const std::string& cpu) const {
+  if (stubIs64_) return loader64_;
+  return cpu.empty() ? loader32_ : qemuLoader32_;
+}
+
 std::string Harness::StubDescription(const std::string& cpu) const {
   const std::string name = stubPath_.filename().string();
   if (stubIs64_) return name + " (64-bit test build)";
-  if (!emulated32_) return name + " (32-bit, native)";
-  return name + " (32-bit, qemu cpu " + (cpu.empty() ? cpus_.front() : cpu) + ")";
+  if (emulated32_) return name + " (32-bit, emulated, qemu cpu " + (cpu.empty() ? cpus_.front() : cpu) + ")";
+  if (!cpu.empty()) return name + " (32-bit, " + tierName_ + " tier, this case under qemu cpu " + cpu + ")";
+  return name + " (32-bit, " + tierName_ + ")";
 }
 
 namespace {
@@ -597,14 +623,23 @@ RunResult WineCase::Run(const std::string& windowsPath, const RunOptions& option
   std::vector<std::string> arguments = {windowsPath};
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   const Harness& harness = Harness::Get();
-  if (harness.Emulated32()) launchEnv["QEMU_CPU"] = options.cpu.empty() ? harness.CpuModels().front() : options.cpu;
+  if (!options.cpu.empty() &&
+      std::find(harness.CpuModels().begin(), harness.CpuModels().end(), options.cpu) == harness.CpuModels().end()) {
+    result.problem = "no processor model " + options.cpu + " here: " +
+                     (harness.CpuModels().empty() ? harness.WhyNoCpuModels() : "not among the tier's models");
+    return result;
+  }
+  if (!harness.StubIs64Bit() && (harness.Emulated32() || !options.cpu.empty())) {
+    launchEnv["QEMU_CPU"] = options.cpu.empty() ? harness.CpuModels().front() : options.cpu;
+  }
   lastRunDescription = harness.StubDescription(options.cpu);
   result.relayLog = folder_ / (tag + "-relay.log");
-  std::vector<std::string> launch = {harness.StubLoader()};
+  const std::string& loader = harness.StubLoader(options.cpu);
+  std::vector<std::string> launch = {loader};
   launch.insert(launch.end(), arguments.begin(), arguments.end());
   if (!Spawn(launch, launchEnv, folder_ / (tag + "-launcher.out"), result.relayLog, options.timeoutSeconds,
              &result.exitCode, &result.timedOut)) {
-    result.problem = "cannot start " + harness.StubLoader();
+    result.problem = "cannot start " + loader;
     return result;
   }
   result.setupAtExit = ParseSetupReport(ReadText(HostPath(kReportWindowsPath)));

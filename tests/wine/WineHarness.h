@@ -6,7 +6,8 @@
 //
 // Environment:
 //   STUB32_EXE, STUB64_EXE   the stubs to test (defaults from CMake)
-//   WINE32_TIER, WINE64, WINE32, WINESERVER, WINE32_CPUS
+//   WINE32_TIER, WINE32_WHY, WINE64, WINE32, WINESERVER, WINE32_QEMU,
+//   WINE32_CPUS, WINE32_CPUS_WHY
 //                            the Wine to use, as tools/wine32-tier.sh prints
 //                            it; without them the installed Wine is probed
 //   WINE_TESTS_WORKDIR       where prefixes and case folders go
@@ -47,10 +48,16 @@ class Harness {
   // 32-bit programs run under qemu's user-mode emulator, which can run them
   // on a 64-bit Windows (WoW64) but cannot make a 32-bit one.
   bool Emulated32() const { return emulated32_; }
-  // The processor models 32-bit programs can be run on (Emulated32() only):
-  // the first, used unless a case asks for another, with PCLMULQDQ and
-  // SSE4.1, the second without.
+  // The 32-bit Wine that runs the stub, as the report names it: "native
+  // system", "native private", "emulated", or "installed" when no tier was
+  // given and the installed Wine was probed.
+  const std::string& TierName() const { return tierName_; }
+  // The processor models the 32-bit stub can be run on, through qemu: the
+  // first with PCLMULQDQ and SSE4.1 (what an emulated tier runs every case
+  // on), the second without. Empty where no model can be chosen, for the
+  // reason WhyNoCpuModels() gives.
   const std::vector<std::string>& CpuModels() const { return cpus_; }
+  const std::string& WhyNoCpuModels() const { return cpusWhy_; }
   // The stub and how it runs, for the suite's report.
   std::string StubDescription(const std::string& cpu) const;
   // Prefixes of this width can be made and the stub runs in them.
@@ -63,8 +70,9 @@ class Harness {
   // What makes and configures prefixes of this width (wineboot, winecfg, reg).
   const std::string& Loader(Width width) const;
   // What starts the stub: its own width's loader, so that the relay trace
-  // shows only what the launcher does.
-  const std::string& StubLoader() const { return stubIs64_ ? loader64_ : loader32_; }
+  // shows only what the launcher does; for a chosen processor model
+  // (CpuModels()), the 32-bit loader that runs under qemu.
+  const std::string& StubLoader(const std::string& cpu = std::string()) const;
   const std::string& Server() const { return server_; }
   const fs::path& WorkDir() const { return workDir_; }
 
@@ -77,13 +85,17 @@ class Harness {
 
  private:
   Harness();
+  // The 32-bit loader answers --version.
+  bool Starts(const std::string& loader) const;
   std::string unavailable_;
   fs::path stubPath_;
   std::vector<uint8_t> stub_;
   bool stubIs64_ = false;
   bool emulated32_ = false;
+  std::string tierName_, tierWhy_;
   std::vector<std::string> cpus_;
-  std::string loader64_, loader32_, server_;
+  std::string cpusWhy_;
+  std::string loader64_, loader32_, qemuLoader32_, server_;
   std::vector<uint8_t> setupX86_, setupX64_;
   fs::path workDir_;
 };
@@ -103,8 +115,8 @@ struct RunOptions {
   // Extra environment for the launcher and its setup program
   // (SETUPPROG_EXIT, SETUPPROG_SLEEP_MS).
   std::map<std::string, std::string> environment;
-  // The emulated processor model for 32-bit programs (Harness::CpuModels());
-  // empty for the first.
+  // The processor model the 32-bit stub runs on (Harness::CpuModels()), under
+  // qemu whatever the tier; empty for the tier's own way of running it.
   std::string cpu;
   int timeoutSeconds = 120;
 };

@@ -6,9 +6,11 @@
 #   tests/wine/e2e.sh [STUB32.exe] [STUB64.exe]
 #
 # STUB32 (default dist/Stub32.exe) is the launcher that ships; it runs
-# wherever Wine can run 32-bit programs: natively, or with Wine's i386 half
-# under qemu (tools/wine32-tier.sh prepares that once, under build/wine32).
-# Only where neither works does the suite fall back to STUB64 (default
+# wherever Wine can run 32-bit programs, through the tier tools/wine32-tier.sh
+# chooses: the installed 32-bit Wine (native system), Debian's i386 Wine from
+# build/wine32 run natively (native private), or that Wine under qemu
+# (emulated; WINE32_EMULATE=1 asks for it on a kernel that runs 32-bit code).
+# Only where none works does the suite fall back to STUB64 (default
 # build/win64/Stub64.exe), the test-only 64-bit build of the same sources.
 # The host build (HOST_BUILD, default build/host) must be configured and built.
 set -euo pipefail
@@ -19,9 +21,11 @@ stub64=$(realpath -m "${2:-$root/build/win64/Stub64.exe}")
 build=${HOST_BUILD:-$root/build/host}
 [[ -f $build/CMakeCache.txt ]] || { echo "e2e: no host build in $build (run make dist)" >&2; exit 1; }
 
-tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")
+unset WINE32_TIER WINE32_WHY WINE64 WINE32 WINESERVER WINE32_QEMU WINE32_CPUS WINE32_CPUS_WHY
+tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}") \
+  || { echo "e2e: the 32-bit Wine tier does not work (see above)" >&2; exit 1; }
 eval "$tier"
-export WINE32_TIER WINE64 WINE32 WINESERVER WINE32_CPUS
+export WINE32_TIER WINE32_WHY WINE64 WINE32 WINESERVER WINE32_QEMU WINE32_CPUS WINE32_CPUS_WHY
 [[ $WINE32_TIER != none ]] || echo "e2e: 32-bit programs cannot run here ($WINE32_WHY); testing $stub64" >&2
 
 # Configure again: a tree configured before the Wine tests existed lacks them.
@@ -34,7 +38,7 @@ STUB32_EXE=$stub32 STUB64_EXE=$stub64 \
 report=${WINE_TESTS_WORKDIR:-$(cmake -L -N "$build" 2>/dev/null | sed -n "s/^WINE_TESTS_WORKDIR:PATH=//p")}/report.txt
 if [[ -f $report ]]; then
   echo
-  echo "Wine cases by outcome and stub (32-bit Wine: $WINE32_TIER):"
+  echo "Wine cases by outcome and stub (32-bit Wine: ${WINE32_TIER/-/ }, because $WINE32_WHY):"
   sort -k1,1 -k2,2 "$report" | sed 's/^/  /'
   echo "  -- $(grep -c '^passed' "$report" || true) passed, $(grep -c '^FAILED' "$report" || true) failed," \
     "$(grep -c '^skipped' "$report" || true) skipped"

@@ -13,8 +13,8 @@
 #   tests/wine/planted/run.sh [STUB.exe]
 #
 # The stub defaults to dist/Stub32.exe, run by the Wine that
-# tools/wine32-tier.sh finds or makes (native 32-bit Wine, or its i386 half
-# under qemu), or to build/win64/Stub64.exe where 32-bit programs cannot run
+# tools/wine32-tier.sh finds or makes (native system, native private or
+# emulated), or to build/win64/Stub64.exe where 32-bit programs cannot run
 # at all; the planted DLLs, the control and the setup program are built for
 # the stub's own machine type.
 #
@@ -35,7 +35,9 @@ fail() {
   exit 1
 }
 
-eval "$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}")"
+tier=$(bash "$root/tools/wine32-tier.sh" "${WINE32_DIR:-$root/build/wine32}") \
+  || fail "the 32-bit Wine tier does not work (see above)"
+eval "$tier"
 
 stub=${1:-${STUB:-}}
 if [[ -z $stub ]]; then
@@ -67,7 +69,7 @@ case $machine in
   8664) arch=x86_64; wine=$wine64 ;;
   *) fail "$stub is not an x86 or x64 Windows program (machine $machine)" ;;
 esac
-echo "planted: stub $stub ($arch, 32-bit Wine: $WINE32_TIER)"
+echo "planted: stub $stub ($arch, 32-bit Wine: ${WINE32_TIER/-/ })"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/planted.XXXXXX")
 export WINEPREFIX=$work/prefix WINEDEBUG=-all
@@ -94,9 +96,9 @@ g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.
   -Wl,--end-group -llzma -pthread
 
 # --- a fresh prefix -----------------------------------------------------------
-# Making a prefix takes a minute or more (its 32-bit half is filled by
-# 32-bit programs, emulated here), so a pristine one is made once and each run
-# gets its own copy. With a 32-bit Wine the prefix is a 64-bit Windows with
+# Making a prefix takes a while (its 32-bit half is filled by 32-bit
+# programs, a minute or more where they are emulated), so a pristine one is
+# made once and each run gets its own copy. With a 32-bit Wine the prefix is a 64-bit Windows with
 # WoW64, for the 32-bit and the 64-bit stub alike.
 kind=x86_64
 [[ $WINE32_TIER == none ]] || kind=wow64
