@@ -59,3 +59,8 @@ add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WIN
 set(TOOL_LZMA lzma_pkgtool)
 include(${CMAKE_CURRENT_LIST_DIR}/ToolLibraries.cmake)
 add_subdirectory(tools)
+
+# A test helper, never shipped: holds a file open as a running program would
+# (tests/cli/windows_test.sh).
+add_executable(holdopen ${CMAKE_SOURCE_DIR}/tests/cli/HoldOpen.c)
+target_link_options(holdopen PRIVATE -municode -s)
