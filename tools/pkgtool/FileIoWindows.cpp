@@ -28,11 +28,47 @@ bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
   return text.compare(0, std::wcslen(prefix), prefix) == 0;
 }
 
+// A \\?\ path with every "/" made a backslash and its "." and ".."
+// resolved, never above its root (X:\ or UNC\server\share\).
+// std::filesystem cannot do it here: it does not know \\?\ as a root.
+std::wstring Normal(const std::wstring& path) {
+  std::wstring rest = path.substr(4);
+  std::replace(rest.begin(), rest.end(), L'/', L'\\');
+  size_t root = 0;
+  const int head = static_cast<int>(std::min<size_t>(4, rest.size()));
+  const int separators =
+      ::CompareStringOrdinal(rest.c_str(), head, L"UNC\\", 4, TRUE) == CSTR_EQUAL ? 3 : 1;
+  for (int i = 0; i < separators && root != std::wstring::npos; ++i) {
+    root = rest.find(L'\\', root);
+    if (root != std::wstring::npos) ++root;
+  }
+  if (root == std::wstring::npos) return path;
+  std::vector<std::wstring> parts;
+  for (size_t start = root; start <= rest.size();) {
+    size_t end = rest.find(L'\\', start);
+    if (end == std::wstring::npos) end = rest.size();
+    const std::wstring part = rest.substr(start, end - start);
+    if (part == L"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != L".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  std::wstring normal = L"\\\\?\\" + rest.substr(0, root);
+  for (size_t i = 0; i < parts.size(); ++i) normal += (i == 0 ? L"" : L"\\") + parts[i];
+  return normal;
+}
+
 // The path as the API takes it: as given while its full form is short
 // enough, else the full form with \\?\ (or \\?\UNC\ for \\server\share\...).
 std::wstring ApiPath(const std::string& path) {
   std::wstring given = Wide(path);
-  if (StartsWith(given, L"\\\\?\\") || StartsWith(given, L"\\\\.\\")) return given;
+  // Windows takes a \\?\ path as it is, resolving no "." or ".." and no
+  // "/": pkgtool's own joins (a recipe's folder and a relative path in it)
+  // need both.
+  if (StartsWith(given, L"\\\\?\\")) return Normal(given);
+  if (StartsWith(given, L"\\\\.\\")) return given;
   const DWORD needed = ::GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   // Room for a file name the API appends (CreateDirectory's limit is 248).
   if (needed == 0 || needed < MAX_PATH - 12) return given;
