@@ -267,10 +267,22 @@ std::wstring Stage(const std::string& path, const std::vector<uint8_t>& bytes) {
   return temporary;
 }
 
-// Why Windows would not put a file in place of `path`: another program that
-// holds it open without letting others delete it (the usual case: the
-// package is still running, or open in a viewer or a virus scanner), or its
-// read-only attribute.
+// Whether another program uses the file so that it cannot be replaced:
+// holds it open without letting others delete or write it (a viewer, a
+// virus scanner), or runs it (the package itself, still running). Asking
+// for either access, and taking nothing, tells.
+bool InUse(const std::wstring& target) {
+  for (const DWORD access : {DWORD{DELETE}, DWORD{FILE_WRITE_DATA}}) {
+    Handle probe(::CreateFileW(target.c_str(), access,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!probe.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION) return true;
+  }
+  return false;
+}
+
+// Why Windows would not put a file in place of `path`: a program that uses
+// it, or its read-only attribute.
 [[noreturn]] void ThrowCannotReplace(const std::string& path, DWORD error) {
   const std::wstring target = ApiPath(path);
   const DWORD attributes = ::GetFileAttributesW(target.c_str());
@@ -279,13 +291,10 @@ std::wstring Stage(const std::string& path, const std::vector<uint8_t>& bytes) {
                            "it was left as it was",
                     kExitSystemError);
   }
-  Handle probe(::CreateFileW(target.c_str(), DELETE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (error == ERROR_SHARING_VIOLATION ||
-      (!probe.valid() && ::GetLastError() == ERROR_SHARING_VIOLATION)) {
-    throw ToolError(path + ": another program has the file open, so Windows cannot replace "
-                           "it; it was left as it was (close that program and try again)",
+  if (error == ERROR_SHARING_VIOLATION || InUse(target)) {
+    throw ToolError(path + ": another program has the file open or is running it, so Windows "
+                           "cannot replace it; it was left as it was (close that program and "
+                           "try again)",
                     kExitSystemError);
   }
   ThrowSystemError("", path, error);
