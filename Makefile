@@ -12,6 +12,7 @@ JOBS ?= 2
 HOST_BUILD := build/host
 WIN32_BUILD := build/win32
 WIN64_BUILD := build/win64
+PKGTOOL_EXE_BUILD := build/pkgtool-win64
 PEFIX_BUILD := build/pefix
 HOST_BUILD_TYPE ?= RelWithDebInfo
 FUZZ_SECONDS ?= 600
@@ -24,14 +25,27 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static 
   g++-i686-linux-gnu cmake g++ make pkg-config liblzma-dev zlib1g-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
   nlohmann-json3-dev dpkg-dev xz-utils clang libclang-rt-14-dev llvm-14 \
-  osslsigncode hyperfine icoutils jq time ca-certificates
+  osslsigncode hyperfine icoutils jq time ca-certificates python3
+
+# The Windows release archive: dist/pkgtool-VERSION-win64.zip.
+VERSION := $(shell sed -n 's/^project.SetupLauncher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+WIN64_ZIP := dist/pkgtool-$(VERSION)-win64.zip
+# What the archive holds: NAME=SOURCE. The licence notices are those of
+# what pkgtool.exe links, as this machine's Debian packages state them.
+WIN64_ZIP_FILES := pkgtool.exe=dist/pkgtool.exe Stub32.exe=dist/Stub32.exe \
+  README.txt=tools/pkgtool/README-Windows.txt \
+  LICENSES/liblzma.txt=$(PKGTOOL_EXE_BUILD)/liblzma-x86_64-pkgtool/share/COPYING \
+  LICENSES/CLI11.txt=/usr/share/doc/libcli11-dev/copyright \
+  LICENSES/nlohmann-json.txt=/usr/share/doc/nlohmann-json3-dev/copyright \
+  LICENSES/MinGW-w64-runtime.txt=/usr/share/doc/mingw-w64-x86-64-dev/copyright \
+  LICENSES/GCC-runtime.txt=/usr/share/doc/gcc-mingw-w64-base/copyright
 
 # Configures build folder $(1) with arguments $(2) unless it holds a complete
 # configuration: a configure that failed halfway leaves a cache without build
 # files, and is simply run again.
 configure = [[ -f $(1)/CMakeCache.txt && -f $(1)/Makefile ]] || cmake -S $(or $(3),.) -B $(1) $(2)
 
-.PHONY: deps dist install host win32 stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
+.PHONY: deps dist install host win32 pkgtool-exe stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
 
 # apt runs only when a package is missing (tools/deps.sh).
 deps:
@@ -53,16 +67,30 @@ stub64: deps
 	@$(call configure,$(WIN64_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw.cmake)
 	cmake --build $(WIN64_BUILD) -j$(JOBS)
 
-dist: host win32
+# pkgtool.exe, for vendors who build on Windows: 64-bit, cross-built with
+# the posix-threads MinGW-w64 and a liblzma with the encoder, built once from
+# the same Debian source as the stub's and cached in the build folder (kept
+# by make clean). holdopen.exe is a helper of its tests, never shipped.
+pkgtool-exe: deps
+	@$(call configure,$(PKGTOOL_EXE_BUILD),-DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-mingw-posix.cmake -DPKGTOOL_EXE=ON -DCMAKE_BUILD_TYPE=Release)
+	cmake --build $(PKGTOOL_EXE_BUILD) -j$(JOBS) --target pkgtool holdopen
+
+dist: host win32 pkgtool-exe
 	@mkdir -p dist
 	@cp -p $(WIN32_BUILD)/Stub32.exe dist/Stub32.exe
 	@if cmake --build $(HOST_BUILD) --target help | grep -E '^\.\.\. pkgtool$$' >/dev/null; then \
 	  tool=$$(find $(HOST_BUILD) -type f -name pkgtool -perm -u+x | head -n 1); \
 	  [[ -n "$$tool" ]] && cp -p "$$tool" dist/pkgtool; \
 	fi
+	@cp -p $(PKGTOOL_EXE_BUILD)/tools/pkgtool/pkgtool.exe dist/pkgtool.exe
+	@# Dated by the last commit, so that the same tree gives the same archive.
+	@SOURCE_DATE_EPOCH=$${SOURCE_DATE_EPOCH:-$$(git log -1 --format=%ct 2>/dev/null || true)} \
+	  python3 tools/win64-zip.py $(WIN64_ZIP) pkgtool-$(VERSION)-win64 $(WIN64_ZIP_FILES)
 	@ls -l dist
 
-test: dist
+# The Wine suites need the stand-in setup programs and the 32-bit Wine:
+# pkgtool.exe's packages launch in CTest's run, before wine-test's.
+test: dist stub64 setupprog wine32-tier
 	@# pefix's tests run on their own until the host build includes them.
 	@if ! grep -qs pefix tools/CMakeLists.txt; then \
 	  $(call configure,$(PEFIX_BUILD),-DCMAKE_BUILD_TYPE=$(HOST_BUILD_TYPE),tools/pefix); \
@@ -140,7 +168,7 @@ install: dist
 # take a while) and the i386 libraries of unit32. distclean removes them too.
 clean:
 	rm -rf $(HOST_BUILD) $(PEFIX_BUILD) build/asan build/fuzz build/unit32 $(SETUPPROG_DIR) dist
-	@for d in $(WIN32_BUILD) $(WIN64_BUILD); do \
+	@for d in $(WIN32_BUILD) $(WIN64_BUILD) $(PKGTOOL_EXE_BUILD); do \
 	  [[ -d $$d ]] && find $$d -mindepth 1 -maxdepth 1 ! -name 'liblzma-*' -exec rm -rf {} +; \
 	done; true
 

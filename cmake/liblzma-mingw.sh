@@ -1,18 +1,23 @@
 #!/usr/bin/env bash
-# Builds a static, decode-only liblzma for a MinGW-w64 target from Debian's own
-# source of xz-utils, so that the stub links the same library version the host
-# tools use, with nothing fetched from outside the Debian archive.
+# Builds a static liblzma for a MinGW-w64 target from Debian's own source of
+# xz-utils, so that the Windows programs link the same library version the
+# host tools use, with nothing fetched from outside the Debian archive.
 #
-#   cmake/liblzma-mingw.sh PREFIX [HOST]
+#   cmake/liblzma-mingw.sh PREFIX [HOST [FOR]]
 #
-# PREFIX receives include/lzma.h and lib/liblzma.a. HOST is the target triplet
+# FOR is "stub" (the default: decode-only, small, for the launcher) or
+# "pkgtool" (the whole library with the encoder, for pkgtool.exe: the same
+# version as the host's liblzma packs the same bytes).
+# PREFIX receives include/lzma.h and lib/liblzma.a (for pkgtool also
+# share/COPYING, the library's licence notice). HOST is the target triplet
 # (default i686-w64-mingw32). Does nothing when PREFIX already holds the
 # library. The source comes from the machine's Debian archive through
 # tools/debian-fetch.sh, which changes nothing in the machine's apt setup.
 set -euo pipefail
 
-prefix=${1:?usage: liblzma-mingw.sh PREFIX [HOST]}
+prefix=${1:?usage: liblzma-mingw.sh PREFIX [HOST [stub|pkgtool]]}
 host=${2:-i686-w64-mingw32}
+for=${3:-stub}
 
 # The flags below decide the stub's size and unpacking speed. They are
 # recorded beside the library, so that changing them rebuilds it.
@@ -28,15 +33,25 @@ host=${2:-i686-w64-mingw32}
 # (1.5 KiB, no cost in speed). Fat objects keep the library usable without
 # the LTO plugin.
 recipe="small -O2 -flto -ffat-lto-objects -ffunction-sections -fdata-sections -fno-asynchronous-unwind-tables -fno-ident"
-# LIBLZMA_RECIPE builds another variant to measure (bench/decoders.sh): the
-# first word "small" or "unrolled" (the decoder's loops as they are), the rest
-# the CFLAGS.
+# LIBLZMA_RECIPE builds another variant of the stub's library to measure
+# (bench/decoders.sh): the first word "small" or "unrolled" (the decoder's
+# loops as they are), the rest the CFLAGS.
 [[ -z ${LIBLZMA_RECIPE:-} ]] || recipe=$LIBLZMA_RECIPE
+# pkgtool.exe: speed, not size (the encoder's time is the build's), as
+# Debian builds the host's library; the threads variant pkgtool.exe is built
+# with (cmake/toolchain-x86_64-mingw-posix.cmake). No LTO, no small code.
+recipe_pkgtool="pkgtool -O2 -ffunction-sections -fdata-sections"
+case $for in
+  stub) ;;
+  pkgtool) recipe=$recipe_pkgtool ;;
+  *) echo "liblzma-mingw: FOR is stub or pkgtool, not $for" >&2; exit 2 ;;
+esac
 decoder=${recipe%% *}
 cflags=${recipe#"$decoder" }
 case $decoder in
   small) smallness=--enable-small ;;
   unrolled) smallness=--disable-small ;;
+  pkgtool) smallness= ;;
   *) echo "liblzma-mingw: recipe \"$recipe\" starts with neither small nor unrolled" >&2; exit 1 ;;
 esac
 
@@ -49,9 +64,10 @@ say() { printf 'liblzma-mingw: %s\n' "$*" >&2; }
 die() { say "$*"; exit 1; }
 
 # The same compiler variant as the stub (see cmake/toolchain-*.cmake): LTO
-# joins the two, so they must agree.
+# joins the two, so they must agree. pkgtool.exe's is the posix one.
 suffix=
 command -v "$host-gcc-win32" >/dev/null && suffix=-win32
+if [[ $for == pkgtool ]]; then suffix=-posix; fi
 for tool in gcc gcc-ar gcc-ranlib; do
   command -v "$host-$tool$suffix" >/dev/null || die "$host-$tool$suffix not found (make deps installs it)"
 done
@@ -88,12 +104,20 @@ wanted=(--host="$host" --prefix="$prefix"
   --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo
   --disable-lzma-links --disable-scripts --disable-doc --disable-nls
   --disable-threads --disable-lzip-decoder --disable-microlzma)
+# pkgtool encodes and decodes, two streams at a time on two threads: the
+# whole library with Windows' own threads (no extra DLL).
+if [[ $for == pkgtool ]]; then
+  wanted=(--host="$host" --prefix="$prefix"
+    --disable-shared --enable-static --enable-threads=vista
+    --disable-xz --disable-xzdec --disable-lzmadec --disable-lzmainfo
+    --disable-lzma-links --disable-scripts --disable-doc --disable-nls)
+fi
 help=$("$src/configure" --help)
 args=()
 for a in "${wanted[@]}"; do
   opt=${a%%=*}
   case $opt in
-    --host|--prefix) args+=("$a"); continue ;;
+    --host|--prefix|--enable-threads) args+=("$a"); continue ;;
   esac
   name=${opt#--enable-}
   name=${name#--disable-}
@@ -118,6 +142,10 @@ say "configuring for $host"
     || { tail -n 30 "$work/install.log" >&2; exit 1; }
 )
 [[ -f "$prefix/lib/liblzma.a" ]] || die "build finished without lib/liblzma.a"
+if [[ $for == pkgtool ]]; then
+  mkdir -p "$prefix/share"
+  cp "$src/COPYING" "$prefix/share/COPYING"
+fi
 printf '%s\n' "$recipe" >"$prefix/recipe"
 rm -rf "$work"
 say "installed into $prefix"

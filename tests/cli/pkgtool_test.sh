@@ -29,6 +29,7 @@ head -c 65536 /dev/zero | tr '\0' 'x' > long-message.txt
 # name | arguments (shell words) | fragment of the message
 while IFS='|' read -r name args fragment; do
   [[ -z "$name" || "$name" == \#* ]] && continue
+  row_here "$name" || continue
   checks=$((checks + 1))
   rm -f out.exe out.exe.tmp-*
   eval "set -- $args"
@@ -143,13 +144,13 @@ check "rebuild" "$PKGTOOL" build -q -o again.exe --stub stub.exe --x86 prog32.bi
 check "deterministic" cmp -s full.exe again.exe
 
 # The stub beside the executable is the default.
-mkdir -p bin && cp "$PKGTOOL" bin/pkgtool && cp stub.exe bin/Stub32.exe
+install_pkgtool bin && cp stub.exe bin/Stub32.exe
 check "default stub" bin/pkgtool build -q -o bydefault.exe --x86 prog32.bin
 check "default stub used" cmp -s <(head -c 128 bydefault.exe) <(head -c 128 stub.exe)
 rm bin/Stub32.exe
 checks=$((checks + 1))
 bin/pkgtool build -q -o bydefault.exe --x86 prog32.bin 2> stderr.txt && fail "built without a stub"
-grep -qF "bin/Stub32.exe does not exist" stderr.txt || fail "missing default stub not named: $(cat stderr.txt)"
+grep -qF "$(shown bin/Stub32.exe) does not exist" stderr.txt || fail "missing default stub not named: $(cat stderr.txt)"
 
 # --- damage: verify prints the launcher's own verdict ------------------------
 damaged_text="It has most likely been damaged."
@@ -197,6 +198,7 @@ checks=$((checks + 1))
 # name | build arguments | simulate arguments | a line the outcome must hold
 while IFS='|' read -r name build_args sim_args expected; do
   [[ -z "$name" || "$name" == \#* ]] && continue
+  row_here "$name" || continue
   checks=$((checks + 1))
   eval "set -- $build_args"
   "$PKGTOOL" build -q -o sim.exe --stub stub.exe --unsupported-message "Not on %USER%." \
@@ -274,11 +276,11 @@ if command -v script > /dev/null; then
     checks=$((checks + 1))
     script -qec "'$PKGTOOL' build -o big.exe --stub stub.exe --x86 big.bin $options" /dev/null > tty.txt
     if [[ $shows == yes ]]; then
-      tr '\r' '\n' < tty.txt |
+      terminal_text tty.txt |
         grep -qE '^compressing \[#*\.*\] [0-9]+% \([0-9.]+ of 6\.0 MiB\), [0-9.]+ MiB/s, [0-9]+ s left' ||
-        fail "$name: no bar with rate and time left on a terminal: $(tr '\r' '\n' < tty.txt | head -3)"
+        fail "$name: no bar with rate and time left on a terminal: $(terminal_text tty.txt | head -3)"
     else
-      grep -q "compressing" tty.txt && fail "$name: progress shown"
+      terminal_text tty.txt | grep -q "compressing" && fail "$name: progress shown"
     fi
   done <<'EOF2'
 terminal||yes

@@ -40,16 +40,23 @@ inputs=(stub.exe pestub.exe prog32.bin prog64.bin app.ico msg.txt trailing.bin p
 sha256sum "${inputs[@]}" > inputs.sha256
 
 # --- refusals: exit code, one line naming the source, nothing written ------------
+# A device: Linux's /dev/full, Windows' NUL.
+device=/dev/full
+[[ $SYSTEM == windows ]] && device=NUL
 unwritable=
 [[ -d /sys ]] && ! (: > /sys/.pkgtool-probe) 2> /dev/null && unwritable=/sys
 # name | exit | arguments (shell words) | fragment of the message
 while IFS='|' read -r name rc_expected args fragment; do
   [[ -z "$name" || "$name" == \#* ]] && continue
+  row_here "$name" || continue
   if [[ $args == *UNWRITABLE* ]]; then
     [[ -n $unwritable ]] || { echo "SKIP: $name: no unwritable folder here" >&2; continue; }
     args=${args//UNWRITABLE/$unwritable}
-    fragment=${fragment//UNWRITABLE/$unwritable}
+    fragment=${fragment//UNWRITABLE\/out.exe/$(shown "$unwritable/out.exe")}
+    fragment=${fragment//UNWRITABLE/$(shown "$unwritable")}
   fi
+  args=${args//DEVICE/$device}
+  fragment=${fragment//DEVICE/$device}
   checks=$((checks + 1))
   rm -f out.exe out.exe.tmp-* one.exe other.exe
   eval "set -- $args"
@@ -75,8 +82,9 @@ extract-over-package|2|extract pk.exe --x86 pk.exe --x64 other.exe|--x86: pk.exe
 extract-over-link-to-package|2|extract pk.exe --x64 pklink.exe|--x64: pklink.exe is the same file as the package (pk.exe)
 extract-both-into-one|2|extract pk.exe --x86 one.exe --x64 one.exe|one.exe is the same file as --x
 # Outputs that are not regular files, and folders that cannot take one
-out-is-device|2|build -o /dev/full --stub stub.exe --x86 prog32.bin|-o: /dev/full is a device, not a regular file
-out-is-fifo|2|build -o fifo.exe --stub stub.exe --x86 prog32.bin|-o: fifo.exe is a FIFO, not a regular file
+out-is-device|2|build -o DEVICE --stub stub.exe --x86 prog32.bin|-o: DEVICE is a device, not a regular file
+out-is-fifo [posix: Windows has no FIFOs; Wine shows one as a pipe]|2|build -o fifo.exe --stub stub.exe --x86 prog32.bin|-o: fifo.exe is a FIFO, not a regular file
+out-is-pipe [windows: only Windows calls it a pipe]|2|build -o fifo.exe --stub stub.exe --x86 prog32.bin|-o: fifo.exe is a pipe, not a regular file
 out-is-folder|2|build -o folder.exe --stub stub.exe --x86 prog32.bin|-o: folder.exe is a folder
 out-in-missing-folder|2|build -o nowhere/out.exe --stub stub.exe --x86 prog32.bin|-o: nowhere/out.exe: the folder nowhere does not exist
 out-in-unwritable-folder|3|build -o UNWRITABLE/out.exe --stub stub.exe --x86 prog32.bin|-o: UNWRITABLE/out.exe: cannot write in UNWRITABLE
@@ -126,9 +134,11 @@ head -c $((1 << 20)) /dev/urandom > mib.bin
 mkdir -p tiny
 if unshare -rm true 2> /dev/null; then
   checks=$((checks + 1))
+  wine_server stop
   unshare -rm bash -c 'mount -t tmpfs -o size=256k none tiny &&
     "$0" build -o tiny/out.exe --stub stub.exe --x86 mib.exe --level 0 2> stderr.txt
     echo $? > rc.txt; ls -A tiny > left.txt' "$PKGTOOL"
+  wine_server start
   [[ $(cat rc.txt) == 3 ]] || fail "a full disk: exit $(cat rc.txt): $(cat stderr.txt)"
   grep -qF "No space left on device" stderr.txt || fail "a full disk: $(cat stderr.txt)"
   [[ ! -s left.txt ]] || fail "a full disk left $(cat left.txt) behind"
@@ -137,7 +147,7 @@ else
 fi
 
 # The stub beside pkgtool is an input too, when no --stub names another.
-mkdir -p bin && cp "$PKGTOOL" bin/pkgtool && cp stub.exe bin/Stub32.exe
+install_pkgtool bin && cp stub.exe bin/Stub32.exe
 checks=$((checks + 1))
 bin/pkgtool build -o bin/Stub32.exe --x86 prog32.bin 2> stderr.txt
 [[ $? -eq 2 ]] && grep -qF "bin/Stub32.exe is the same file as the stub" stderr.txt ||

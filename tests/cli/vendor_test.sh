@@ -137,6 +137,7 @@ printf '{"x86": "prog32.bin", "versionInfo": {"Product": "x"}}' > project/badkey
 # --- refusals: one line naming the problem, exit 2, nothing left behind ------------
 while IFS='|' read -r name args fragment; do
   [[ -z "$name" || "$name" == \#* ]] && continue
+  row_here "$name" || continue
   checks=$((checks + 1))
   rm -f out.exe out.exe.tmp-*
   eval "set -- $args"
@@ -173,14 +174,14 @@ EOF
 # --- --version, and the installed layout ------------------------------------------------
 checks=$((checks + 1))
 "$PKGTOOL" --version | grep -qE '^pkgtool [0-9]+\.[0-9]+' || fail "--version: $("$PKGTOOL" --version 2>&1)"
-mkdir -p prefix/bin prefix/share/setup-launcher
-cp "$PKGTOOL" prefix/bin/pkgtool
+mkdir -p prefix/share/setup-launcher
+install_pkgtool prefix/bin
 cp stub.exe prefix/share/setup-launcher/Stub32.exe
 check "installed pkgtool finds its stub" prefix/bin/pkgtool build -q -o installed.exe --x86 prog32.bin
 checks=$((checks + 1))
 rm prefix/share/setup-launcher/Stub32.exe
 prefix/bin/pkgtool build -q -o none.exe --x86 prog32.bin 2> stderr.txt
-grep -qF "share/setup-launcher/Stub32.exe" stderr.txt || fail "no stub: $(cat stderr.txt)"
+grep -qF "$(shown share/setup-launcher/Stub32.exe)" stderr.txt || fail "no stub: $(cat stderr.txt)"
 
 echo "$checks checks, $failures failures"
 [[ $failures -eq 0 ]]

@@ -7,6 +7,15 @@
 
 namespace pkgtool {
 
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string Utf8Of(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
 std::string WithSource(const std::string& source, const std::string& message) {
   return source.empty() ? message : source + ": " + message;
 }
@@ -27,21 +36,21 @@ void CheckOutput(const NamedPath& output, const std::vector<NamedPath>& inputs, 
            "; pkgtool never writes over its inputs");
   }
 
-  std::filesystem::path folder = std::filesystem::path(output.path).parent_path();
+  std::filesystem::path folder = PathOf(output.path).parent_path();
   if (folder.empty()) folder = ".";
-  const Entry folderEntry = Examine(folder.string());
+  const Entry folderEntry = Examine(Utf8Of(folder));
   if (folderEntry.kind == EntryKind::kMissing && createFolder) {
     std::error_code error;
     std::filesystem::create_directories(folder, error);
     if (error) refuse(": cannot create its folder: " + error.message(), kExitSystemError);
   } else if (folderEntry.kind == EntryKind::kMissing) {
-    refuse(": the folder " + folder.string() + " does not exist");
+    refuse(": the folder " + Utf8Of(folder) + " does not exist");
   } else if (folderEntry.kind != EntryKind::kFolder) {
-    refuse(": " + folder.string() + " is not a folder");
+    refuse(": " + Utf8Of(folder) + " is not a folder");
   }
-  const std::string problem = CannotCreateIn(folder.string());
+  const std::string problem = CannotCreateIn(Utf8Of(folder));
   if (!problem.empty()) {
-    refuse(": cannot write in " + folder.string() + ": " + problem, kExitSystemError);
+    refuse(": cannot write in " + Utf8Of(folder) + ": " + problem, kExitSystemError);
   }
 }
 

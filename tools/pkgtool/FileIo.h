@@ -4,11 +4,16 @@
 // run's inputs.
 //
 // Everything the operating system must answer sits in the functions marked
-// "system" below, implemented in FileIoPosix.cpp; a build for another system
-// supplies its own file with the same functions. The rest is portable.
+// "system" below, implemented in FileIoPosix.cpp and FileIoWindows.cpp. The
+// rest is portable.
+//
+// Paths are UTF-8 strings on every system. On Windows they become UTF-16 at
+// the system's API, never text in the ANSI code page, so that any file name
+// Windows can hold can be named.
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -23,6 +28,11 @@ struct NamedPath {
   std::string path;
   std::string source;  // may be empty (a positional argument)
 };
+
+// A UTF-8 path as std::filesystem takes it, and back. (Constructed from a
+// plain std::string, a path on Windows would decode it in the ANSI code page.)
+std::filesystem::path PathOf(const std::string& utf8);
+std::string Utf8Of(const std::filesystem::path& path);
 
 // "SOURCE: MESSAGE", or MESSAGE alone when there is no source.
 std::string WithSource(const std::string& source, const std::string& message);
@@ -52,7 +62,8 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, cons
 
 // Writes into a temporary file beside `path`, flushes it and renames it over
 // `path`. On any failure the temporary file is removed and `path` is left as
-// it was. `mode` applies before the umask.
+// it was. `mode` applies before the umask (POSIX only). On Windows, a target
+// another program holds open cannot be replaced: the error says so.
 void WriteFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes,
                          unsigned mode = 0666);
 
@@ -74,15 +85,18 @@ struct Entry {
 Entry Examine(const std::string& path);
 
 // Whether two paths name the same file: for existing files by identity
-// (device and inode), so that hard and symbolic links count; when either
-// does not exist, by the same name in the same folder.
+// (device and inode; on Windows volume serial number and file index), so
+// that hard and symbolic links count; when either does not exist, by the
+// same name in the same folder (on Windows ignoring case, as its file
+// systems do).
 bool SameFile(const std::string& a, const std::string& b);
 
 // Why a new file cannot be created in `folder` (found by creating and
 // removing one), or an empty string when it can.
 std::string CannotCreateIn(const std::string& folder);
 
-// Whether standard error is a terminal (progress draws a bar there).
+// Whether standard error is a terminal or a console (progress draws a bar
+// there).
 bool ErrorIsTerminal();
 
 // Today's date on this computer.

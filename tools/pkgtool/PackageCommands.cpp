@@ -27,7 +27,7 @@ namespace {
 using nlohmann::json;
 
 std::string BaseName(const std::string& path) {
-  return std::filesystem::path(path).filename().string();
+  return Utf8Of(PathOf(path).filename());
 }
 
 std::string Stem(const std::string& path) {

@@ -15,6 +15,9 @@
 #include "tools/pkgtool/PackageCommands.h"
 #include "tools/pkgtool/RecipeFile.h"
 #include "tools/pkgtool/VendorOptions.h"
+#ifdef _WIN32
+#include "tools/pkgtool/Console.h"
+#endif
 
 namespace pkgtool {
 namespace {
@@ -362,4 +365,16 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace pkgtool
 
+#ifdef _WIN32
+// Windows hands over the command line in UTF-16 (wmain, linked with -municode).
+int wmain(int argc, wchar_t** argv) {
+  pkgtool::ConsoleText console;
+  std::vector<std::string> arguments = pkgtool::Utf8Arguments(argc, argv);
+  std::vector<char*> pointers;
+  for (std::string& argument : arguments) pointers.push_back(argument.data());
+  pointers.push_back(nullptr);
+  return pkgtool::Main(argc, pointers.data());
+}
+#else
 int main(int argc, char** argv) { return pkgtool::Main(argc, argv); }
+#endif

@@ -29,7 +29,7 @@ bool IsPlaceholder(const std::string& value) {
 class RecipeReader {
  public:
   RecipeReader(const std::string& recipePath) : path_(recipePath) {
-    folder_ = std::filesystem::path(recipePath).parent_path();
+    folder_ = PathOf(recipePath).parent_path();
   }
 
   [[noreturn]] void Fail(const std::string& field, const std::string& why) const {
@@ -58,8 +58,8 @@ class RecipeReader {
     const std::string value = String(j, field);
     if (value.empty()) Fail(field, "must name a file");
     if (IsPlaceholder(value)) return value;  // refused when it is used, not when read
-    const std::filesystem::path p(value);
-    return p.is_absolute() || folder_.empty() ? value : (folder_ / p).string();
+    const std::filesystem::path p = PathOf(value);
+    return p.is_absolute() || folder_.empty() ? value : Utf8Of((folder_ / p).make_preferred());
   }
 
   std::string Number(const json& j, const std::string& field) const {

@@ -144,10 +144,10 @@ std::string RenderVendorResourcesText(const json& r) {
 }
 
 std::string DefaultStubPath() {
-  const std::filesystem::path folder = ExecutableFolder();
-  const std::string beside = (folder / "Stub32.exe").string();
+  const std::filesystem::path folder = PathOf(ExecutableFolder());
+  const std::string beside = Utf8Of(folder / "Stub32.exe");
   const std::string installed =
-      (folder / ".." / "share" / "setup-launcher" / "Stub32.exe").lexically_normal().string();
+      Utf8Of((folder / ".." / "share" / "setup-launcher" / "Stub32.exe").lexically_normal());
   if (Examine(beside).kind != EntryKind::kMissing) return beside;
   if (Examine(installed).kind != EntryKind::kMissing) return installed;
   throw ToolError("no --stub given and " + beside + " does not exist (nor " + installed + ")");
