@@ -130,7 +130,7 @@ if [[ -e held.flag ]]; then
   "$PKGTOOL" build -q -o held.exe --stub stub.exe --x86 prog32.exe 2> stderr.txt
   rc=$?
   [[ $rc -eq 3 ]] || fail "a held output: exit $rc, expected 3"
-  grep -qxF "pkgtool: held.exe: another program has the file open, so Windows cannot replace it; it was left as it was (close that program and try again)" stderr.txt ||
+  grep -qxF "pkgtool: held.exe: another program has the file open or is running it, so Windows cannot replace it; it was left as it was (close that program and try again)" stderr.txt ||
     fail "a held output: $(cat stderr.txt)"
   cmp -s held.exe plain.exe || fail "a held output was changed"
   compgen -G 'held.exe.tmp-*' > /dev/null && fail "a held output: a temporary file was left behind"
