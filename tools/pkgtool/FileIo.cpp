@@ -20,6 +20,14 @@ std::string WithSource(const std::string& source, const std::string& message) {
   return source.empty() ? message : source + ": " + message;
 }
 
+void RequireAtMost(const std::string& source, const std::string& path, const std::string& what,
+                   uint64_t size, uint64_t limit) {
+  if (size <= limit) return;
+  throw ToolError(WithSource(source, path + ": " + what + " is " + std::to_string(size) +
+                                         " bytes; at most " + std::to_string(limit) +
+                                         " are allowed"));
+}
+
 void CheckOutput(const NamedPath& output, const std::vector<NamedPath>& inputs, bool createFolder) {
   auto refuse = [&](const std::string& why, int exitCode = kExitBadInput) {
     throw ToolError(WithSource(output.source, output.path + why), exitCode);

@@ -37,6 +37,11 @@ std::string Utf8Of(const std::filesystem::path& path);
 // "SOURCE: MESSAGE", or MESSAGE alone when there is no source.
 std::string WithSource(const std::string& source, const std::string& message);
 
+// Refuses a file of `size` bytes where at most `limit` are allowed, before
+// anything is read: "SOURCE: PATH: WHAT is N bytes; at most L are allowed".
+void RequireAtMost(const std::string& source, const std::string& path, const std::string& what,
+                   uint64_t size, uint64_t limit);
+
 // Refuses, before any work, an output that writing would harm or that could
 // not be written: an existing entry that is not a regular file (a folder, a
 // device, a FIFO, a socket), the same file as any of `inputs` (by identity,

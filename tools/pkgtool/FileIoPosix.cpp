@@ -116,11 +116,7 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, cons
                                            ", not a regular file"));
   }
   const auto size = static_cast<uint64_t>(st.st_size);
-  if (size > limit) {
-    throw ToolError(WithSource(source, path + ": " + what + " is " + std::to_string(size) +
-                                           " bytes; at most " + std::to_string(limit) +
-                                           " are allowed"));
-  }
+  RequireAtMost(source, path, what, size, limit);
   std::vector<uint8_t> bytes(size);
   size_t done = 0;
   while (done < bytes.size()) {

@@ -346,11 +346,7 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path, uint64_t limit, cons
   LARGE_INTEGER length{};
   if (!::GetFileSizeEx(file.get(), &length)) ThrowSystemError(source, path);
   const auto size = static_cast<uint64_t>(length.QuadPart);
-  if (size > limit) {
-    throw ToolError(WithSource(source, path + ": " + what + " is " + std::to_string(size) +
-                                           " bytes; at most " + std::to_string(limit) +
-                                           " are allowed"));
-  }
+  RequireAtMost(source, path, what, size, limit);
   std::vector<uint8_t> bytes(size);
   size_t done = 0;
   while (done < bytes.size()) {
