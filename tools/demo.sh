@@ -125,10 +125,22 @@ if [[ -f $report ]]; then
   echo
   echo "What the setup program received:"
   grep -v -x -E 'start|end' "$report" | sed 's/^/  /'
-  if [[ -e "$WINEPREFIX/drive_c/My Folder/SampleSetup.exe" ]]; then
-    echo "The temporary copy C:\My Folder\SampleSetup.exe is still there."
+  # The copy is where the setup program found itself: as an administrator
+  # (Wine's case) in a private folder of its own inside C:\My Folder.
+  module=$(sed -n 's/^module=//p' "$report" | tr -d '\r')
+  folder=${module%\\*}
+  unix() { local p=${1#[Cc]:\\}; echo "$WINEPREFIX/drive_c/${p//\\//}"; }
+  if [[ -e $(unix "$module") ]]; then
+    echo "The temporary copy $module is still there."
   else
-    echo "The temporary copy C:\My Folder\SampleSetup.exe was deleted after the setup program ended."
+    echo "The temporary copy $module was deleted after the setup program ended."
+  fi
+  if [[ $folder != 'C:\My Folder' ]]; then
+    if [[ -e $(unix "$folder") ]]; then
+      echo "Its private folder $folder is still there."
+    else
+      echo "Its private folder $folder was removed with it."
+    fi
   fi
 else
   echo "The setup program did not run."
