@@ -22,7 +22,9 @@ made=$(realpath -m "${1:-$root/build/wine32}")
 skip() { echo "tier_test: SKIP: $*" >&2; exit 77; }
 ls "$made"/debs/wine32_*_i386.deb >/dev/null 2>&1 || skip "no fetched Wine packages in $made/debs (run make wine32-tier)"
 
-scratch=$(mktemp -d "${TMPDIR:-/tmp}/tier-test.XXXXXX")
+# Beside the real folder, so that its packages can be hard-linked (a
+# temporary folder may lie on another file system, as in a fresh root).
+scratch=$(mktemp -d "$(dirname "$made")/tier-test.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 checks=0 failures=0
 check() {  # check DESCRIPTION COMMAND...: the command must succeed
@@ -36,7 +38,7 @@ check() {  # check DESCRIPTION COMMAND...: the command must succeed
 # never touched.
 dir=$scratch/wine32
 mkdir -p "$dir"
-cp -al "$made/debs" "$dir/debs"
+cp -al "$made/debs" "$dir/debs" 2>/dev/null || { rm -rf "$dir/debs"; cp -a "$made/debs" "$dir/debs"; }
 tier() { env -u WINE32_EMULATE "$@" bash "$root/tools/wine32-tier.sh" "$dir" 2>"$scratch/tier.err"; }
 
 # The kernel's answer, asked the way the tier asks it.
