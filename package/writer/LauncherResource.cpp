@@ -57,21 +57,21 @@ bool SameTag(const std::string& a, const char* b) {
 
 }  // namespace
 
-std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsSpec& spec) {
-  if (spec.languages.size() > 0xFFFF) throw std::invalid_argument("more than 65535 languages");
+std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsChoice& choice) {
+  if (choice.languages.size() > 0xFFFF) throw std::invalid_argument("more than 65535 languages");
   std::vector<uint8_t> out;
   PutU32(out, kSettingsMagic);
   PutU16(out, kSettingsVersion);
-  PutU16(out, spec.passExitCode ? kSettingsPassExitCode : 0);
-  PutU16(out, static_cast<uint16_t>(spec.languages.size()));
-  for (const LauncherLanguage& l : spec.languages) {
+  PutU16(out, choice.passExitCode ? kSettingsPassExitCode : 0);
+  PutU16(out, static_cast<uint16_t>(choice.languages.size()));
+  for (const LauncherLanguage& l : choice.languages) {
     PutU16(out, l.language);
     for (const std::u16string& text : l.texts) {
       if (text.size() > 0xFFFF) throw std::invalid_argument("a text longer than 65535 units");
       PutU16(out, static_cast<uint16_t>(text.size()));
     }
   }
-  for (const LauncherLanguage& l : spec.languages) {
+  for (const LauncherLanguage& l : choice.languages) {
     for (const std::u16string& text : l.texts) {
       for (char16_t c : text) PutU16(out, c);
     }
@@ -80,7 +80,7 @@ std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsSpec& spec) {
   return out;
 }
 
-std::optional<LauncherSettingsSpec> DecodeLauncherSettingsSpec(const std::vector<uint8_t>& bytes) {
+std::optional<LauncherSettingsChoice> DecodeLauncherSettingsChoice(const std::vector<uint8_t>& bytes) {
   // The launcher's own reading decides soundness; this only spreads out
   // every language, which it does not need.
   LauncherSettings check;
@@ -88,8 +88,8 @@ std::optional<LauncherSettingsSpec> DecodeLauncherSettingsSpec(const std::vector
   if (bytes.size() > 0xFFFFFFFFu || !DecodeLauncherSettings(bytes.data(), size, 0, check)) {
     return std::nullopt;
   }
-  LauncherSettingsSpec spec;
-  spec.passExitCode = check.passExitCode;
+  LauncherSettingsChoice choice;
+  choice.passExitCode = check.passExitCode;
   const uint32_t count = ReadU16(bytes.data() + 8);
   uint32_t at = kSettingsHeaderSize + count * kSettingsEntrySize;
   for (uint32_t i = 0; i < count; ++i) {
@@ -100,9 +100,9 @@ std::optional<LauncherSettingsSpec> DecodeLauncherSettingsSpec(const std::vector
       const uint32_t length = ReadU16(entry + 2 + 2 * t);
       for (uint32_t u = 0; u < length; ++u, at += 2) l.texts[t] += static_cast<char16_t>(ReadU16(bytes.data() + at));
     }
-    spec.languages.push_back(std::move(l));
+    choice.languages.push_back(std::move(l));
   }
-  return spec;
+  return choice;
 }
 
 const char* LauncherTextKey(LauncherText which) { return kTextKeys[static_cast<int>(which)]; }

@@ -21,17 +21,17 @@ struct LauncherLanguage {
   bool operator==(const LauncherLanguage&) const = default;
 };
 
-struct LauncherSettingsSpec {
+struct LauncherSettingsChoice {
   bool passExitCode = false;
   std::vector<LauncherLanguage> languages;
-  bool operator==(const LauncherSettingsSpec&) const = default;
+  bool operator==(const LauncherSettingsChoice&) const = default;
 };
 
 // The resource's bytes. Throws std::invalid_argument for more than 65535
 // languages or a text longer than 65535 units.
-std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsSpec& spec);
+std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsChoice& choice);
 // The whole resource back, every language; nothing when it is not sound.
-std::optional<LauncherSettingsSpec> DecodeLauncherSettingsSpec(const std::vector<uint8_t>& bytes);
+std::optional<LauncherSettingsChoice> DecodeLauncherSettingsChoice(const std::vector<uint8_t>& bytes);
 
 // The stable names of the seven texts, as a recipe and inspect spell them:
 // damaged, truncated, cannotCreateCopy, cannotExecute, expired, wrongWidth,

@@ -87,7 +87,7 @@ ResourceSummary SummarizeResources(const std::vector<uint8_t>& image) {
     summary.manifest = !ofType(pe::kRtManifest).empty();
     for (const pe::Resource& r : resources) {
       if (!IsSettings(r)) continue;
-      summary.launcher = DecodeLauncherSettingsSpec(r.data);
+      summary.launcher = DecodeLauncherSettingsChoice(r.data);
       summary.launcherDamaged = !summary.launcher;
       break;
     }

@@ -20,7 +20,7 @@ struct VendorResources {
   std::optional<version::VersionInfo> version;
   // The launcher's settings (deployment mode, texts in other languages):
   // the stub gets its settings resource only when this is set.
-  std::optional<LauncherSettingsSpec> launcher;
+  std::optional<LauncherSettingsChoice> launcher;
 
   bool Empty() const { return !icon && !version && !launcher; }
 };
@@ -39,7 +39,7 @@ std::vector<uint8_t> ApplyVendorResources(const std::vector<uint8_t>& stub,
 struct ResourceSummary {
   std::vector<icon::GroupEntry> icons;  // the main icon group; empty without one
   std::optional<version::VersionInfo> version;
-  std::optional<LauncherSettingsSpec> launcher;
+  std::optional<LauncherSettingsChoice> launcher;
   bool launcherDamaged = false;  // a settings resource is there but not sound
   bool manifest = false;
   std::string problem;  // why the resources could not be read; empty when they could

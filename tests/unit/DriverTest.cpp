@@ -246,7 +246,7 @@ TEST(DriverTest, ProgressWindowIsGoneBeforeTheStart) {
 // user's language. A package without settings ends as it always has.
 struct SettingsCase {
   const char* name;
-  std::optional<writer::LauncherSettingsSpec> settings;
+  std::optional<writer::LauncherSettingsChoice> settings;
   std::u16string arguments;
   void (*recipe)(PackageRecipe&);
   void (*platform)(MemoryPlatform&);
@@ -256,7 +256,7 @@ struct SettingsCase {
 };
 void PrintTo(const SettingsCase& c, std::ostream* os) { *os << c.name; }
 
-const writer::LauncherSettingsSpec kDeployment{true, {}};
+const writer::LauncherSettingsChoice kDeployment{true, {}};
 writer::LauncherLanguage German() {
   writer::LauncherLanguage l;
   l.language = 0x0407;
@@ -264,7 +264,7 @@ writer::LauncherLanguage German() {
   l.texts[static_cast<int>(LauncherText::kUnsupportedWindows)] = u"Nicht für %USER%.";
   return l;
 }
-const writer::LauncherSettingsSpec kGerman{false, {German()}};
+const writer::LauncherSettingsChoice kGerman{false, {German()}};
 
 void NoChange(PackageRecipe&) {}
 void Same(MemoryPlatform&) {}

@@ -18,7 +18,7 @@ namespace {
 
 using writer::EncodeLauncherSettings;
 using writer::LauncherLanguage;
-using writer::LauncherSettingsSpec;
+using writer::LauncherSettingsChoice;
 
 LauncherLanguage Language(uint16_t id, const std::u16string& damaged, const std::u16string& expired = u"") {
   LauncherLanguage l;
@@ -28,7 +28,7 @@ LauncherLanguage Language(uint16_t id, const std::u16string& damaged, const std:
   return l;
 }
 
-const LauncherSettingsSpec kSpec{
+const LauncherSettingsChoice kChoice{
     true,
     {Language(0x0407, u"de-DE", u"abgelaufen"), Language(0x0C07, u"de-AT"), Language(0x040C, u"fr"),
      Language(0x0411, u"ja")}};
@@ -45,7 +45,7 @@ class LanguageChoiceTest : public testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(LanguageChoiceTest, ExactThenSameLanguageThenDefault) {
   const ChoiceCase& c = GetParam();
-  const std::vector<uint8_t> bytes = EncodeLauncherSettings(kSpec);
+  const std::vector<uint8_t> bytes = EncodeLauncherSettings(kChoice);
   LauncherSettings settings;
   ASSERT_TRUE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), c.userLanguage,
                                      settings));
@@ -81,7 +81,7 @@ void PrintTo(const UnsoundCase& c, std::ostream* os) { *os << c.name; }
 class UnsoundSettingsTest : public testing::TestWithParam<UnsoundCase> {};
 
 TEST_P(UnsoundSettingsTest, IsRefusedWhole) {
-  std::vector<uint8_t> bytes = EncodeLauncherSettings(kSpec);
+  std::vector<uint8_t> bytes = EncodeLauncherSettings(kChoice);
   GetParam().damage(bytes);
   if (GetParam().fixChecksum && bytes.size() >= 4) {
     WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
@@ -108,7 +108,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<UnsoundCase>& info) { return info.param.name; });
 
 TEST(LauncherResourceTest, EveryLanguageComesBackAsWritten) {
-  EXPECT_EQ(writer::DecodeLauncherSettingsSpec(EncodeLauncherSettings(kSpec)), kSpec);
+  EXPECT_EQ(writer::DecodeLauncherSettingsChoice(EncodeLauncherSettings(kChoice)), kChoice);
 }
 
 }  // namespace

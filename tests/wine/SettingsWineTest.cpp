@@ -8,7 +8,7 @@
 namespace winetest {
 namespace {
 
-stub::writer::PackageRecipe WithSettings(const stub::writer::LauncherSettingsSpec& settings) {
+stub::writer::PackageRecipe WithSettings(const stub::writer::LauncherSettingsChoice& settings) {
   auto recipe = RunnableRecipe();
   stub::writer::VendorResources vendor;
   vendor.launcher = settings;
@@ -16,15 +16,15 @@ stub::writer::PackageRecipe WithSettings(const stub::writer::LauncherSettingsSpe
   return recipe;
 }
 
-stub::writer::LauncherSettingsSpec AllShipped(bool passExitCode) {
-  stub::writer::LauncherSettingsSpec spec{passExitCode, {}};
+stub::writer::LauncherSettingsChoice AllShipped(bool passExitCode) {
+  stub::writer::LauncherSettingsChoice choice{passExitCode, {}};
   for (const auto& shipped : stub::writer::ShippedLanguages()) {
     stub::writer::LauncherLanguage l;
     l.language = shipped.language;
     for (int t = 0; t < 4; ++t) l.texts[t] = ToUtf16(shipped.messages[t]);
-    spec.languages.push_back(l);
+    choice.languages.push_back(l);
   }
-  return spec;
+  return choice;
 }
 
 std::vector<uint8_t> Damaged(std::vector<uint8_t> bytes) {

@@ -65,7 +65,7 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
 
 }  // namespace
 
-std::optional<stub::writer::LauncherSettingsSpec> MakeLauncherSettings(
+std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
     const LauncherOptions& o, const std::function<std::string(const std::string&)>& source) {
   if (!o.passExitCode && o.languages.empty() && o.texts.empty()) return std::nullopt;
   if (o.passExitCode && o.detached) {
@@ -73,8 +73,8 @@ std::optional<stub::writer::LauncherSettingsSpec> MakeLauncherSettings(
                                "a detached package (--detached) is not waited for, so it has no "
                                "exit code to pass on; choose one of the two"));
   }
-  stub::writer::LauncherSettingsSpec spec;
-  spec.passExitCode = o.passExitCode;
+  stub::writer::LauncherSettingsChoice choice;
+  choice.passExitCode = o.passExitCode;
   std::map<uint16_t, LauncherLanguage> languages;
 
   if (!o.languages.empty()) {
@@ -132,10 +132,10 @@ std::optional<stub::writer::LauncherSettingsSpec> MakeLauncherSettings(
     l.texts[static_cast<int>(*which)] = std::move(text);
   }
 
-  for (auto& [id, l] : languages) spec.languages.push_back(std::move(l));
-  std::stable_sort(spec.languages.begin(), spec.languages.end(),
+  for (auto& [id, l] : languages) choice.languages.push_back(std::move(l));
+  std::stable_sort(choice.languages.begin(), choice.languages.end(),
                    [](const LauncherLanguage& a, const LauncherLanguage& b) { return Rank(a.language) < Rank(b.language); });
-  return spec;
+  return choice;
 }
 
 std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint8_t>& package) {
@@ -153,11 +153,11 @@ std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint
 json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
   const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
   if (!bytes) return nullptr;
-  const auto spec = stub::writer::DecodeLauncherSettingsSpec(*bytes);
-  if (!spec) return {{"problem", "the settings resource is not sound; the launcher shows the damaged box"}};
+  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes);
+  if (!choice) return {{"problem", "the settings resource is not sound; the launcher shows the damaged box"}};
   json s;
-  s["passExitCode"] = spec->passExitCode;
-  if (spec->passExitCode) {
+  s["passExitCode"] = choice->passExitCode;
+  if (choice->passExitCode) {
     s["exitCodes"] = {{"damaged", stub::kExitPackageInvalid},
                       {"truncated", stub::kExitPackageInvalid},
                       {"expired", stub::kExitExpired},
@@ -169,7 +169,7 @@ json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
                       {"outOfMemory", stub::kExitOutOfMemory}};
   }
   s["languages"] = json::array();
-  for (const LauncherLanguage& l : spec->languages) {
+  for (const LauncherLanguage& l : choice->languages) {
     json texts = json::object();
     for (int t = 0; t < stub::kLauncherTextCount; ++t) {
       if (l.texts[t].empty()) continue;
@@ -211,14 +211,14 @@ std::string RenderLauncherSettingsText(const json& s) {
 void WriteLauncherRecipe(const std::vector<uint8_t>& package, nlohmann::ordered_json& recipe) {
   const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
   if (!bytes) return;
-  const auto spec = stub::writer::DecodeLauncherSettingsSpec(*bytes);
-  if (!spec) return;
-  if (spec->passExitCode) recipe["passExitCode"] = true;
+  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes);
+  if (!choice) return;
+  if (choice->passExitCode) recipe["passExitCode"] = true;
   // A shipped language whose fixed messages are pkgtool's own is named; what
   // differs from pkgtool's texts, and every other language, is spelled out.
   std::vector<std::string> named;
   nlohmann::ordered_json texts = nlohmann::ordered_json::object();
-  for (const LauncherLanguage& l : spec->languages) {
+  for (const LauncherLanguage& l : choice->languages) {
     const ShippedLanguage* shipped = Shipped(l.language);
     bool whole = shipped != nullptr;
     for (int t = 0; whole && t < kFixedMessages; ++t) {

@@ -33,7 +33,7 @@ struct LauncherOptions {
 // text, a text that is not UTF-8 or too long, and --pass-exit-code with a
 // detached package. Languages are ordered as pkgtool ships them, then the
 // others by language id, so the same options give the same bytes.
-std::optional<stub::writer::LauncherSettingsSpec> MakeLauncherSettings(
+std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
     const LauncherOptions& options, const std::function<std::string(const std::string&)>& source);
 
 // inspect: {"passExitCode", "exitCodes", "languages": [{"tag", "language",
