@@ -19,12 +19,14 @@ PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arg
   return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::k32Bit;
 }
 
-PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header) {
+PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header,
+                                bool* x86) {
   const PayloadChoice choice = ChoosePayload(header, context.arguments, context.platform);
   if (choice == PayloadChoice::kRefused) {
     ShowPackageMessage(context, header.wrongWidthMessage, nullptr, EndReason::kWrongWidth,
                        LauncherText::kWrongWidth);
   }
+  if (x86) *x86 = choice == PayloadChoice::k32Bit;
   return choice == PayloadChoice::k32Bit ? header.payload32 : header.payload64;
 }
 

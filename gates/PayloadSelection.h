@@ -13,8 +13,10 @@ enum class PayloadChoice { k32Bit, k64Bit, kRefused };
 PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arguments,
                             Platform& platform);
 
-// Returns the descriptor to unpack; a refusal shows the package's
-// wrong-width message and ends the process.
-PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header);
+// Returns the descriptor to unpack, and in `x86` whether it is the 32-bit
+// program; a refusal shows the package's wrong-width message and ends the
+// process.
+PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header,
+                                bool* x86 = nullptr);
 
 }  // namespace stub

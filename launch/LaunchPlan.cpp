@@ -37,28 +37,42 @@ Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments) 
   Text text(u"\"");
   text.Append(packagePath);
   text.Append(u'"');
-  // The splitting already dropped every quote, so quoting every argument
-  // that holds a separator gives the setup program back the same arguments,
-  // whether it splits as the launcher does or as CommandLineToArgvW does (a
-  // tab separates for both). Backslashes are left alone: a setup program
-  // that splits as the launcher does gives them no meaning.
-  for (int i = 1; i <= arguments.Count(); ++i) {
-    const Text& argument = arguments.Argument(i);
-    text.Append(u' ');
-    if (HasSeparator(argument)) {
-      text.Append(u'"');
-      text.Append(argument);
-      text.Append(u'"');
-    } else {
-      text.Append(argument);
-    }
-  }
+  AppendArguments(text, arguments);
   return text;
 }
 
-bool LaunchesAsAdministrator(uint32_t majorVersion, Platform& platform) {
-  // A failed version query reports 0 and so is not asked either.
-  return majorVersion >= kFirstVersionWithElevation && platform.IsAdministrator();
+void AppendArguments(Text& text, const ArgumentList& arguments) {
+  for (int i = 1; i <= arguments.Count(); ++i) {
+    const Text& argument = arguments.Argument(i);
+    text.Append(u' ');
+    if (!HasSeparator(argument)) {
+      text.Append(argument);
+      continue;
+    }
+    // "C:\Deploy Temp"\ rather than "C:\Deploy Temp\": CommandLineToArgvW
+    // would read the backslash before the quote as escaping it, and the
+    // argument would swallow the ones after it.
+    size_t end = argument.Length();
+    while (end > 0 && argument[end - 1] == u'\\') --end;
+    text.Append(u'"');
+    text.Append(argument.Data(), end);
+    text.Append(u'"');
+    text.Append(argument.Data() + end, argument.Length() - end);
+  }
+}
+
+bool LaunchesAsAdministrator(Platform& platform) { return platform.IsAdministrator(); }
+
+void EndWithCannotExecute(const StubContext& context, EndReason reason) {
+  const Text& translated = context.settings.TextFor(LauncherText::kCannotExecute);
+  EndWithMessage(context,
+                 translated.Empty() ? Text(FatalMessageText(FatalMessage::kCannotExecute))
+                                    : translated,
+                 reason);
+}
+
+bool StartsThroughShell(uint32_t majorVersion, bool administrator) {
+  return majorVersion >= kFirstVersionWithElevation && !administrator;
 }
 
 LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
@@ -66,8 +80,7 @@ LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,
                             const Text& temporaryCopyPath, const Text& argumentsText,
                             const Text& packageFolder) {
   LaunchPlan plan;
-  // A failed version query reports 0 and so also starts directly.
-  if (majorVersion < kFirstVersionWithElevation || administrator) {
+  if (!StartsThroughShell(majorVersion, administrator)) {
     plan.mode = StartMode::kDirectStart;
     plan.commandLine = Text(u"\"");
     plan.commandLine.Append(temporaryCopyPath);
@@ -106,28 +119,28 @@ uint32_t RunSetupProgram(const StubContext& context, const TemporaryCopy& copy,
                                            copy.path, argumentsText, ExtractFolder(packagePath));
 
   ProcessHandle process = 0;
+  // A silent deployment run never stops at a box, the shell's own included.
+  const bool noUi = context.settings.passExitCode && HasSilentSwitch(arguments);
   const StartResult started =
       plan.mode == StartMode::kDirectStart
           ? (platform.StartDirect(plan.commandLine, plan.currentDirectory, process)
                  ? StartResult::kStarted
                  : StartResult::kFailed)
-          : platform.StartShell(plan.verb, plan.file, plan.parameters, process);
+          : platform.StartShell(plan.verb, plan.file, plan.parameters, noUi, process);
   // The loader has mapped the image by now (or never will); our hold would
   // only stand in the way of the final delete.
   platform.ReleaseCopy();
   if (started != StartResult::kStarted) {
     // The same box either way; a deployment tool learns from the exit code
     // that the user said no.
-    const FatalMessage message = FatalMessage::kCannotExecute;
-    const Text& translated = context.settings.TextFor(LauncherText::kCannotExecute);
-    EndWithMessage(context, translated.Empty() ? Text(FatalMessageText(message)) : translated,
-                   started == StartResult::kCancelled ? EndReason::kElevationDeclined
-                                                      : EndReason::kCannotExecute);
+    EndWithCannotExecute(context, started == StartResult::kCancelled
+                                      ? EndReason::kElevationDeclined
+                                      : EndReason::kCannotExecute);
   }
 
   if (detached) return 0;
   const uint32_t exitCode = platform.WaitAndClose(process);
-  RemoveTemporaryCopy(platform, copy);
+  RemoveTemporaryCopy(platform, copy, true);
   return exitCode;
 }
 

@@ -24,16 +24,30 @@ struct LaunchPlan {
 // The network form of a path on a mapped drive; any other path unchanged.
 Text ResolveUniversalPath(Platform& platform, const Text& path);
 
-// The quoted package path, then each user argument, quoted when it holds a
-// character the launcher splits at (codes 1 to 32), so that the setup
-// program gets back exactly the arguments the launcher saw. Nothing else is
-// changed: an argument holds no quotes, and backslashes stay as they are.
+// The quoted package path, then each user argument (AppendArguments).
 Text BuildArgumentsText(const Text& packagePath, const ArgumentList& arguments);
 
-// Whether the launcher runs as an administrator, as far as the launch cares:
-// asks `platform.IsAdministrator()` only when majorVersion >= 6 (before
-// Vista there is no elevation to tell apart); false below that.
-bool LaunchesAsAdministrator(uint32_t majorVersion, Platform& platform);
+// Appends each user argument after a space, quoted when it holds a
+// character the launcher splits at (codes 1 to 32), with the closing quote
+// before any backslashes it ends in: a program that splits as the launcher
+// does and one that splits as CommandLineToArgvW does (where a backslash
+// before a quote escapes it) then both get back exactly the arguments the
+// launcher saw. An argument holds no quotes.
+void AppendArguments(Text& text, const ArgumentList& arguments);
+
+// Whether the launcher runs as an administrator: the token's answer, on
+// every Windows version, since a version can be reported falsely (a
+// compatibility layer the user chose) while the token cannot.
+bool LaunchesAsAdministrator(Platform& platform);
+
+// The cannot-execute box (in the user's language where the vendor's
+// settings have it), ending the process for `reason`.
+[[noreturn]] void EndWithCannotExecute(const StubContext& context, EndReason reason);
+
+// Whether the start goes through the shell (Vista or later, and not an
+// administrator), the one start Windows may elevate. A failed version query
+// reports 0 and so starts directly.
+bool StartsThroughShell(uint32_t majorVersion, bool administrator);
 
 // The decision, from the answer LaunchesAsAdministrator gave.
 LaunchPlan ChooseLaunchPlan(uint32_t majorVersion, bool administrator,

@@ -74,6 +74,13 @@ Text ChooseTemporaryFolder(const ArgumentList& arguments, Platform& platform) {
   return folder;
 }
 
+bool TempSwitchGiven(const ArgumentList& arguments) {
+  for (int i = 1; i <= arguments.Count(); ++i) {
+    if (SameTextAscii(arguments.Argument(i), kTempSwitch)) return true;
+  }
+  return false;
+}
+
 Text ChooseTemporaryPath(const StubContext& context, const Text& folder, uint32_t firstNumber,
                          uint32_t& chosenNumber) {
   const ArgumentList& arguments = context.arguments;
@@ -103,17 +110,42 @@ Text ChooseTemporaryPath(const StubContext& context, const Text& folder, uint32_
 
 const char16_t kPrivateFolderAccess[] = u"O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy) {
-  const bool administrator = !copy.privateFolder.Empty();
+namespace {
+
+// Deletes with `remove` and, after the run, tries again while the file is
+// still there, for up to kRemoveRetryMs. True when it is gone.
+template <typename Remove>
+bool RemoveWithRetry(Platform& platform, const Text& path, bool afterRun, Remove remove) {
+  if (remove()) return true;
+  if (!afterRun) return false;
+  for (uint32_t waited = 0; waited < kRemoveRetryMs && platform.FileExists(path);
+       waited += kRemoveRetryStepMs) {
+    platform.Pause(kRemoveRetryStepMs);
+    if (remove()) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy, bool afterRun) {
+  if (copy.privateFolder.Empty()) {
+    if (!copy.path.Empty()) {
+      RemoveWithRetry(platform, copy.path, afterRun,
+                      [&] { return platform.RemoveFile(copy.path); });
+    }
+    return;
+  }
+  // Through the held folder, never by a path someone could have redirected.
   // Scheduled in this order, the file goes before its folder at the restart.
-  if (!copy.path.Empty() && !platform.RemoveFile(copy.path) && administrator) {
+  if (!copy.name.Empty() &&
+      !RemoveWithRetry(platform, copy.path, afterRun,
+                       [&] { return platform.RemoveFromHeldFolder(copy.name); })) {
     platform.RemoveAtRestart(copy.path);
   }
-  if (!administrator) return;
-  const Text folder = copy.privateFolder.Substring(0, copy.privateFolder.Length() - 1);
-  // Our own hold shares everything but deletion.
-  platform.ReleaseFolder();
-  if (!platform.RemoveFolder(folder)) platform.RemoveAtRestart(folder);
+  if (!platform.RemoveHeldFolder()) {
+    platform.RemoveAtRestart(copy.privateFolder.Substring(0, copy.privateFolder.Length() - 1));
+  }
 }
 
 namespace {
@@ -199,6 +231,39 @@ class CopyProgress {
                                                               : FatalMessage::kDamaged);
 }
 
+// The folders an administrator's private folder may go into, in order of
+// preference, each ending in a backslash: the one "/temp" chooses, else the
+// machine's own temporary folders, whose every component belongs to the
+// system. Never the user's TMP or TEMP, which the same user's unelevated
+// processes control.
+int AdministratorParents(const ArgumentList& arguments, Platform& platform, Text (&parents)[2]) {
+  if (TempSwitchGiven(arguments)) {
+    parents[0] = ChooseTemporaryFolder(arguments, platform);
+    return 1;
+  }
+  const Text windows = platform.WindowsFolder();
+  if (windows.Empty()) return 0;
+  parents[0] = windows;
+  parents[0].Append(u"\\SystemTemp\\");
+  parents[1] = windows;
+  parents[1].Append(u"\\Temp\\");
+  return 2;
+}
+
+// The private folder as every later step names it: its final path where
+// Windows has the call; empty when it is not fit to hold the copy.
+Text SettledPrivateFolder(Platform& platform, const Text& asMade) {
+  const HeldFolderFacts facts = platform.FolderFacts();
+  // Access lists are all that keeps other processes out of the folder.
+  if (facts.aclsAsked && !facts.keepsAcls) return Text();
+  // Before Vista there is no way to ask, and no elevation to cross either.
+  if (!facts.pathAsked) return asMade;
+  if (facts.path.Empty()) return Text();
+  Text folder = facts.path;
+  folder.Append(u'\\');
+  return folder;
+}
+
 }  // namespace
 
 TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& program,
@@ -208,29 +273,43 @@ TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& pro
   CopyProgress progress(context, program.Size());
   TemporaryCopy copy;
 
-  Text folder = ChooseTemporaryFolder(arguments, platform);
   if (administrator) {
-    copy.privateFolder = MakePrivateFolder(platform, folder);
-    if (copy.privateFolder.Empty()) CopyFailed(context, program, progress, 0);
-    folder = copy.privateFolder;
-  }
-  const char16_t* const access = administrator ? kPrivateFolderAccess : nullptr;
-
-  uint32_t number = 0;
-  for (;;) {
-    Text path = ChooseTemporaryPath(context, folder, number, number);
-    const CreateResult created = platform.CreateCopy(path, access);
-    if (created == CreateResult::kCreated) {
-      copy.path = path;
-      break;
-    }
-    // Someone created that name after our probe. It is theirs: leave it
-    // alone and move on to the next number. Anything else made no file.
-    if (created == CreateResult::kFailed || number == kLastNumber) {
-      RemoveTemporaryCopy(platform, copy);
+    Text parents[2];
+    const int count = AdministratorParents(arguments, platform, parents);
+    Text made;
+    for (int i = 0; i < count && made.Empty(); ++i) made = MakePrivateFolder(platform, parents[i]);
+    if (made.Empty()) CopyFailed(context, program, progress, 0);
+    copy.privateFolder = SettledPrivateFolder(platform, made);
+    if (copy.privateFolder.Empty()) {
+      platform.RemoveHeldFolder();
       CopyFailed(context, program, progress, 0);
     }
-    ++number;
+    // The folder is new and ours alone: the package's own name is free.
+    copy.name = ExtractName(arguments.Argument(0));
+    copy.path = copy.privateFolder;
+    copy.path.Append(copy.name);
+    if (platform.CreateCopyInHeldFolder(copy.name, kPrivateFolderAccess) != CreateResult::kCreated) {
+      copy.name = Text();
+      RemoveTemporaryCopy(platform, copy, false);
+      CopyFailed(context, program, progress, 0);
+    }
+  } else {
+    const Text folder = ChooseTemporaryFolder(arguments, platform);
+    uint32_t number = 0;
+    for (;;) {
+      Text path = ChooseTemporaryPath(context, folder, number, number);
+      const CreateResult created = platform.CreateCopy(path, nullptr);
+      if (created == CreateResult::kCreated) {
+        copy.path = path;
+        break;
+      }
+      // Someone created that name after our probe. It is theirs: leave it
+      // alone and move on to the next number. Anything else made no file.
+      if (created == CreateResult::kFailed || number == kLastNumber) {
+        CopyFailed(context, program, progress, 0);
+      }
+      ++number;
+    }
   }
 
   uint32_t done = 0;
@@ -246,7 +325,7 @@ TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& pro
     }
     // Never leave a partial program behind for someone to start.
     platform.CloseCopy();
-    RemoveTemporaryCopy(platform, copy);
+    RemoveTemporaryCopy(platform, copy, false);
     if (step == ProgramSource::Step::kOutOfMemory) {
       progress.Close();
       MemoryExhausted();
@@ -261,8 +340,10 @@ TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& pro
   progress.Close();
   // Kept from being changed, swapped or deleted until it is started. A copy
   // that cannot be held may already be someone else's program.
-  if (!platform.HoldCopy(copy.path)) {
-    RemoveTemporaryCopy(platform, copy);
+  // An administrator's program is started only when it is known to be the
+  // file that was written.
+  if (!platform.HoldCopy(copy.path, administrator)) {
+    RemoveTemporaryCopy(platform, copy, false);
     ShowFatalMessage(context, FatalMessage::kCannotExecute);
   }
   return copy;

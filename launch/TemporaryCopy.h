@@ -17,6 +17,9 @@ Text ExtractName(const Text& path);
 // has none).
 Text ChooseTemporaryFolder(const ArgumentList& arguments, Platform& platform);
 
+// Whether the user named a folder for the copy: "/temp" among the arguments.
+bool TempSwitchGiven(const ArgumentList& arguments);
+
 // The package's own name in `folder`, numbered (Setup2.exe, Setup3.exe, ...)
 // from `firstNumber` on when taken. `firstNumber` 0 or 1 tries the plain name
 // first; the digits go in front of the last four characters of the whole
@@ -29,10 +32,14 @@ Text ChooseTemporaryPath(const StubContext& context, const Text& folder, uint32_
 
 // Where the copy went. `privateFolder` is empty unless the launcher runs as
 // an administrator; then it is the new folder, ending in a backslash, that
-// holds the copy and that only Administrators and SYSTEM may write.
+// holds the copy and that only Administrators and SYSTEM may write, named
+// by its final path where Windows can give it (no junction, link or drive
+// mapping in it), and `name` is the copy's name in it. `path` is what is
+// started: the folder and the name.
 struct TemporaryCopy {
   Text path;
   Text privateFolder;
+  Text name;
 };
 
 // The rights an administrator's private folder and its copy are created
@@ -53,12 +60,18 @@ constexpr int kPrivateNameAttempts = 8;
 // at a time. An existing file is never replaced: when the name turns out to
 // be taken at creation, the next number is tried.
 //
-// An administrator's launcher (`administrator`) first creates a new folder
-// with an unpredictable name inside the chosen folder, born with
-// kPrivateFolderAccess and held from then on (so that nobody can move it
-// aside), and writes the copy there under the package's name: nothing a less
-// trusted process can write is then beside the program that runs with full
-// rights. An existing folder is never used.
+// An administrator's launcher (`administrator`) works only below folders no
+// less trusted process can write or redirect. Without "/temp", the parent is
+// the machine's own temporary folder (SystemTemp in the Windows folder where
+// a folder can be made there, else Temp), never the user's. In it, or in the
+// folder "/temp" names, it creates a new folder with an unpredictable name,
+// born with kPrivateFolderAccess and held from then on (so that nobody can
+// move it aside), and asks Windows for that folder's final path: every later
+// step names the folder by it, so a junction above the folder that is
+// flipped afterwards leads nowhere. The copy is created and reopened through
+// the held handle, under the package's name. A volume that keeps no access
+// lists (FAT, many network shares) cannot protect the folder: it ends with
+// the cannot-create-copy box. An existing folder is never used.
 //
 // Returns once the copy is complete and held open read-only, until the
 // start has returned. Failures end the process, never leaving a partial
@@ -67,19 +80,26 @@ constexpr int kPrivateNameAttempts = 8;
 // written: the rest of the program is then unpacked to nowhere before the
 // cannot-create-copy box is chosen. A finished copy that cannot be held
 // (another process holds it for writing, or has put another file in its
-// place) is never started: it is deleted where possible and the
+// place; for an administrator also one whose identity the file system cannot
+// confirm) is never started: it is deleted where possible and the
 // cannot-execute box shows. When unpacking is still going after
 // kProgressDelayMs, a progress window captioned with the package's path
 // shows the unpacked share; it is gone before this returns or any box shows.
 TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& program,
                                   bool administrator);
 
-// Deletes the copy, then its private folder if it has one. What an
-// administrator's launcher cannot delete (the setup program started another
-// process from the copy that still runs, say) is left to Windows to delete
-// at the next restart; a non-administrator cannot ask for that, and its copy
-// then stays, as it always has.
-void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy);
+// Deletes the copy, then its private folder if it has one. After the setup
+// program has run (`afterRun`), a copy that cannot be deleted yet is tried
+// again for up to kRemoveRetryMs: a virus scanner often holds a new program
+// for a moment after it ends. What an administrator's launcher still cannot
+// delete (the setup program started another process from the copy that
+// still runs, say) is left to Windows to delete at the next restart; a
+// non-administrator cannot ask for that, and its copy then stays, as it
+// always has.
+void RemoveTemporaryCopy(Platform& platform, const TemporaryCopy& copy, bool afterRun);
+
+constexpr uint32_t kRemoveRetryMs = 2000;
+constexpr uint32_t kRemoveRetryStepMs = 100;
 
 constexpr uint32_t kProgressDelayMs = 1000;
 

@@ -98,6 +98,14 @@ const Text& ArgumentList::Argument(int i) const {
   return items_[i];
 }
 
+void ArgumentList::Remove(int i) {
+  if (i < 1 || i > count_ || !items_) return;
+  for (int k = i; k < count_; ++k) items_[k] = static_cast<Text&&>(items_[k + 1]);
+  // The last slot is left unconstructed, as Push expects past the end.
+  items_[count_].~Text();
+  --count_;
+}
+
 bool SameTextAscii(const Text& a, const char16_t* b) {
   size_t i = 0;
   for (; i < a.Length(); ++i) {

@@ -23,6 +23,8 @@ class ArgumentList {
   int Count() const { return count_; }
   // Argument i; the empty text for i outside 0..Count().
   const Text& Argument(int i) const;
+  // Takes user argument i (1..Count()) out; the later ones move up.
+  void Remove(int i);
 
  private:
   void Push(Text&& argument);

@@ -3,6 +3,7 @@
 #include "gates/ExpiryGate.h"
 #include "gates/PayloadSelection.h"
 #include "gates/WindowsVersionGate.h"
+#include "launch/Elevation.h"
 #include "launch/LaunchPlan.h"
 #include "launch/TemporaryCopy.h"
 #include "launcher/FatalMessages.h"
@@ -28,6 +29,7 @@ uint32_t RunLauncher(Platform& platform) {
   const Text modulePath = platform.ModulePath();
   const Text commandLine = platform.CommandLine();
   StubContext context{platform, ArgumentList(commandLine.Data(), modulePath)};
+  const bool relaunched = TakeRelaunchedSwitch(context.arguments);
   // First: how every later ending ends, and in which language.
   ReadLauncherSettings(context);
 
@@ -38,11 +40,25 @@ uint32_t RunLauncher(Platform& platform) {
   const PackageHeader header = ReadPackageHeader(context, locator.packageOffset);
 
   CheckExpiry(context, header);
-  const PayloadDescriptor payload = SelectPayload(context, header);
+  bool x86 = false;
+  const PayloadDescriptor payload = SelectPayload(context, header, &x86);
   const uint32_t majorVersion = CheckWindowsVersion(context, header);
   // Asked before the copy is made: an administrator's copy goes where only
   // administrators can write.
-  const bool administrator = LaunchesAsAdministrator(majorVersion, platform);
+  const bool administrator = LaunchesAsAdministrator(platform);
+  const auto passOn = [&](uint32_t exitCode) {
+    // The setup program's verdict is passed on only when the vendor asked
+    // for it: callers of every other package rely on 0.
+    return context.settings.passExitCode ? exitCode : 0;
+  };
+
+  // Refusals come first, so that nobody is asked for rights to be told no.
+  ProgramFacts facts = RecordedProgramFacts(context, x86);
+  if (!relaunched &&
+      StartWouldRaiseRights(context, majorVersion, administrator, header.elevationMode, facts)) {
+    platform.ClosePackageFile();
+    return passOn(RelaunchElevated(context));
+  }
 
   TemporaryCopy copy;
   {
@@ -57,11 +73,20 @@ uint32_t RunLauncher(Platform& platform) {
   }
   platform.ClosePackageFile();
 
-  const uint32_t exitCode = RunSetupProgram(context, copy, majorVersion, administrator,
-                                            header.elevationMode, locator.detachedMinSize != 0);
-  // The setup program's verdict is passed on only when the vendor asked for
-  // it: callers of every other package rely on 0.
-  return context.settings.passExitCode ? exitCode : 0;
+  // A package built without the record: the copy's own manifest says what
+  // the start would ask for, read before anything starts it.
+  if (!relaunched && facts.level == RequestedLevel::kUnknown &&
+      StartsThroughShell(majorVersion, administrator)) {
+    facts.level = LevelOfCopy(platform, copy.path);
+    if (StartWouldRaiseRights(context, majorVersion, administrator, header.elevationMode, facts)) {
+      platform.ReleaseCopy();
+      RemoveTemporaryCopy(platform, copy, false);
+      return passOn(RelaunchElevated(context));
+    }
+  }
+
+  return passOn(RunSetupProgram(context, copy, majorVersion, administrator, header.elevationMode,
+                                locator.detachedMinSize != 0));
 }
 
 }  // namespace stub

@@ -24,6 +24,7 @@
 
 #include <cstdint>
 
+#include "launch/ExecutionLevel.h"
 #include "package/Text.h"
 
 namespace stub {
@@ -55,6 +56,11 @@ struct LauncherSettings {
   bool passExitCode = false;
   uint16_t language = 0;  // the first entry a text came from; 0 when none
   Text texts[kLauncherTextCount];
+  // What each setup program's manifest asks of Windows, x86 first, as
+  // pkgtool recorded it; kUnknown where the resource has no record.
+  RequestedLevel programLevel[2] = {RequestedLevel::kUnknown, RequestedLevel::kUnknown};
+  // Its version information holds a word installer detection looks for.
+  bool programNamedInstaller[2] = {false, false};
 
   const Text& TextFor(LauncherText which) const { return texts[static_cast<int>(which)]; }
 };

@@ -63,6 +63,22 @@ struct Ending {
   uint32_t exitCode = 0;
 };
 
+// What Windows tells of the folder CreateFolder made and holds.
+struct HeldFolderFacts {
+  // GetFinalPathNameByHandleW on the held handle (looked up at run time):
+  // the folder's path with every junction, symbolic link, mount point and
+  // drive mapping resolved, in its plain form (C:\... or \\server\...), no
+  // backslash at the end. `pathAsked` is false where Windows has no such call
+  // (before Vista); `path` is empty when the call failed.
+  bool pathAsked = false;
+  Text path;
+  // GetVolumeInformationByHandleW (looked up at run time): whether the
+  // folder's volume keeps access lists (FILE_PERSISTENT_ACLS). `aclsAsked`
+  // is false where Windows has no such call; a failed call keeps none.
+  bool aclsAsked = false;
+  bool keepsAcls = false;
+};
+
 // How a shell start went.
 enum class StartResult {
   kStarted,
@@ -119,6 +135,11 @@ class Platform {
   virtual void CloseCurrentVersionKey() = 0;
 
   // --- Temporary copy --------------------------------------------------
+  // GetSystemWindowsDirectoryW (looked up at run time; GetWindowsDirectoryW
+  // where it is missing) into a buffer of 261 characters: the Windows folder
+  // itself, shared by every session, without a backslash at the end. Empty
+  // when neither call gives one.
+  virtual Text WindowsFolder() = 0;
   // GetTempPath2W where kernel32 has it (looked up at run time; it gives
   // SYSTEM a folder of its own), else GetTempPathW; either into a zeroed
   // buffer of 256 characters. The text up to the first NUL (empty when the
@@ -142,6 +163,21 @@ class Platform {
   // kFailed for any other failure, a descriptor that cannot be made included.
   virtual CreateResult CreateFolder(const Text& path, const char16_t* access) = 0;
   virtual void ReleaseFolder() = 0;
+  // Asks Windows about the folder held since CreateFolder (nothing known
+  // when none is held).
+  virtual HeldFolderFacts FolderFacts() = 0;
+  // Deletes the held (empty) folder through its handle (NtSetInformationFile
+  // with FileDispositionInformation, from ntdll, looked up at run time), then
+  // releases it. True when it is gone; the hold is released either way.
+  virtual bool RemoveHeldFolder() = 0;
+  // CreateCopy's twin for a copy inside the held folder: NtCreateFile with
+  // the held handle as the root and `name` (no backslash) relative to it,
+  // FILE_CREATE, so that no name above the folder takes part. HoldCopy then
+  // reopens the copy the same way. kFailed when no folder is held.
+  virtual CreateResult CreateCopyInHeldFolder(const Text& name, const char16_t* access) = 0;
+  // Deletes `name` in the held folder, also through the held handle. True
+  // when the file is gone.
+  virtual bool RemoveFromHeldFolder(const Text& name) = 0;
   // CreateFileW(GENERIC_WRITE, FILE_SHARE_READ, CREATE_NEW): creates `path`
   // without ever replacing an existing file and keeps it open for
   // WriteCopy() until CloseCopy(). With `access` (SDDL), the file is created
@@ -153,16 +189,25 @@ class Platform {
   // CloseHandle of the open copy, if any.
   virtual void CloseCopy() = 0;
   // Reopens the finished copy read-only, sharing read access only, so that no
-  // other process can change, replace or delete it until ReleaseCopy(). True
-  // only when the handle is open and is the very file the last CreateCopy
-  // made (same volume and file index): a copy that someone holds for writing,
-  // or has replaced since CloseCopy, is not held.
-  virtual bool HoldCopy(const Text& path) = 0;
+  // other process can change, replace or delete it until ReleaseCopy(): by
+  // `path`, or by its name in the held folder when CreateCopyInHeldFolder
+  // made it. True only when the handle is open and is the very file the last
+  // creation made (same volume and file index): a copy that someone holds
+  // for writing, or has replaced since CloseCopy, is not held. Where the
+  // file system cannot say which file it is, the hold is granted unless
+  // `identityRequired`.
+  virtual bool HoldCopy(const Text& path, bool identityRequired) = 0;
+  // The application manifest of the program file at `path` (held by
+  // HoldCopy): LoadLibraryExW as a data file and image resource, never run,
+  // then its RT_MANIFEST resource 1. False when the file cannot be loaded so
+  // or has no manifest. The bytes stay valid until ReleaseProgramManifest().
+  virtual bool ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) = 0;
+  virtual void ReleaseProgramManifest() = 0;
   virtual void ReleaseCopy() = 0;
   // DeleteFileW. True when the file is gone.
   virtual bool RemoveFile(const Text& path) = 0;
-  // RemoveDirectoryW. True when the (empty, no longer held) folder is gone.
-  virtual bool RemoveFolder(const Text& path) = 0;
+  // Sleep: lets a moment pass (a virus scanner's hold on a new program).
+  virtual void Pause(uint32_t milliseconds) = 0;
   // MoveFileExW(path, null, MOVEFILE_DELAY_UNTIL_REBOOT): Windows deletes
   // `path` at the next restart. Only an administrator may ask; the result is
   // not examined.
@@ -184,13 +229,20 @@ class Platform {
   virtual bool UniversalName(const Text& path, Text& universal) = 0;
   // Administrators group enabled in the launcher's own token.
   virtual bool IsAdministrator() = 0;
+  // The token is an administrator's filtered one (GetTokenInformation
+  // TokenElevationType says TokenElevationTypeLimited): Windows raises it for
+  // a program that asks for the highest rights available. False where
+  // Windows cannot say.
+  virtual bool IsFilteredAdministrator() = 0;
   // CreateProcessW(no application name, commandLine, ..., currentDirectory).
   virtual bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                            ProcessHandle& process) = 0;
-  // ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, verb, file, parameters, SW_SHOW).
-  // A failure whose GetLastError is ERROR_CANCELLED is kCancelled.
+  // ShellExecuteExW(SEE_MASK_NOCLOSEPROCESS, verb, file, parameters, SW_SHOW),
+  // with SEE_MASK_FLAG_NO_UI too when `noUi` (the shell then shows no error
+  // box of its own). A failure whose GetLastError is ERROR_CANCELLED is
+  // kCancelled.
   virtual StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
-                                 ProcessHandle& process) = 0;
+                                 bool noUi, ProcessHandle& process) = 0;
   // WaitForSingleObject(INFINITE), GetExitCodeProcess, then CloseHandle.
   // Returns the process's exit code; 0 when there is no process (the shell
   // handed the file to a program already running) or the code cannot be had.

@@ -252,9 +252,10 @@ void MemoryPlatform::CloseProgress() {
   progressOpen = false;
 }
 
-bool MemoryPlatform::HoldCopy(const Text& path) {
+bool MemoryPlatform::HoldCopy(const Text& path, bool identityRequired) {
   calls.push_back("HoldCopy " + ToUtf8(ToU16(path)));
-  copyHeld = !holdFails && files.count(ToU16(path)) != 0;
+  copyHeld = !holdFails && !(identityRequired && copyIdentityUnknown) &&
+             files.count(ToU16(path)) != 0;
   heldPath = copyHeld ? ToU16(path) : u"";
   return copyHeld;
 }
@@ -267,29 +268,99 @@ void MemoryPlatform::ReleaseCopy() {
 
 bool MemoryPlatform::RemoveFile(const Text& path) {
   const std::u16string p = ToU16(path);
-  calls.push_back("RemoveFile " + ToUtf8(p));
+  return RemoveCopyFile(p, "RemoveFile " + ToUtf8(p));
+}
+
+bool MemoryPlatform::RemoveCopyFile(const std::u16string& p, const std::string& call) {
+  calls.push_back(call);
   // DeleteFileW fails on a file still open without delete sharing, as the
   // open copy and the held one are.
   if (p == copyOpen || p == heldPath || Contains(undeletable, p) || !files.count(p)) return false;
+  const auto busy = busyForMs.find(p);
+  if (busy != busyForMs.end() && pausedMs < busy->second) return false;
   removed.push_back(p);
   files.erase(p);
   return true;
 }
 
-bool MemoryPlatform::RemoveFolder(const Text& path) {
-  const std::u16string p = ToU16(path);
-  calls.push_back("RemoveFolder " + ToUtf8(p));
+std::u16string MemoryPlatform::HeldFolderFinal() const {
+  const auto it = finalPaths.find(heldFolder);
+  return it == finalPaths.end() ? heldFolder : it->second;
+}
+
+bool MemoryPlatform::RemoveHeldFolder() {
+  calls.push_back("RemoveHeldFolder");
+  const std::u16string p = heldFolder;
+  heldFolder.clear();
   const auto folder = std::find(folders.begin(), folders.end(), p);
-  // Our own hold shares everything but deletion.
-  if (folder == folders.end() || p == heldFolder || Contains(undeletable, p)) return false;
-  // RemoveDirectoryW removes only an empty folder.
-  const std::u16string inside = p + u"\\";
-  for (const auto& file : files) {
-    if (file.first.rfind(inside, 0) == 0) return false;
+  if (p.empty() || folder == folders.end() || Contains(undeletable, p)) return false;
+  // Only an empty folder can go.
+  for (const std::u16string& where : {p, finalPaths.count(p) ? finalPaths.at(p) : p}) {
+    const std::u16string inside = where + u"\\";
+    for (const auto& file : files) {
+      if (file.first.rfind(inside, 0) == 0) return false;
+    }
   }
   folders.erase(folder);
   removed.push_back(p);
   return true;
+}
+
+Text MemoryPlatform::WindowsFolder() {
+  calls.push_back("WindowsFolder");
+  return FromU16(windowsFolder);
+}
+
+HeldFolderFacts MemoryPlatform::FolderFacts() {
+  calls.push_back("FolderFacts");
+  HeldFolderFacts facts;
+  if (heldFolder.empty()) return facts;
+  facts.pathAsked = folderPathAsked;
+  if (facts.pathAsked && !folderPathFails) facts.path = FromU16(HeldFolderFinal());
+  facts.aclsAsked = folderAclsAsked;
+  facts.keepsAcls = folderKeepsAcls;
+  return facts;
+}
+
+CreateResult MemoryPlatform::CreateCopyInHeldFolder(const Text& name, const char16_t* access) {
+  calls.push_back("CreateCopyInHeldFolder " + ToUtf8(ToU16(name)));
+  if (heldFolder.empty()) return CreateResult::kFailed;
+  const std::u16string p = HeldFolderFinal() + u"\\" + ToU16(name);
+  if (files.count(p)) return CreateResult::kNameTaken;
+  if (Contains(uncreatable, p)) return CreateResult::kFailed;
+  files[p].clear();
+  copies.push_back({p, {}, access ? access : u""});
+  copyOpen = p;
+  return CreateResult::kCreated;
+}
+
+bool MemoryPlatform::RemoveFromHeldFolder(const Text& name) {
+  if (heldFolder.empty()) {
+    calls.push_back("RemoveFromHeldFolder " + ToUtf8(ToU16(name)));
+    return false;
+  }
+  return RemoveCopyFile(HeldFolderFinal() + u"\\" + ToU16(name),
+                        "RemoveFromHeldFolder " + ToUtf8(ToU16(name)));
+}
+
+bool MemoryPlatform::ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) {
+  calls.push_back("ProgramManifest " + ToUtf8(ToU16(path)));
+  if (!programManifest || !files.count(ToU16(path))) return false;
+  data = programManifest->data();
+  size = static_cast<uint32_t>(programManifest->size());
+  return true;
+}
+
+void MemoryPlatform::ReleaseProgramManifest() { calls.push_back("ReleaseProgramManifest"); }
+
+void MemoryPlatform::Pause(uint32_t milliseconds) {
+  calls.push_back("Pause " + std::to_string(milliseconds));
+  pausedMs += milliseconds;
+}
+
+bool MemoryPlatform::IsFilteredAdministrator() {
+  calls.push_back("IsFilteredAdministrator");
+  return filteredAdministrator;
 }
 
 void MemoryPlatform::RemoveAtRestart(const Text& path) {
@@ -326,7 +397,7 @@ bool MemoryPlatform::StartDirect(const Text& commandLine, const Text& currentDir
 }
 
 StartResult MemoryPlatform::StartShell(const Text& verb, const Text& file, const Text& parameters,
-                                       ProcessHandle& process) {
+                                       bool noUi, ProcessHandle& process) {
   calls.push_back("StartShell");
   if (startCancelled) return StartResult::kCancelled;
   if (startFails) return StartResult::kFailed;
@@ -335,6 +406,7 @@ StartResult MemoryPlatform::StartShell(const Text& verb, const Text& file, const
   s.verb = ToU16(verb);
   s.file = ToU16(file);
   s.parameters = ToU16(parameters);
+  s.noUi = noUi;
   s.progressShownDuringStart = progressOpen;
   s.copyHeldDuringStart = copyHeld;
   starts.push_back(s);

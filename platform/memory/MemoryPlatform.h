@@ -42,6 +42,7 @@ struct RecordedStart {
   std::u16string verb;              // shell start
   std::u16string file;              // shell start
   std::u16string parameters;        // shell start
+  bool noUi = false;                // shell start: SEE_MASK_FLAG_NO_UI
   bool copyHeldDuringStart = false;  // HoldCopy was in force when the start was made
   bool progressShownDuringStart = false;
 };
@@ -67,6 +68,15 @@ class MemoryPlatform final : public Platform {
   // than 128 bytes fail as Windows does (ERROR_MORE_DATA).
   std::map<std::u16string, std::vector<uint8_t>> registry;
   std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
+  std::u16string windowsFolder = u"C:\\Windows";
+  // What FolderFacts tells of a held folder: its final path (by the path it
+  // was made with; the same path where none is given), and its volume's
+  // access lists. The *Asked flags false stand for a Windows without the call.
+  std::map<std::u16string, std::u16string> finalPaths;
+  bool folderPathAsked = true;
+  bool folderPathFails = false;
+  bool folderAclsAsked = true;
+  bool folderKeepsAcls = true;
   // Files and folders of the file system, by exact path.
   std::map<std::u16string, std::vector<uint8_t>> files;
   std::vector<std::u16string> folders;
@@ -81,6 +91,15 @@ class MemoryPlatform final : public Platform {
   bool randomFails = false;
   // HoldCopy finds the copy held for writing or replaced by another file.
   bool holdFails = false;
+  // The file system cannot say which file the held copy is.
+  bool copyIdentityUnknown = false;
+  // The manifest ProgramManifest finds in any program; none when unset.
+  std::optional<std::vector<uint8_t>> programManifest;
+  bool filteredAdministrator = false;
+  // Paths whose deletion fails until Pause has let this many milliseconds
+  // pass in all (a scanner holding the new program for a moment).
+  std::map<std::u16string, uint32_t> busyForMs;
+  uint32_t pausedMs = 0;
   // Paths whose probe says free but whose creation finds the name taken (a
   // file created by someone else between the probe and the creation).
   std::vector<std::u16string> takenAtCreation;
@@ -163,21 +182,32 @@ class MemoryPlatform final : public Platform {
   uint32_t TickCount() override;
   void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
   void CloseProgress() override;
-  bool HoldCopy(const Text& path) override;
+  bool HoldCopy(const Text& path, bool identityRequired) override;
   void ReleaseCopy() override;
   bool RemoveFile(const Text& path) override;
-  bool RemoveFolder(const Text& path) override;
+  bool RemoveHeldFolder() override;
+  Text WindowsFolder() override;
+  HeldFolderFacts FolderFacts() override;
+  CreateResult CreateCopyInHeldFolder(const Text& name, const char16_t* access) override;
+  bool RemoveFromHeldFolder(const Text& name) override;
+  bool ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) override;
+  void ReleaseProgramManifest() override;
+  void Pause(uint32_t milliseconds) override;
+  bool IsFilteredAdministrator() override;
   void RemoveAtRestart(const Text& path) override;
   bool UniversalName(const Text& path, Text& universal) override;
   bool IsAdministrator() override;
   bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                    ProcessHandle& process) override;
-  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
+  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters, bool noUi,
                          ProcessHandle& process) override;
   uint32_t WaitAndClose(ProcessHandle process) override;
 
  private:
   uint8_t randomCounter_ = 0;
+  // The held folder by its final path, where its copy is made and found.
+  std::u16string HeldFolderFinal() const;
+  bool RemoveCopyFile(const std::u16string& path, const std::string& call);
 };
 
 // For its lifetime, makes `platform` the one an exhausted allocation ends on

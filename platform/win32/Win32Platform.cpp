@@ -46,9 +46,17 @@ using GetUserDefaultUILanguageFn = LANGID(WINAPI*)();
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
+using NtSetInformationFileFn = NTSTATUS(NTAPI*)(HANDLE, PIO_STATUS_BLOCK, PVOID, ULONG, ULONG);
+using GetFinalPathFn = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+using GetVolumeInformationByHandleFn = BOOL(WINAPI*)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD,
+                                                     LPDWORD, LPWSTR, DWORD);
+using GetWindowsFolderFn = UINT(WINAPI*)(LPWSTR, UINT);
 
 constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035);
+constexpr ULONG kFileOpen = 1;                           // FILE_OPEN
 constexpr ULONG kFileCreate = 2;                         // FILE_CREATE
+constexpr ULONG kFileNonDirectoryFile = 0x40;            // FILE_NON_DIRECTORY_FILE
+constexpr ULONG kFileDispositionInformation = 13;        // FILE_INFORMATION_CLASS
 constexpr ULONG kFileDirectoryFile = 0x1;                // FILE_DIRECTORY_FILE
 constexpr ULONG kFileSynchronousIoNonalert = 0x20;       // FILE_SYNCHRONOUS_IO_NONALERT
 constexpr ULONG kFileOpenForBackupIntent = 0x4000;       // FILE_OPEN_FOR_BACKUP_INTENT
@@ -106,6 +114,52 @@ CreateResult CreationFailure() {
   const DWORD error = GetLastError();
   return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? CreateResult::kNameTaken
                                                                     : CreateResult::kFailed;
+}
+
+template <typename Fn>
+Fn NtdllEntry(const char* name) {
+  return FindEntryPoint<Fn>(GetModuleHandleW(L"ntdll.dll"), name);
+}
+
+// NtCreateFile of `name` relative to the open folder `root` (no path above
+// it takes part), or of an NT path when `root` is null.
+NTSTATUS CreateRelative(HANDLE root, UNICODE_STRING* name, ACCESS_MASK access,
+                        PSECURITY_DESCRIPTOR descriptor, ULONG share, ULONG disposition,
+                        ULONG options, HANDLE& handle) {
+  const auto createFile = NtdllEntry<NtCreateFileFn>("NtCreateFile");
+  if (!createFile) return static_cast<NTSTATUS>(0xC0000001);  // STATUS_UNSUCCESSFUL
+  OBJECT_ATTRIBUTES object;
+  ZeroMemory(&object, sizeof(object));
+  object.Length = sizeof(object);
+  object.RootDirectory = root;
+  object.ObjectName = name;
+  object.Attributes = kObjCaseInsensitive;
+  object.SecurityDescriptor = descriptor;
+  IO_STATUS_BLOCK io;
+  ZeroMemory(&io, sizeof(io));
+  handle = nullptr;
+  return createFile(&handle, access, &object, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+                    disposition, options | kFileSynchronousIoNonalert, nullptr, 0);
+}
+
+// A counted name for NtCreateFile that points into `text`.
+UNICODE_STRING CountedName(const Text& text) {
+  UNICODE_STRING name;
+  name.Length = static_cast<USHORT>(text.Length() * sizeof(wchar_t));
+  name.MaximumLength = name.Length;
+  name.Buffer = const_cast<wchar_t*>(Wide(text));
+  return name;
+}
+
+// Marks the file or folder open as `handle` for deletion; it goes when the
+// last handle closes. True when Windows accepted.
+bool MarkForDeletion(HANDLE handle) {
+  const auto setInformation = NtdllEntry<NtSetInformationFileFn>("NtSetInformationFile");
+  if (!setInformation) return false;
+  IO_STATUS_BLOCK io;
+  ZeroMemory(&io, sizeof(io));
+  BOOLEAN deleteFile = TRUE;
+  return setInformation(handle, &io, &deleteFile, sizeof(deleteFile), kFileDispositionInformation) >= 0;
 }
 
 // Volume and file index: which file a handle is open on, whatever its name.
@@ -310,28 +364,17 @@ CreateResult Win32Platform::CreateFolder(const Text& path, const char16_t* acces
   if (!security.Made()) return CreateResult::kFailed;
   // CreateDirectoryW would close its handle at once, leaving the new folder
   // free to be renamed by anyone who may delete in its parent. These are
-  // the two calls it makes inside, with the handle kept.
-  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-  const auto toNtPath = FindEntryPoint<DosPathToNtPathFn>(ntdll, "RtlDosPathNameToNtPathName_U");
-  const auto createFile = FindEntryPoint<NtCreateFileFn>(ntdll, "NtCreateFile");
+  // the two calls it makes inside, with the handle kept (and the right to
+  // delete through it, so that no path is needed to remove it).
+  const auto toNtPath = NtdllEntry<DosPathToNtPathFn>("RtlDosPathNameToNtPathName_U");
   UNICODE_STRING name;
   ZeroMemory(&name, sizeof(name));
-  if (!toNtPath || !createFile || !toNtPath(Wide(path), &name, nullptr, nullptr)) {
-    return CreateResult::kFailed;
-  }
-  OBJECT_ATTRIBUTES object;
-  ZeroMemory(&object, sizeof(object));
-  object.Length = sizeof(object);
-  object.ObjectName = &name;
-  object.Attributes = kObjCaseInsensitive;
-  object.SecurityDescriptor = security.Descriptor();
-  IO_STATUS_BLOCK io;
-  ZeroMemory(&io, sizeof(io));
+  if (!toNtPath || !toNtPath(Wide(path), &name, nullptr, nullptr)) return CreateResult::kFailed;
   HANDLE folder = nullptr;
-  const NTSTATUS status = createFile(
-      &folder, FILE_LIST_DIRECTORY | SYNCHRONIZE, &object, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
-      FILE_SHARE_READ | FILE_SHARE_WRITE, kFileCreate,
-      kFileDirectoryFile | kFileSynchronousIoNonalert | kFileOpenForBackupIntent, nullptr, 0);
+  const NTSTATUS status =
+      CreateRelative(nullptr, &name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | DELETE | SYNCHRONIZE,
+                     security.Descriptor(), FILE_SHARE_READ | FILE_SHARE_WRITE, kFileCreate,
+                     kFileDirectoryFile | kFileOpenForBackupIntent, folder);
   // The NT path lives on the process heap, as ntdll's own callers free it.
   HeapFree(GetProcessHeap(), 0, name.Buffer);
   if (status >= 0) {
@@ -349,6 +392,7 @@ void Win32Platform::ReleaseFolder() {
 CreateResult Win32Platform::CreateCopy(const Text& path, const char16_t* access) {
   CloseCopy();
   copyId_ = FileId{};
+  copyInFolder_ = false;
   CreationSecurity security(access);
   if (!security.Made()) return CreateResult::kFailed;
   // CREATE_NEW: a file that appeared under this name since the probe is
@@ -373,20 +417,31 @@ void Win32Platform::CloseCopy() {
   copyFile_ = nullptr;
 }
 
-bool Win32Platform::HoldCopy(const Text& path) {
+bool Win32Platform::HoldCopy(const Text& path, bool identityRequired) {
   ReleaseCopy();
   // The write handle had to go first: Windows starts no image that anyone
   // holds open for writing. Between the two, the name is all that links
   // them, so the file found under it must be the one that was written.
-  heldCopy_ = Held(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (copyInFolder_) {
+    UNICODE_STRING name = CountedName(copyName_);
+    HANDLE file = nullptr;
+    if (heldFolder_ &&
+        CreateRelative(AsHandle(heldFolder_), &name, GENERIC_READ | SYNCHRONIZE, nullptr,
+                       FILE_SHARE_READ, kFileOpen, kFileNonDirectoryFile, file) >= 0) {
+      heldCopy_ = file;
+    }
+  } else {
+    heldCopy_ = Held(CreateFileW(Wide(path), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  }
   if (!heldCopy_) return false;
   FileId held;
   // A file system that keeps no file index (where the query fails) still
-  // gets the hold, as it always has.
-  if (copyId_.known && FileIdentity(AsHandle(heldCopy_), held) &&
-      (held.volume != copyId_.volume || held.indexHigh != copyId_.indexHigh ||
-       held.indexLow != copyId_.indexLow)) {
+  // gets the hold, as it always has, unless the caller must be sure.
+  const bool known = copyId_.known && FileIdentity(AsHandle(heldCopy_), held);
+  if (known ? (held.volume != copyId_.volume || held.indexHigh != copyId_.indexHigh ||
+               held.indexLow != copyId_.indexLow)
+            : identityRequired) {
     ReleaseCopy();
     return false;
   }
@@ -400,9 +455,130 @@ void Win32Platform::ReleaseCopy() {
 
 bool Win32Platform::RemoveFile(const Text& path) { return DeleteFileW(Wide(path)) != FALSE; }
 
-bool Win32Platform::RemoveFolder(const Text& path) {
-  return RemoveDirectoryW(Wide(path)) != FALSE;
+Text Win32Platform::WindowsFolder() {
+  wchar_t path[kModulePathChars + 1] = {};
+  // The shared Windows folder; GetWindowsDirectoryW gives a per-user one on
+  // a terminal server.
+  auto getFolder = Kernel32Entry<GetWindowsFolderFn>("GetSystemWindowsDirectoryW");
+  if (!getFolder) getFolder = Kernel32Entry<GetWindowsFolderFn>("GetWindowsDirectoryW");
+  const UINT length = getFolder ? getFolder(path, kModulePathChars) : 0;
+  if (length == 0 || length >= kModulePathChars) return Text();
+  Text folder(Utf16(path), length);
+  if (folder.Last() == u'\\') folder.Truncate(folder.Length() - 1);
+  return folder;
 }
+
+HeldFolderFacts Win32Platform::FolderFacts() {
+  HeldFolderFacts facts;
+  if (!heldFolder_) return facts;
+  const HANDLE folder = AsHandle(heldFolder_);
+  const auto getFinalPath = Kernel32Entry<GetFinalPathFn>("GetFinalPathNameByHandleW");
+  if (getFinalPath) {
+    facts.pathAsked = true;
+    // Far more than a path the launcher can start from needs; a longer one
+    // stays unknown and nothing is made there.
+    constexpr DWORD kChars = 1024;
+    wchar_t path[kChars + 1] = {};
+    const DWORD length = getFinalPath(folder, path, kChars, 0 /* FILE_NAME_NORMALIZED, DOS */);
+    if (length > 0 && length < kChars) {
+      const char16_t* p = Utf16(path);
+      size_t n = length;
+      // \\?\C:\... and \\?\UNC\server\... back to the forms programs expect.
+      if (n >= 8 && p[0] == u'\\' && p[1] == u'\\' && p[2] == u'?' && p[3] == u'\\' &&
+          p[4] == u'U' && p[5] == u'N' && p[6] == u'C' && p[7] == u'\\') {
+        facts.path = Text(u"\\");
+        facts.path.Append(p + 7, n - 7);
+      } else if (n >= 6 && p[0] == u'\\' && p[1] == u'\\' && p[2] == u'?' && p[3] == u'\\' &&
+                 p[5] == u':') {
+        facts.path = Text(p + 4, n - 4);
+      } else {
+        facts.path = Text(p, n);
+      }
+      if (facts.path.Last() == u'\\') facts.path.Truncate(facts.path.Length() - 1);
+    }
+  }
+  const auto getVolume =
+      Kernel32Entry<GetVolumeInformationByHandleFn>("GetVolumeInformationByHandleW");
+  if (getVolume) {
+    facts.aclsAsked = true;
+    DWORD flags = 0;
+    facts.keepsAcls = getVolume(folder, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0) &&
+                      (flags & FILE_PERSISTENT_ACLS) != 0;
+  }
+  return facts;
+}
+
+bool Win32Platform::RemoveHeldFolder() {
+  if (!heldFolder_) return false;
+  const bool marked = MarkForDeletion(AsHandle(heldFolder_));
+  ReleaseFolder();
+  return marked;
+}
+
+CreateResult Win32Platform::CreateCopyInHeldFolder(const Text& name, const char16_t* access) {
+  CloseCopy();
+  copyId_ = FileId{};
+  copyInFolder_ = true;
+  copyName_ = name;
+  if (!heldFolder_) return CreateResult::kFailed;
+  CreationSecurity security(access);
+  if (!security.Made()) return CreateResult::kFailed;
+  UNICODE_STRING counted = CountedName(copyName_);
+  HANDLE file = nullptr;
+  const NTSTATUS status =
+      CreateRelative(AsHandle(heldFolder_), &counted, GENERIC_WRITE | SYNCHRONIZE,
+                     security.Descriptor(), FILE_SHARE_READ, kFileCreate, kFileNonDirectoryFile,
+                     file);
+  if (status < 0) {
+    return status == kStatusObjectNameCollision ? CreateResult::kNameTaken : CreateResult::kFailed;
+  }
+  copyFile_ = file;
+  copyId_.known = FileIdentity(file, copyId_);
+  return CreateResult::kCreated;
+}
+
+bool Win32Platform::RemoveFromHeldFolder(const Text& name) {
+  if (!heldFolder_) return false;
+  UNICODE_STRING counted = CountedName(name);
+  HANDLE file = nullptr;
+  if (CreateRelative(AsHandle(heldFolder_), &counted, DELETE | SYNCHRONIZE, nullptr,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, kFileOpen,
+                     kFileNonDirectoryFile, file) < 0) {
+    return false;
+  }
+  // A program still running from the file refuses here.
+  const bool marked = MarkForDeletion(file);
+  CloseHandle(file);
+  return marked;
+}
+
+bool Win32Platform::ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) {
+  ReleaseProgramManifest();
+  // Mapped as data, never as code: nothing of the program runs, and none of
+  // the DLLs it names is loaded.
+  constexpr DWORD kAsImageResource = 0x20;  // LOAD_LIBRARY_AS_IMAGE_RESOURCE
+  const HMODULE program =
+      LoadLibraryExW(Wide(path), nullptr, LOAD_LIBRARY_AS_DATAFILE | kAsImageResource);
+  if (!program) return false;
+  manifestModule_ = program;
+  const HRSRC found = FindResourceW(program, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  const HGLOBAL loaded = found ? LoadResource(program, found) : nullptr;
+  const void* bytes = loaded ? LockResource(loaded) : nullptr;
+  if (!bytes) {
+    ReleaseProgramManifest();
+    return false;
+  }
+  data = static_cast<const uint8_t*>(bytes);
+  size = SizeofResource(program, found);
+  return true;
+}
+
+void Win32Platform::ReleaseProgramManifest() {
+  if (manifestModule_) FreeLibrary(static_cast<HMODULE>(manifestModule_));
+  manifestModule_ = nullptr;
+}
+
+void Win32Platform::Pause(uint32_t milliseconds) { Sleep(milliseconds); }
 
 void Win32Platform::RemoveAtRestart(const Text& path) {
   const auto moveFileEx = Kernel32Entry<MoveFileExFn>("MoveFileExW");
@@ -563,6 +739,18 @@ bool Win32Platform::IsAdministrator() {
   return member;
 }
 
+bool Win32Platform::IsFilteredAdministrator() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  // Before Vista the information class does not exist and the call fails.
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD returned = 0;
+  const bool limited = GetTokenInformation(token, TokenElevationType, &type, sizeof(type), &returned) &&
+                       type == TokenElevationTypeLimited;
+  CloseHandle(token);
+  return limited;
+}
+
 bool Win32Platform::StartDirect(const Text& commandLine, const Text& currentDirectory,
                                 ProcessHandle& process) {
   // CreateProcessW may write into the command line.
@@ -584,11 +772,11 @@ bool Win32Platform::StartDirect(const Text& commandLine, const Text& currentDire
 }
 
 StartResult Win32Platform::StartShell(const Text& verb, const Text& file, const Text& parameters,
-                                      ProcessHandle& process) {
+                                      bool noUi, ProcessHandle& process) {
   SHELLEXECUTEINFOW execute;
   ZeroMemory(&execute, sizeof(execute));
   execute.cbSize = sizeof(execute);
-  execute.fMask = SEE_MASK_NOCLOSEPROCESS;
+  execute.fMask = SEE_MASK_NOCLOSEPROCESS | (noUi ? SEE_MASK_FLAG_NO_UI : 0);
   execute.lpVerb = Wide(verb);
   execute.lpFile = Wide(file);
   execute.lpParameters = Wide(parameters);

@@ -58,17 +58,25 @@ class Win32Platform final : public Platform {
   uint32_t TickCount() override;
   void ShowProgress(const Text& caption, uint32_t done, uint32_t total) override;
   void CloseProgress() override;
-  bool HoldCopy(const Text& path) override;
+  bool HoldCopy(const Text& path, bool identityRequired) override;
   void ReleaseCopy() override;
   bool RemoveFile(const Text& path) override;
-  bool RemoveFolder(const Text& path) override;
+  Text WindowsFolder() override;
+  HeldFolderFacts FolderFacts() override;
+  bool RemoveHeldFolder() override;
+  CreateResult CreateCopyInHeldFolder(const Text& name, const char16_t* access) override;
+  bool RemoveFromHeldFolder(const Text& name) override;
+  bool ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) override;
+  void ReleaseProgramManifest() override;
+  void Pause(uint32_t milliseconds) override;
   void RemoveAtRestart(const Text& path) override;
 
   bool UniversalName(const Text& path, Text& universal) override;
   bool IsAdministrator() override;
+  bool IsFilteredAdministrator() override;
   bool StartDirect(const Text& commandLine, const Text& currentDirectory,
                    ProcessHandle& process) override;
-  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters,
+  StartResult StartShell(const Text& verb, const Text& file, const Text& parameters, bool noUi,
                          ProcessHandle& process) override;
   uint32_t WaitAndClose(ProcessHandle process) override;
 
@@ -88,6 +96,10 @@ class Win32Platform final : public Platform {
   void* heldFolder_ = nullptr;
   void* copyFile_ = nullptr;
   FileId copyId_;  // of the copy the last CreateCopy made
+  // The last copy was made in the held folder, under this name.
+  bool copyInFolder_ = false;
+  Text copyName_;
+  void* manifestModule_ = nullptr;
 
   bool membershipLookedUp_ = false;
   RawProc checkTokenMembership_ = nullptr;

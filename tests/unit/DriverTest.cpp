@@ -93,8 +93,11 @@ TEST(DriverTest, CopyHoldsTheSelectedProgramAndThePackageIsClosedBeforeTheStart)
   run.Go();
   ASSERT_EQ(run.platform.starts.size(), 1u);
   EXPECT_FALSE(run.platform.starts[0].shell);
-  // An administrator's copy, in its private folder.
-  EXPECT_EQ(run.platform.files.at(kTemp + test::kFirstPrivateName + u"\\Setup.exe"), Program('a'));
+  // An administrator's copy, in its private folder below the machine's own
+  // temporary folder.
+  EXPECT_EQ(run.platform.files.at(u"C:\\Windows\\SystemTemp\\" + test::kFirstPrivateName +
+                                  u"\\Setup.exe"),
+            Program('a'));
   EXPECT_EQ(run.platform.waits, 0);
   EXPECT_TRUE(run.platform.removed.empty());
   EXPECT_LT(run.IndexOf("ClosePackageFile"), run.IndexOf("StartDirect"));
@@ -362,6 +365,128 @@ TEST(DriverSettingsTest, OutOfMemoryInDeploymentModeEndsSilentlyWithItsCode) {
   // And the next run, without settings, has its box again.
   EXPECT_TRUE(OutOfMemoryEnding().showBox);
   EXPECT_EQ(OutOfMemoryEnding().exitCode, 0u);
+}
+
+}  // namespace
+}  // namespace stub
+
+namespace stub {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Elevation before extraction: when a plain user's start would raise the
+// setup program's rights, the launcher raises itself instead, once, and the
+// elevated launcher makes the locked copy and starts it directly.
+enum class Then { kStartsTheCopy, kRelaunches, kDeclined, kRelaunchFails };
+
+struct ElevationCase {
+  const char* name;
+  std::u16string arguments;
+  bool administrator;
+  std::vector<uint8_t> manifest;  // of the setup program; empty: none
+  Then then;
+  std::u16string expected;  // relaunch: its parameters; copy start: shell parameters or command line
+};
+void PrintTo(const ElevationCase& c, std::ostream* os) { *os << c.name; }
+
+class ElevationTest : public testing::TestWithParam<ElevationCase> {};
+
+TEST_P(ElevationTest, RaisesItselfBeforeItWritesACopy) {
+  const ElevationCase& c = GetParam();
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x64.reset();  // the 32-bit program, which installer detection may elevate
+  LauncherRun run(recipe, c.arguments);
+  run.platform.administrator = c.administrator;
+  if (!c.manifest.empty()) run.platform.programManifest = c.manifest;
+  run.platform.startCancelled = c.then == Then::kDeclined;
+  run.platform.startFails = c.then == Then::kRelaunchFails;
+  run.platform.setupExitCode = 3010;
+  run.Go();
+
+  EXPECT_EQ(run.exitCode, 0u) << "outside deployment mode the launcher ends with 0";
+  if (c.then == Then::kStartsTheCopy) {
+    ASSERT_EQ(run.platform.starts.size(), 1u);
+    const RecordedStart& start = run.platform.starts[0];
+    EXPECT_EQ(start.shell ? start.parameters : start.commandLine, c.expected);
+    EXPECT_TRUE(run.platform.boxes.empty());
+    return;
+  }
+  // The copy written before the manifest was read is gone before the prompt.
+  for (const auto& copy : run.platform.copies) EXPECT_EQ(run.platform.files.count(copy.path), 0u);
+  EXPECT_LT(run.IndexOf("RemoveFile"), run.IndexOf("StartShell"));
+  if (c.then == Then::kRelaunches) {
+    ASSERT_EQ(run.platform.starts.size(), 1u);
+    const RecordedStart& start = run.platform.starts[0];
+    EXPECT_TRUE(start.shell);
+    EXPECT_EQ(start.verb, u"runas");
+    EXPECT_EQ(start.file, kPackagePath);
+    EXPECT_EQ(start.parameters, c.expected);
+    EXPECT_EQ(run.platform.waits, 1);
+    EXPECT_TRUE(run.platform.boxes.empty()) << "the elevated launcher shows its own boxes";
+    return;
+  }
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, FatalMessageText(FatalMessage::kCannotExecute));
+  EXPECT_EQ(run.platform.boxes[0].reason, c.then == Then::kDeclined ? EndReason::kElevationDeclined
+                                                                    : EndReason::kCannotExecute);
+}
+
+const std::u16string kCopyLine = u"\"" + kTemp + u"Setup.exe\" \"" + kPackagePath + u"\"";
+const std::u16string kElevatedCopy = u"\"C:\\Windows\\SystemTemp\\" + test::kFirstPrivateName +
+                                     u"\\Setup.exe\" \"" + kPackagePath + u"\"";
+
+INSTANTIATE_TEST_SUITE_P(
+    Starts, ElevationTest,
+    testing::Values(
+        ElevationCase{"AsInvokerStartsAsBefore", u"", false, test::AsInvokerManifest(),
+                      Then::kStartsTheCopy, u"\"" + kPackagePath + u"\" /noadmin"},
+        ElevationCase{"RequireAdministratorRelaunches", u"/s /temp \"C:\\Deploy Temp\\\"", false,
+                      test::RequireAdministratorManifest(), Then::kRelaunches,
+                      u"/~elevated /s /temp \"C:\\Deploy Temp\"\\"},
+        // Windows' installer detection: a 32-bit Setup.exe that asks for nothing.
+        ElevationCase{"InstallerDetectionRelaunches", u"", false, {}, Then::kRelaunches,
+                      u"/~elevated"},
+        ElevationCase{"DeclinedPromptIsTheCannotExecuteBox", u"", false,
+                      test::RequireAdministratorManifest(), Then::kDeclined, u""},
+        ElevationCase{"FailedRelaunch", u"", false, test::RequireAdministratorManifest(),
+                      Then::kRelaunchFails, u""},
+        // Relaunched already: never again, also where "runas" raised nothing.
+        ElevationCase{"RelaunchedButStillAUserStartsTheCopy", u"/~elevated /x", false,
+                      test::RequireAdministratorManifest(), Then::kStartsTheCopy,
+                      u"\"" + kPackagePath + u"\" /x /noadmin"},
+        ElevationCase{"ElevatedLauncherStartsDirectlyWithoutTheMarker", u"/~elevated /s", true,
+                      test::RequireAdministratorManifest(), Then::kStartsTheCopy,
+                      kElevatedCopy + u" /s"},
+        // Only in first place, as the launcher puts it there.
+        ElevationCase{"MarkerElsewhereIsAnArgument", u"/s /~elevated", true, {},
+                      Then::kStartsTheCopy, kElevatedCopy + u" /s /~elevated"},
+        ElevationCase{"AdministratorNeverRelaunches", u"", true, test::RequireAdministratorManifest(),
+                      Then::kStartsTheCopy, kElevatedCopy}),
+    [](const testing::TestParamInfo<ElevationCase>& info) { return info.param.name; });
+
+TEST(ElevationTest, MappedDrivePackageIsRelaunchedByItsNetworkPath) {
+  PackageRecipe recipe = SoundRecipe();
+  LauncherRun run(recipe, u"/s");
+  run.platform.modulePath = u"Z:\\Pkg\\Setup.exe";
+  run.platform.files[u"Z:\\Pkg\\Setup.exe"] = run.platform.packageBytes;
+  run.platform.universalNames[u"Z:\\Pkg\\Setup.exe"] = u"\\\\srv\\share\\Pkg\\Setup.exe";
+  run.platform.programManifest = test::RequireAdministratorManifest();
+  run.Go();
+  ASSERT_EQ(run.platform.starts.size(), 1u);
+  EXPECT_EQ(run.platform.starts[0].file, u"\\\\srv\\share\\Pkg\\Setup.exe");
+}
+
+TEST(ElevationTest, DeploymentModePassesTheElevatedLaunchersCodeAndAsksTheShellForNoBoxes) {
+  PackageRecipe recipe = SoundRecipe();
+  LauncherRun run(recipe, u"/s");
+  run.platform.settingsResource = writer::EncodeLauncherSettings(kDeployment);
+  run.platform.programManifest = test::RequireAdministratorManifest();
+  run.platform.setupExitCode = 3010;
+  run.Go();
+  EXPECT_EQ(run.exitCode, 3010u);
+  ASSERT_EQ(run.platform.starts.size(), 1u);
+  EXPECT_EQ(run.platform.starts[0].verb, u"runas");
+  EXPECT_TRUE(run.platform.starts[0].noUi);
 }
 
 }  // namespace

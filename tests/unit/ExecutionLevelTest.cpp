@@ -1,5 +1,7 @@
 #include "launch/ExecutionLevel.h"
 
+#include "launch/Elevation.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -119,6 +121,54 @@ TEST(StartRaisesRightsTest, FollowsWhatWindowsElevates) {
         << row.runas << static_cast<int>(row.level) << row.filtered << row.detection;
   }
 }
+
+// With pkgtool's record, the launcher knows before it writes anything.
+struct RecordCase {
+  const char* name;
+  uint32_t majorVersion;
+  bool administrator;
+  bool filtered;
+  std::u16string package;
+  std::u16string arguments;
+  ElevationMode elevationMode;
+  ProgramFacts facts;
+  bool raises;
+};
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
+
+class RecordedRightsTest : public testing::TestWithParam<RecordCase> {};
+
+TEST_P(RecordedRightsTest, KnowsWhenTheStartWouldRaiseRights) {
+  const RecordCase& c = GetParam();
+  test::LauncherScene scene;
+  scene.platform.filteredAdministrator = c.filtered;
+  scene.platform.modulePath = c.package;
+  scene.platform.commandLine = u"x " + c.arguments;
+  EXPECT_EQ(StartWouldRaiseRights(scene.Context(), c.majorVersion, c.administrator,
+                                  c.elevationMode, c.facts),
+            c.raises);
+}
+
+using L = RequestedLevel;
+const std::u16string kSetup = u"C:\\Downloads\\Setup.exe";
+const std::u16string kTool = u"C:\\Downloads\\Tool.exe";
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, RecordedRightsTest,
+    testing::Values(
+        RecordCase{"RequireAdministrator", 10, false, false, kTool, u"", 0, {L::kRequireAdministrator, false, false}, true},
+        RecordCase{"AdministratorStartsDirectly", 10, true, false, kTool, u"", 0, {L::kRequireAdministrator, false, false}, false},
+        RecordCase{"XpStartsDirectly", 5, false, false, kTool, u"", 0, {L::kRequireAdministrator, false, false}, false},
+        RecordCase{"RunasForASilentRun", 10, false, false, kTool, u"/s", 1, {L::kAsInvoker, false, false}, true},
+        RecordCase{"NoRunasWhenTheModeSaysNever", 10, false, false, kTool, u"/s", 2, {L::kAsInvoker, false, false}, false},
+        RecordCase{"HighestAvailableForAFilteredAdministrator", 10, false, true, kTool, u"", 0, {L::kHighestAvailable, false, false}, true},
+        RecordCase{"HighestAvailableForAStandardUser", 10, false, false, kTool, u"", 0, {L::kHighestAvailable, false, false}, false},
+        RecordCase{"InstallerDetectionByName", 10, false, false, kSetup, u"", 0, {L::kNotStated, true, false}, true},
+        RecordCase{"InstallerDetectionByVersionInformation", 10, false, false, kTool, u"", 0, {L::kNotStated, true, true}, true},
+        RecordCase{"NoInstallerDetectionFor64BitPrograms", 10, false, false, kSetup, u"", 0, {L::kNotStated, false, true}, false},
+        RecordCase{"NoDetectionWhenALevelIsStated", 10, false, false, kSetup, u"", 0, {L::kAsInvoker, true, true}, false},
+        RecordCase{"NoRecordDecidesNothingYet", 10, false, false, kSetup, u"/s", 1, {L::kUnknown, true, true}, false}),
+    [](const testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace stub

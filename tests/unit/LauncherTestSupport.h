@@ -56,6 +56,17 @@ class LauncherScene {
 // in-memory platform, whose random bytes run 0x00, 0x01, ... unless scripted.
 inline const std::u16string kFirstPrivateName = u"000102030405060708090a0b0c0d0e0f";
 
+// The manifest of a setup program that asks for no more rights than its
+// caller has, so that a plain user's start raises nothing.
+inline std::vector<uint8_t> AsInvokerManifest() {
+  const std::string text = "<requestedExecutionLevel level=\"asInvoker\"/>";
+  return {text.begin(), text.end()};
+}
+inline std::vector<uint8_t> RequireAdministratorManifest() {
+  const std::string text = "<requestedExecutionLevel level=\"requireAdministrator\"/>";
+  return {text.begin(), text.end()};
+}
+
 // UTF-16LE bytes of `text`, with a NUL unit at the end when asked.
 inline std::vector<uint8_t> Utf16Bytes(const std::u16string& text, bool terminator = false) {
   std::vector<uint8_t> bytes;

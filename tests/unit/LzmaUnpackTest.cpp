@@ -506,6 +506,7 @@ TEST_P(LauncherMemoryTest, OnlyTheWindowNeedsMemory) {
   recipe.detached = true;  // the copy stays, so its bytes can be checked
   MemoryPlatform platform;
   platform.packageBytes = writer::BuildPackage(recipe).bytes;
+  platform.programManifest = test::AsInvokerManifest();
   {
     AllocationCeiling ceiling(size_t{2} << 20);
     RunOnMemoryPlatform(platform);

@@ -339,16 +339,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 // ---------------------------------------------------------------------------
 // An administrator's copy: in a new folder with an unpredictable name inside
-// the folder the usual rules choose, born with rights for Administrators and
-// SYSTEM alone, and the copy inside it created with the same.
+// the machine's temporary folder (never the user's) or the folder "/temp"
+// names, born with rights for Administrators and SYSTEM alone, named by its
+// final path from then on, and the copy inside it created with the same.
 const std::u16string kSecondPrivateName = u"101112131415161718191a1b1c1d1e1f";
+const std::u16string kSystemTemp = u"C:\\Windows\\SystemTemp\\";
+const std::u16string kWindowsTemp = u"C:\\Windows\\Temp\\";
 
 struct PrivatePlacementCase {
   const char* name;
   std::u16string arguments;
-  std::u16string tempPath;
   std::vector<std::u16string> existingFolders;
-  std::u16string expected;
+  std::vector<std::u16string> uncreatable;
+  std::u16string madeAs;     // the folder as created
+  std::u16string finalPath;  // what Windows says it is; empty: the same
+  std::u16string expected;   // the copy
 };
 void PrintTo(const PrivatePlacementCase& c, std::ostream* os) { *os << c.name; }
 
@@ -358,8 +363,10 @@ TEST_P(PrivatePlacementTest, WritesIntoANewLockedFolder) {
   const PrivatePlacementCase& c = GetParam();
   test::LauncherScene scene;
   MemoryPlatform& platform = scene.platform;
-  platform.tempPath = c.tempPath;
+  platform.tempPath = kTemp;
   platform.folders = c.existingFolders;
+  platform.uncreatable = c.uncreatable;
+  if (!c.finalPath.empty()) platform.finalPaths[c.madeAs] = c.finalPath;
   platform.files[kPackage] = {'p', 'k', 'g'};
   platform.commandLine = u"\"" + kPackage + u"\" " + c.arguments;
   test::ProgramPieces program(kProgram);
@@ -367,15 +374,19 @@ TEST_P(PrivatePlacementTest, WritesIntoANewLockedFolder) {
   const TemporaryCopy copy = CreateTemporaryCopy(scene.Context(), program, true);
 
   EXPECT_EQ(ToU16(copy.path), c.expected);
+  EXPECT_EQ(ToU16(copy.name), u"Setup.exe");
   const std::u16string folder = c.expected.substr(0, c.expected.rfind(u'\\'));
   EXPECT_EQ(ToU16(copy.privateFolder), folder + u"\\");
   EXPECT_EQ(platform.files[c.expected], kProgram);
-  EXPECT_EQ(platform.folderAccess[folder], kPrivateFolderAccess);
-  EXPECT_EQ(platform.heldFolder, folder) << "the folder is not held until the start";
+  EXPECT_EQ(platform.folderAccess[c.madeAs], kPrivateFolderAccess);
+  EXPECT_EQ(platform.heldFolder, c.madeAs) << "the folder is not held until the start";
   ASSERT_EQ(platform.copies.size(), 1u);
   EXPECT_EQ(platform.copies[0].access, kPrivateFolderAccess);
+  EXPECT_TRUE(platform.CallMade("CreateCopyInHeldFolder Setup.exe"));
   EXPECT_TRUE(platform.copyHeld);
   EXPECT_TRUE(platform.boxes.empty());
+  EXPECT_FALSE(platform.CallMade("GetTempPath") && c.arguments.empty())
+      << "the user's temporary folder is not asked for";
   // Folders that were there already are never used, nor touched.
   for (const auto& existing : c.existingFolders) {
     EXPECT_EQ(platform.folderAccess.count(existing), 0u);
@@ -387,18 +398,30 @@ TEST_P(PrivatePlacementTest, WritesIntoANewLockedFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Placements, PrivatePlacementTest,
     testing::Values(
-        PrivatePlacementCase{"InTheTemporaryFolder", u"", kTemp, {},
-                             kTemp + test::kFirstPrivateName + u"\\Setup.exe"},
-        PrivatePlacementCase{"InTheTempSwitchFolder", u"/temp D:\\Work /s", kTemp, {},
+        PrivatePlacementCase{"InTheMachinesTemporaryFolder", u"", {}, {},
+                             kSystemTemp + test::kFirstPrivateName, u"",
+                             kSystemTemp + test::kFirstPrivateName + u"\\Setup.exe"},
+        PrivatePlacementCase{"InWindowsTempWhereSystemTempTakesNoFolder", u"", {},
+                             {kSystemTemp + test::kFirstPrivateName},
+                             kWindowsTemp + kSecondPrivateName, u"",
+                             kWindowsTemp + kSecondPrivateName + u"\\Setup.exe"},
+        PrivatePlacementCase{"InTheTempSwitchFolder", u"/temp D:\\Work /s", {}, {},
+                             u"D:\\Work\\" + test::kFirstPrivateName, u"",
                              u"D:\\Work\\" + test::kFirstPrivateName + u"\\Setup.exe"},
+        // A junction or a mapped drive on the way: every later step takes the
+        // real place, so flipping the junction afterwards changes nothing.
+        PrivatePlacementCase{"TempSwitchThroughAJunction", u"/temp D:\\Link", {}, {},
+                             u"D:\\Link\\" + test::kFirstPrivateName,
+                             u"E:\\Real\\" + test::kFirstPrivateName,
+                             u"E:\\Real\\" + test::kFirstPrivateName + u"\\Setup.exe"},
         // The package's own name is free in a new folder: nothing is numbered.
-        PrivatePlacementCase{"BesideThePackageUnnumbered", u"/temp", kTemp, {},
+        PrivatePlacementCase{"BesideThePackageUnnumbered", u"/temp", {}, {},
+                             u"C:\\Downloads\\" + test::kFirstPrivateName, u"",
                              u"C:\\Downloads\\" + test::kFirstPrivateName + u"\\Setup.exe"},
-        PrivatePlacementCase{"OnDriveCWithoutATemporaryFolder", u"", u"", {},
-                             u"C:\\" + test::kFirstPrivateName + u"\\Setup.exe"},
-        PrivatePlacementCase{"ExistingFolderOfThatNameIsPassedOver", u"", kTemp,
-                             {kTemp + test::kFirstPrivateName},
-                             kTemp + kSecondPrivateName + u"\\Setup.exe"}),
+        PrivatePlacementCase{"ExistingFolderOfThatNameIsPassedOver", u"",
+                             {kSystemTemp + test::kFirstPrivateName}, {},
+                             kSystemTemp + kSecondPrivateName, u"",
+                             kSystemTemp + kSecondPrivateName + u"\\Setup.exe"}),
     [](const testing::TestParamInfo<PrivatePlacementCase>& info) { return info.param.name; });
 
 // Failures of an administrator's copy: the box the same rules choose, and
@@ -409,11 +432,15 @@ struct PrivateFailureCase {
   size_t namesTaken;  // folders already there under the first names drawn
   bool folderUncreatable;
   bool copyUncreatable;
+  bool keepsNoAcls;     // a FAT or network volume
+  bool finalPathFails;
   std::optional<uint32_t> shortWrite;
   size_t failAfter;
   EndReason reason;
 };
 void PrintTo(const PrivateFailureCase& c, std::ostream* os) { *os << c.name; }
+
+const std::u16string kWork = u"D:\\Work\\";
 
 class PrivateFailureTest : public testing::TestWithParam<PrivateFailureCase> {};
 
@@ -429,14 +456,16 @@ TEST_P(PrivateFailureTest, ShowsTheBoxAndLeavesNothingOfOurs) {
       name += u"0123456789abcdef"[v >> 4];
       name += u"0123456789abcdef"[v & 15];
     }
-    platform.folders.push_back(kTemp + name);
+    platform.folders.push_back(kWork + name);
   }
   const std::vector<std::u16string> before = platform.folders;
-  const std::u16string folder = kTemp + test::kFirstPrivateName;
+  const std::u16string folder = kWork + test::kFirstPrivateName;
   if (c.folderUncreatable) platform.uncreatable.push_back(folder);
   if (c.copyUncreatable) platform.uncreatable.push_back(folder + u"\\Setup.exe");
+  platform.folderKeepsAcls = !c.keepsNoAcls;
+  platform.folderPathFails = c.finalPathFails;
   platform.shortWrite = c.shortWrite;
-  platform.commandLine = u"Setup.exe";
+  platform.commandLine = u"Setup.exe /temp D:\\Work";
   test::ProgramPieces program(kProgram, 2, c.failAfter);
 
   EXPECT_THROW(CreateTemporaryCopy(scene.Context(), program, true), ProcessEnded);
@@ -452,15 +481,24 @@ TEST_P(PrivateFailureTest, ShowsTheBoxAndLeavesNothingOfOurs) {
 INSTANTIATE_TEST_SUITE_P(
     Failures, PrivateFailureTest,
     testing::Values(
-        PrivateFailureCase{"NoRandomSource", true, 0, false, false, std::nullopt, kNever, kCannotCopy},
-        PrivateFailureCase{"EveryNameTaken", false, kPrivateNameAttempts, false, false, std::nullopt,
+        PrivateFailureCase{"NoRandomSource", true, 0, false, false, false, false, std::nullopt,
                            kNever, kCannotCopy},
-        PrivateFailureCase{"FolderUncreatable", false, 0, true, false, std::nullopt, kNever, kCannotCopy},
-        PrivateFailureCase{"FolderUncreatableAndDamaged", false, 0, true, false, std::nullopt, 2,
-                           kDamaged},
-        PrivateFailureCase{"CopyUncreatable", false, 0, false, true, std::nullopt, kNever, kCannotCopy},
-        PrivateFailureCase{"ShortWrite", false, 0, false, false, 3u, kNever, kCannotCopy},
-        PrivateFailureCase{"DamagedPartWay", false, 0, false, false, std::nullopt, 2, kDamaged}),
+        PrivateFailureCase{"EveryNameTaken", false, kPrivateNameAttempts, false, false, false, false,
+                           std::nullopt, kNever, kCannotCopy},
+        PrivateFailureCase{"FolderUncreatable", false, 0, true, false, false, false, std::nullopt,
+                           kNever, kCannotCopy},
+        PrivateFailureCase{"FolderUncreatableAndDamaged", false, 0, true, false, false, false,
+                           std::nullopt, 2, kDamaged},
+        PrivateFailureCase{"CopyUncreatable", false, 0, false, true, false, false, std::nullopt,
+                           kNever, kCannotCopy},
+        PrivateFailureCase{"VolumeKeepsNoAccessLists", false, 0, false, false, true, false,
+                           std::nullopt, kNever, kCannotCopy},
+        PrivateFailureCase{"FinalPathUnknown", false, 0, false, false, false, true, std::nullopt,
+                           kNever, kCannotCopy},
+        PrivateFailureCase{"ShortWrite", false, 0, false, false, false, false, 3u, kNever,
+                           kCannotCopy},
+        PrivateFailureCase{"DamagedPartWay", false, 0, false, false, false, false, std::nullopt, 2,
+                           kDamaged}),
     [](const testing::TestParamInfo<PrivateFailureCase>& info) { return info.param.name; });
 
 // ---------------------------------------------------------------------------
@@ -482,8 +520,9 @@ TEST_P(HoldFailureTest, CannotExecuteAndTheCopyIsDeletedWherePossible) {
   MemoryPlatform& platform = scene.platform;
   platform.holdFails = true;
   platform.commandLine = u"Setup.exe";
-  const std::u16string copy =
-      c.administrator ? kTemp + test::kFirstPrivateName + u"\\Setup.exe" : kTemp + u"Setup.exe";
+  const std::u16string copy = c.administrator
+                                  ? kSystemTemp + test::kFirstPrivateName + u"\\Setup.exe"
+                                  : kTemp + u"Setup.exe";
   if (c.undeletable) platform.undeletable = {copy};
   test::ProgramPieces program(kProgram);
 
@@ -504,6 +543,27 @@ INSTANTIATE_TEST_SUITE_P(
                     HoldFailureCase{"AdministratorsCopyAndFolderDeleted", true, false, false, 0},
                     HoldFailureCase{"AdministratorsCopyThatCannotGoGoesAtRestart", true, true, true, 2}),
     [](const testing::TestParamInfo<HoldFailureCase>& info) { return info.param.name; });
+
+// Where the file system cannot say which file the copy is, only a plain
+// user's copy (which nothing more trusted runs) is started.
+TEST(HoldIdentityTest, AdministratorStartsOnlyAConfirmedCopy) {
+  for (const bool administrator : {false, true}) {
+    test::LauncherScene scene;
+    MemoryPlatform& platform = scene.platform;
+    platform.copyIdentityUnknown = true;
+    platform.commandLine = u"Setup.exe";
+    test::ProgramPieces program(kProgram);
+    const bool returned = RunAsProcess(
+        platform, [&] { CreateTemporaryCopy(scene.Context(), program, administrator); });
+    EXPECT_EQ(returned, !administrator);
+    EXPECT_EQ(platform.copyHeld, !administrator);
+    if (administrator) {
+      ASSERT_EQ(platform.boxes.size(), 1u);
+      EXPECT_EQ(platform.boxes[0].reason, EndReason::kCannotExecute);
+      EXPECT_TRUE(platform.files.empty());
+    }
+  }
+}
 
 // ---------------------------------------------------------------------------
 TEST(ChooseTemporaryPathTest, HighestNumberIsUsableAndTheNextOneEndsTheProcess) {
