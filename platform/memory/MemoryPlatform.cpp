@@ -345,9 +345,14 @@ bool MemoryPlatform::RemoveFromHeldFolder(const Text& name) {
 
 bool MemoryPlatform::ProgramManifest(const Text& path, const uint8_t*& data, uint32_t& size) {
   calls.push_back("ProgramManifest " + ToUtf8(ToU16(path)));
-  if (!programManifest || !files.count(ToU16(path))) return false;
-  data = programManifest->data();
-  size = static_cast<uint32_t>(programManifest->size());
+  const auto file = files.find(ToU16(path));
+  if (file == files.end()) return false;
+  std::optional<std::vector<uint8_t>> found = programManifest;
+  if (!found && manifestOf) found = manifestOf(file->second);
+  if (!found) return false;
+  foundManifest_ = *found;
+  data = foundManifest_.data();
+  size = static_cast<uint32_t>(foundManifest_.size());
   return true;
 }
 

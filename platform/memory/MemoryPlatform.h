@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -93,8 +94,10 @@ class MemoryPlatform final : public Platform {
   bool holdFails = false;
   // The file system cannot say which file the held copy is.
   bool copyIdentityUnknown = false;
-  // The manifest ProgramManifest finds in any program; none when unset.
+  // The manifest ProgramManifest finds in any program; when unset, what
+  // `manifestOf` reads from the program's bytes (none without it).
   std::optional<std::vector<uint8_t>> programManifest;
+  std::function<std::optional<std::vector<uint8_t>>(const std::vector<uint8_t>&)> manifestOf;
   bool filteredAdministrator = false;
   // Paths whose deletion fails until Pause has let this many milliseconds
   // pass in all (a scanner holding the new program for a moment).
@@ -205,6 +208,7 @@ class MemoryPlatform final : public Platform {
 
  private:
   uint8_t randomCounter_ = 0;
+  std::vector<uint8_t> foundManifest_;
   // The held folder by its final path, where its copy is made and found.
   std::u16string HeldFolderFinal() const;
   bool RemoveCopyFile(const std::u16string& path, const std::string& call);

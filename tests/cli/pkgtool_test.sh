@@ -218,12 +218,14 @@ both, x86 Windows|--x86 prog32.bin --x64 prog64.bin|--windows 7 --arch x86|Outco
 both, /32 on x64|--x86 prog32.bin --x64 prog64.bin|--windows 10 --arch x64 -- /32|Outcome       starts the x86 setup program
 elevated is direct|--x86 prog32.bin --x64 prog64.bin|--windows "10 1809" --admin|Start         directly
 xp is direct|--x86 prog32.bin|--windows xp --arch x86|Command line  "C:\Users\User\AppData\Local\Temp\Setup.exe" "C:\Downloads\Setup.exe"
-silent runas|--x86 prog32.bin --elevation silent-runas|--windows 10 -- /S|Start         through the shell, verb "runas"
-silent always-noadmin|--x86 prog32.bin --elevation always-noadmin|--windows 10 -- /silent|Parameters    "C:\Downloads\Setup.exe" /silent /noadmin
+silent runas elevates first|--x86 prog32.bin --elevation silent-runas|--windows 10 -- /S|Elevation     the start would raise the setup program's rights
+installer detection elevates first|--x86 prog32.bin|--windows 10|Elevation     the start would raise the setup program's rights
+64-bit program, no installer detection|--x64 prog64.bin|--windows 10|Start         through the shell, verb "open"
+silent always-noadmin|--x64 prog64.bin --elevation always-noadmin|--windows 10 -- /silent|Parameters    "C:\Downloads\Setup.exe" /silent /noadmin
 argument with space|--x86 prog32.bin|--windows 10 --admin -- /temp 'D:\My Temp'|Copy          D:\My Temp\000102030405060708090a0b0c0d0e0f\Setup.exe
 elevated copy's folder|--x86 prog32.bin|--windows 10 --admin|Its folder    new, with a random name at every run; only Administrators and SYSTEM can write to it (O:BAD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA))
-temp beside package|--x86 prog32.bin|--windows 10 -- /temp|Copy          C:\Downloads\Setup2.exe
-detached|--x86 prog32.bin --detached|--windows 10|Afterwards    returns at once (detached); the copy stays
+temp beside package|--x64 prog64.bin|--windows 10 -- /temp|Copy          C:\Downloads\Setup2.exe
+detached|--x64 prog64.bin --detached|--windows 10|Afterwards    returns at once (detached); the copy stays
 waits and deletes|--x86 prog32.bin|--windows 10|Afterwards    waits for it, then deletes the copy
 expired on the day|--x86 prog32.bin --expires 2026-06-01 --allow-expired|--windows 10|Box           Expired.
 runs the day before|--x86 prog32.bin --expires 2026-06-02 --allow-expired|--windows 10|Outcome       starts the x86 setup program

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "launch/Elevation.h"
 #include "launch/TemporaryCopy.h"
 #include "launcher/FatalMessages.h"
 #include "package/StubTypes.h"
@@ -155,10 +156,7 @@ void CheckBox(const MemoryPlatform& platform, const PackageView& view,
   if (platform.progressOpen) Fail(platform, "the progress window stayed beside the box");
   // (The last creation is ours: a name found taken is always followed by
   // another try.)
-  std::string created;
-  for (const std::string& call : platform.calls) {
-    if (call.rfind("CreateCopy ", 0) == 0) created = call.substr(11);
-  }
+  const std::string created = platform.copies.empty() ? "" : ToUtf8(platform.copies.back().path);
   if (!created.empty() && !platform.CallMade("HoldCopy " + created) &&
       platform.files.count(FromUtf8(created))) {
     Fail(platform, "a partial copy was left behind");
@@ -185,13 +183,19 @@ void CheckBox(const MemoryPlatform& platform, const PackageView& view,
 
 void CheckLaunch(const MemoryPlatform& platform, const PackageView& view) {
   const RecordedStart& start = platform.starts.front();
-  // The copy is the last file the launcher created.
-  std::string created;
-  for (const std::string& call : platform.calls) {
-    if (call.rfind("CreateCopy ", 0) == 0) created = call.substr(11);
+  // A launcher that raises itself starts its own file, and leaves no copy.
+  const std::u16string marker = kRelaunchedSwitch;
+  if (start.shell && start.verb == u"runas" && start.parameters.compare(0, marker.size(), marker) == 0) {
+    if (platform.administrator) Fail(platform, "an administrator relaunched itself");
+    for (const auto& made : platform.copies) {
+      if (platform.files.count(made.path)) Fail(platform, "a copy outlived the relaunch");
+    }
+    if (platform.waits != 1) Fail(platform, "the launcher did not wait for its elevated self");
+    return;
   }
-  if (created.empty()) Fail(platform, "a start without a temporary copy");
-  const std::u16string copy = FromUtf8(created);
+  // The copy is the last file the launcher created.
+  if (platform.copies.empty()) Fail(platform, "a start without a temporary copy");
+  const std::u16string copy = platform.copies.back().path;
   if (start.shell ? start.file != copy
                   : start.commandLine.compare(0, copy.size() + 2, u"\"" + copy + u"\"") != 0) {
     Fail(platform, "the started program is not the copy that was written");

@@ -214,7 +214,7 @@ TEST_P(SoundPackageWineTest, StartsTheSetupProgramAndWaitsForIt) {
   const SetupStart& setup = run.setupAtExit[0];
   EXPECT_EQ(setup.arch, ExpectedArch(Width::k64));
   const std::string copy = setup.module;
-  EXPECT_FALSE(PrivateFolderOf(copy, setup.tempPath).empty());
+  EXPECT_FALSE(PrivateFolderOf(copy, WineMachineTempFolder()).empty());
   EXPECT_EQ(setup.commandLine, "\"" + copy + "\" \"" + kPackagePath + "\" /x \"two words\"");
   EXPECT_FALSE(wine.Exists(copy)) << "the temporary copy outlived the setup program";
   EXPECT_TRUE(wine.Exists(kPackagePath));

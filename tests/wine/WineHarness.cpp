@@ -224,6 +224,8 @@ std::string WineTempFolder() {
   return "C:\\users\\" + name + "\\Temp\\";
 }
 
+std::string WineMachineTempFolder() { return "C:\\windows\\temp\\"; }
+
 const char* WidthName(Width width) { return width == Width::k32 ? "win32" : "win64"; }
 
 

@@ -184,6 +184,9 @@ const std::string& LastRunDescription();
 // The temporary folder Wine gives its user (C:\users\NAME\Temp\), NAME
 // being the login name of whoever runs the tests.
 std::string WineTempFolder();
+// Where an administrator's private folder goes without "/temp": the Windows
+// folder's Temp (Wine's prefixes have no SystemTemp).
+std::string WineMachineTempFolder();
 
 // Where the setup program writes its report inside every case prefix.
 constexpr const char* kReportWindowsPath = "C:\\setupprog-report.txt";

@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include "gates/WindowsVersionGate.h"
+#include "launch/Elevation.h"
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
+#include "package/writer/PeResources.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
@@ -105,6 +107,20 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   platform.administrator = input.administrator;
   platform.uiLanguage = input.language;
   if (auto settings = LauncherSettingsBytes(input.package)) platform.settingsResource = std::move(*settings);
+  // What the launcher reads from its copy when the package has no record
+  // of what the program asks of Windows.
+  platform.manifestOf = [](const std::vector<uint8_t>& program) -> std::optional<std::vector<uint8_t>> {
+    try {
+      for (const stub::pe::Resource& r : stub::pe::ReadResources(program)) {
+        if (!r.type.IsName() && r.type.id == stub::pe::kRtManifest && !r.name.IsName() &&
+            r.name.id == 1) {
+          return r.data;
+        }
+      }
+    } catch (const stub::pe::PeError&) {
+    }
+    return std::nullopt;
+  };
   // The package itself is a file in its folder: a copy placed beside it must
   // not take its name.
   platform.files[input.packagePath] = {};
@@ -272,6 +288,20 @@ SimulationResult Simulate(const SimulationInput& input) {
     return result;
   }
   if (platform.starts.empty()) return result;
+  // The launcher raised itself: what counts is what its elevated self does.
+  const stub::RecordedStart& first = platform.starts.back();
+  const std::u16string marker = stub::kRelaunchedSwitch;
+  if (!input.administrator && first.shell && first.verb == u"runas" &&
+      first.parameters.compare(0, marker.size(), marker) == 0) {
+    SimulationInput elevated = input;
+    elevated.administrator = true;
+    elevated.arguments.insert(elevated.arguments.begin(), marker);
+    elevated.check = check;
+    SimulationResult again = Simulate(elevated);
+    again.relaunchedElevated = true;
+    again.commandLine = result.commandLine;
+    return again;
+  }
   result.ending = Ending::kStarted;
   result.exitCodeFromSetup = result.deploymentMode && platform.waits > 0;
   result.start = platform.starts.back();
@@ -325,7 +355,7 @@ std::string ShortOutcome(const SimulationResult& r) {
     case Ending::kStarted:
       break;
   }
-  std::string text = r.program + ", ";
+  std::string text = (r.relaunchedElevated ? "elevates itself, then " : "") + r.program + ", ";
   if (!r.start.shell) {
     text += "direct";
   } else {

@@ -75,6 +75,9 @@ struct SimulationResult {
   std::string image;     // what the copy is: "a PE32+ image for AMD64"
   bool fitsSlot = true;  // the kind of program its slot takes
 
+  // The launcher first raised itself (one prompt, showing the package): the
+  // rest is what its elevated self did.
+  bool relaunchedElevated = false;
   stub::RecordedStart start;
   std::u16string appended;  // what the launcher added to the arguments (" /noadmin")
   bool waited = false;

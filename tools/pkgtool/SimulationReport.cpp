@@ -18,6 +18,7 @@ nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& 
             {"commandLine", Utf16ToUtf8(r.commandLine)},
             {"summary", ShortOutcome(r)},
             {"deploymentMode", r.deploymentMode},
+            {"relaunchedElevated", r.relaunchedElevated},
             // null: whatever the setup program returns
             {"exitCode", r.exitCodeFromSetup ? json(nullptr) : json(r.exitCode)}};
   switch (r.ending) {
@@ -89,6 +90,11 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
       return text;
     case Ending::kStarted:
       break;
+  }
+  if (r.relaunchedElevated) {
+    line("Elevation", "the start would raise the setup program's rights, so the launcher asks "
+                      "for them first: it starts itself again with \"runas\" (one prompt, "
+                      "showing the package) and its elevated self does the rest");
   }
   line("Outcome", "starts the " + r.program + " setup program");
   line("Program", r.image + (r.fitsSlot ? "" : std::string("; the ") + r.program + " slot takes " +
