@@ -32,7 +32,7 @@ const char kExitCodes[] =
     "Exit codes: 0 done, the package is sound; 1 not sound, or refused (a setup program that does "
     "not fit its slot, an expiry date that has passed); 2 bad input (the message names the option, "
     "recipe field or file); 3 the system failed (disk full, no permission, I/O error, out of "
-    "memory).";
+    "memory). A failing --sign-command ends a build with its own exit code.";
 
 const std::string kSignatureNote =
     "Signatures: for the package and each setup program, whether it carries an Authenticode "
