@@ -272,7 +272,7 @@ int RunBuild(const BuildOptions& options) {
   WriteFileAtomically(o.output, package.bytes, 0777);
   if (!o.quiet) {
     std::cout << "wrote " << o.output << " (" << package.bytes.size() << " bytes"
-              << (sign ? ", signed, as its setup programs are" : "") << ")\n";
+              << (sign ? "; it and its setup programs signed" : "") << ")\n";
     const std::pair<const char*, stub::PayloadDescriptor> payloads[] = {
         {"x86", package.header.payload32}, {"x64", package.header.payload64}};
     for (const auto& [name, d] : payloads) {
