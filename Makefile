@@ -25,7 +25,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static 
   g++-i686-linux-gnu cmake g++ make pkg-config liblzma-dev zlib1g-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
   nlohmann-json3-dev dpkg-dev xz-utils clang libclang-rt-14-dev llvm-14 \
-  osslsigncode hyperfine icoutils jq time ca-certificates python3
+  osslsigncode openssl hyperfine icoutils jq time ca-certificates python3
 
 # The Windows release archive: dist/pkgtool-VERSION-win64.zip.
 VERSION := $(shell sed -n 's/^project.SetupLauncher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
