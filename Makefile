@@ -25,7 +25,7 @@ DEB_PACKAGES := g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 qemu-user-static 
   g++-i686-linux-gnu cmake g++ make pkg-config liblzma-dev zlib1g-dev \
   libgtest-dev libgmock-dev googletest libbenchmark-dev libcli11-dev \
   nlohmann-json3-dev dpkg-dev xz-utils clang libclang-rt-14-dev llvm-14 \
-  osslsigncode hyperfine icoutils jq time ca-certificates python3
+  osslsigncode openssl hyperfine icoutils jq time ca-certificates python3
 
 # The Windows release archive: dist/pkgtool-VERSION-win64.zip.
 VERSION := $(shell sed -n 's/^project.SetupLauncher VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
@@ -45,7 +45,7 @@ WIN64_ZIP_FILES := pkgtool.exe=dist/pkgtool.exe Stub32.exe=dist/Stub32.exe \
 # files, and is simply run again.
 configure = [[ -f $(1)/CMakeCache.txt && -f $(1)/Makefile ]] || cmake -S $(or $(3),.) -B $(1) $(2)
 
-.PHONY: deps dist install host win32 pkgtool-exe stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
+.PHONY: deps dist install install-files host win32 pkgtool-exe stub64 setupprog wine32-tier wine-test test unit32 bench fuzz demo fresh-check clean distclean
 
 # apt runs only when a package is missing (tools/deps.sh).
 deps:
@@ -152,17 +152,31 @@ fresh-check:
 
 # pkgtool on the PATH with the stub it uses (an installed pkgtool looks for
 # Stub32.exe in ../share/setup-launcher/ when none lies beside it), its man
-# page and its bash completion. DESTDIR stages the tree for packagers.
+# page, its bash completion and the CMake package (find_package(SetupLauncher)
+# and setup_launcher_add_package). DESTDIR stages the tree for packagers.
+# install-files installs without building first: INSTALL_PKGTOOL and
+# INSTALL_STUB name other files to install (the CMake sample's test does).
 PREFIX ?= /usr/local
 DESTDIR ?=
+INSTALL_PKGTOOL ?= dist/pkgtool
+INSTALL_STUB ?= dist/Stub32.exe
+CMAKE_PACKAGE_DIR = $(DESTDIR)$(PREFIX)/lib/cmake/SetupLauncher
 install: dist
+	@$(MAKE) --no-print-directory install-files
+
+install-files:
 	install -d "$(DESTDIR)$(PREFIX)/bin" "$(DESTDIR)$(PREFIX)/share/setup-launcher" \
-	  "$(DESTDIR)$(PREFIX)/share/man/man1" "$(DESTDIR)$(PREFIX)/share/bash-completion/completions"
-	install -m 0755 dist/pkgtool "$(DESTDIR)$(PREFIX)/bin/pkgtool"
-	install -m 0644 dist/Stub32.exe "$(DESTDIR)$(PREFIX)/share/setup-launcher/Stub32.exe"
+	  "$(DESTDIR)$(PREFIX)/share/man/man1" "$(DESTDIR)$(PREFIX)/share/bash-completion/completions" \
+	  "$(CMAKE_PACKAGE_DIR)"
+	install -m 0755 "$(INSTALL_PKGTOOL)" "$(DESTDIR)$(PREFIX)/bin/pkgtool"
+	install -m 0644 "$(INSTALL_STUB)" "$(DESTDIR)$(PREFIX)/share/setup-launcher/Stub32.exe"
 	install -m 0644 tools/pkgtool/pkgtool.1 "$(DESTDIR)$(PREFIX)/share/man/man1/pkgtool.1"
 	install -m 0644 tools/pkgtool/pkgtool.bash \
 	  "$(DESTDIR)$(PREFIX)/share/bash-completion/completions/pkgtool"
+	install -m 0644 cmake/package/SetupLauncherConfig.cmake "$(CMAKE_PACKAGE_DIR)/SetupLauncherConfig.cmake"
+	sed 's/@VERSION@/$(VERSION)/' cmake/package/SetupLauncherConfigVersion.cmake.in \
+	  > "$(CMAKE_PACKAGE_DIR)/SetupLauncherConfigVersion.cmake"
+	chmod 0644 "$(CMAKE_PACKAGE_DIR)/SetupLauncherConfigVersion.cmake"
 
 # Keeps the liblzma builds (they come from the Debian source package and
 # take a while) and the i386 libraries of unit32. distclean removes them too.

@@ -102,6 +102,8 @@ unknown Windows|build -o out.exe --stub stub.exe --x86 prog32.bin --windows 7,wi
 program in the wrong slot|build -o out.exe --stub stub.exe --x86 prog64.bin
 missing program|build -o out.exe --stub stub.exe --x86 nowhere.bin
 expired|build -o out.exe --stub stub.exe --x86 prog32.bin --expires 2020-01-01
+unsigned program required|build -o out.exe --stub stub.exe --x86 prog32.bin --require-signed-programs
+sign command of neither form|build -o out.exe --stub stub.exe --x86 prog32.bin --sign-command "sign {in}"
 not a package|inspect prog32.bin
 damaged recipe|build --recipe data32.bin -o out.exe
 unknown command|bild

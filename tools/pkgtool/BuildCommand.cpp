@@ -8,6 +8,7 @@
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
 #include "tools/pkgtool/Progress.h"
+#include "tools/pkgtool/SignCommand.h"
 #include "tools/pkgtool/VendorOptions.h"
 
 namespace pkgtool {
@@ -235,7 +236,24 @@ int RunBuild(const BuildOptions& options) {
   // Before anything is read or compressed: a run that cannot write its
   // output, or would write over one of its inputs, stops here.
   CheckOutput({o.output, o.Source("--output")}, BuildInputs(o), o.FromRecipe("--output"));
+  std::optional<SignTemplate> sign;
+  if (!o.signCommand.empty()) sign = ParseSignTemplate(o.signCommand, o.Source("--sign-command"));
   stub::writer::PackageRecipe recipe = MakeRecipe(o, ReadBuildFiles(o));
+  // Signed copies go into the package; the vendor's own files stay as they
+  // are, and the scratch folder goes whatever happens.
+  std::optional<ScratchFolder> scratch;
+  if (sign) {
+    scratch.emplace();
+    if (recipe.x86) {
+      recipe.x86 = SignCopy(*sign, o.Source("--sign-command"), *scratch, "x86/" + Utf8Of(PathOf(o.x86).filename()),
+                            *recipe.x86, "the x86 setup program");
+    }
+    if (recipe.x64) {
+      recipe.x64 = SignCopy(*sign, o.Source("--sign-command"), *scratch, "x64/" + Utf8Of(PathOf(o.x64).filename()),
+                            *recipe.x64, "the x64 setup program");
+    }
+  }
+  CheckProgramSignatures(o, recipe);
   const uint64_t total = (recipe.x86 ? recipe.x86->size() : 0) + (recipe.x64 ? recipe.x64->size() : 0);
   stub::writer::BuiltPackage package;
   {
@@ -247,9 +265,14 @@ int RunBuild(const BuildOptions& options) {
       throw ToolError(o.output + ": " + e.what());
     }
   }
+  if (sign) {
+    package.bytes = SignCopy(*sign, o.Source("--sign-command"), *scratch,
+                             "package/" + Utf8Of(PathOf(o.output).filename()), package.bytes, "the package");
+  }
   WriteFileAtomically(o.output, package.bytes, 0777);
   if (!o.quiet) {
-    std::cout << "wrote " << o.output << " (" << package.bytes.size() << " bytes)\n";
+    std::cout << "wrote " << o.output << " (" << package.bytes.size() << " bytes"
+              << (sign ? "; it and its setup programs signed" : "") << ")\n";
     const std::pair<const char*, stub::PayloadDescriptor> payloads[] = {
         {"x86", package.header.payload32}, {"x64", package.header.payload64}};
     for (const auto& [name, d] : payloads) {

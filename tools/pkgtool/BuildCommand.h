@@ -37,6 +37,11 @@ struct BuildOptions {
   // An author who knows better: setup programs that do not fit their slots,
   // and an expiry date that has come.
   bool allowAnyProgram = false, allowExpired = false;
+  // Signing: the vendor's command ({in} {out}, or {file}) run on copies of
+  // the setup programs and on the package, and setup programs without a
+  // sound signature refused instead of warned about.
+  std::string signCommand;
+  bool requireSignedPrograms = false;
   // The launcher's settings: deployment mode and its texts in other
   // languages (`detached` is filled in from above when used).
   LauncherOptions launcher;

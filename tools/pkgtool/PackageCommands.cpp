@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "package/writer/PackageWriter.h"
+#include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
@@ -143,6 +144,12 @@ int RunVerify(const std::string& path, bool quiet) {
     if (check.x86) std::cout << "; x86 setup program " << check.x86->size() << " bytes";
     if (check.x64) std::cout << "; x64 setup program " << check.x64->size() << " bytes";
     std::cout << '\n';
+    // The signatures' digests, not their trust (signtool verify decides that).
+    if (FindCertificateTable(bytes)) {
+      std::cout << "  package: " << SignatureText(ExamineSignature(bytes)) << '\n';
+    }
+    if (check.x86) std::cout << "  x86 setup program: " << SignatureText(ExamineSignature(*check.x86)) << '\n';
+    if (check.x64) std::cout << "  x64 setup program: " << SignatureText(ExamineSignature(*check.x64)) << '\n';
   }
   return kExitDone;
 }

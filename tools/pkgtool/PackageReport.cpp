@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
 #include "tools/pkgtool/VendorOptions.h"
@@ -36,6 +37,7 @@ json Payload(const stub::PayloadDescriptor& d, const std::optional<std::vector<u
     const ProgramImage image = DescribeImage(*program);
     p["image"] = image.description;
     p["fitsSlot"] = FitsSlot(image, x64);
+    p["signature"] = SignatureJson(ExamineSignature(*program));
   }
   return p;
 }
@@ -76,6 +78,7 @@ std::string PayloadLine(const json& p, bool x64) {
       out << " (the " << (x64 ? "x64" : "x86") << " slot takes " << SlotNeeds(x64) << ")";
     }
   }
+  if (p.contains("signature")) out << "; " << SignatureTextOfJson(p["signature"]);
   return out.str();
 }
 
@@ -89,6 +92,26 @@ std::string Quoted(const json& text) {
     else quoted += c;
   }
   return quoted + "\"";
+}
+
+// What a signed package says about the setup programs inside: the ones that
+// Windows would judge by another name, or by none.
+json SignerNotes(const json& d) {
+  json notes = json::array();
+  const std::string packageSigner = d["signature"].value("signer", "");
+  for (const char* slot : {"x86", "x64"}) {
+    const json& p = d["header"][slot];
+    if (!p.is_object() || !p.contains("signature")) continue;
+    const json& s = p["signature"];
+    const std::string program = std::string("the ") + slot + " setup program";
+    if (!s["signed"].get<bool>()) {
+      notes.push_back(program + " is not signed: " + kUnsignedProgramRisk);
+    } else if (s["signer"].is_string() && s["signer"].get<std::string>() != packageSigner) {
+      notes.push_back(program + " is signed by \"" + s["signer"].get<std::string>() +
+                      "\", not by the package's signer");
+    }
+  }
+  return notes;
 }
 
 }  // namespace
@@ -106,6 +129,10 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
     d["signature"] = {
         {"kind", "Authenticode"}, {"offset", signature->offset}, {"size", signature->size}};
     if (!signature->signer.empty()) d["signature"]["signer"] = signature->signer;
+    const nlohmann::json own = SignatureJson(ExamineSignature(bytes));
+    d["signature"]["digestAlgorithm"] = own["digestAlgorithm"];
+    d["signature"]["digestMatches"] = own["digestMatches"];
+    if (own.contains("problem")) d["signature"]["problem"] = own["problem"];
   }
   if (bytes.size() >= stub::kLocatorOffset + stub::kLocatorSize) {
     uint8_t raw[stub::kLocatorSize];
@@ -161,6 +188,7 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
                            {"size", h.afterMessages <= end ? end - h.afterMessages : 0}};
     }
   }
+  if (signature && d["header"].is_object()) d["signature"]["notes"] = SignerNotes(d);
   d["resources"] = DescribeVendorResources(bytes);  // vendor resources (VendorOptions)
   json integrity = {{"sound", check.sound}};
   if (!check.sound) {
@@ -241,6 +269,8 @@ std::string RenderPackageText(const json& d) {
       text += ", signed by \"" + signature["signer"].get<std::string>() + "\"";
     }
     line("Signature", text);
+    line("", DigestTextOfJson(signature));
+    for (const auto& note : signature.value("notes", json::array())) line("", note.get<std::string>());
   }
   out << RenderVendorResourcesText(d["resources"]);  // vendor resources (VendorOptions)
   const json& i = d["integrity"];

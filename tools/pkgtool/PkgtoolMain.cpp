@@ -32,7 +32,12 @@ const char kExitCodes[] =
     "Exit codes: 0 done, the package is sound; 1 not sound, or refused (a setup program that does "
     "not fit its slot, an expiry date that has passed); 2 bad input (the message names the option, "
     "recipe field or file); 3 the system failed (disk full, no permission, I/O error, out of "
-    "memory).";
+    "memory). A failing --sign-command ends a build with its own exit code.";
+
+const std::string kSignatureNote =
+    "Signatures: for the package and each setup program, whether it carries an Authenticode "
+    "signature, by whom, and whether the signed digest still matches it. Whether to trust the "
+    "certificate is for signtool verify or osslsigncode verify to judge.\n\n";
 
 // The commands users see, in the order help lists them.
 const std::vector<std::string> kCommands = {"build",    "inspect", "verify", "extract",
@@ -128,6 +133,16 @@ int Main(int argc, char** argv) {
   build->add_option("--x64", b.x64, "64-bit setup program (a PE32+ image for AMD64)");
   build->add_flag("--allow-any-program", b.allowAnyProgram,
                   "Build even when a setup program is not the kind of program its slot takes");
+  build->add_flag("--require-signed-programs", b.requireSignedPrograms,
+                  "Refuse a setup program that carries no Authenticode signature, or one whose "
+                  "signed digest no longer matches it (without this, a warning). Trust in the "
+                  "certificate is for signtool verify or osslsigncode verify to judge");
+  build->add_option("--sign-command", b.signCommand,
+                    "Command that signs: with {in} and {out} (osslsigncode sign ... -in {in} -out "
+                    "{out}) or {file} alone (signtool sign /fd SHA256 ... {file}). Run through the "
+                    "shell on a temporary copy of each setup program before it is packed, and on "
+                    "the package before it is put in place; each result must carry a signature "
+                    "whose digest matches");
   build->add_option("--windows", b.windows,
                     "Allowed Windows versions, comma-separated: 95 98 me nt4 2000 xp vista 7 8 8.1 "
                     "10 11 other, or all (default: all)")
@@ -208,7 +223,10 @@ int Main(int argc, char** argv) {
        "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --icon myapp.ico --version-info "
        "ProductName=MyApp --version-info FileVersion=2.4.1",
        "pkgtool build --recipe installer/setup.json --version-info FileVersion=2.4.2",
-       "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --pass-exit-code --launcher-languages all"}));
+       "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --pass-exit-code --launcher-languages all",
+       "pkgtool build -o MyAppSetup.exe --x64 setup64.exe --require-signed-programs --sign-command "
+       "'osslsigncode sign -pkcs12 release.p12 -readpass pass.txt -h sha256 -t "
+       "http://timestamp.digicert.com -in {in} -out {out}'"}));
 
   std::string package;
   bool asJson = false, quiet = false;
@@ -219,7 +237,7 @@ int Main(int argc, char** argv) {
   inspect->add_flag("--recipe", asRecipe,
                     "Print the package's build recipe (JSON; file names become placeholders)");
   inspect->add_flag("-q,--quiet", quiet, "No progress");
-  inspect->footer(Examples({"pkgtool inspect MyAppSetup.exe",
+  inspect->footer(kSignatureNote + Examples({"pkgtool inspect MyAppSetup.exe",
                             "pkgtool inspect --json MyAppSetup.exe | jq .header.expiry",
                             "pkgtool inspect --recipe MyAppSetup.exe > setup.json"}));
 
@@ -229,7 +247,7 @@ int Main(int argc, char** argv) {
                 "their sizes. Prints the launcher's own error text on failure.");
   verify->add_option("package", package, "Package file")->required();
   verify->add_flag("-q,--quiet", quiet, "Print nothing when the package is sound, and no progress");
-  verify->footer(Examples({"pkgtool verify MyAppSetup.exe",
+  verify->footer(kSignatureNote + Examples({"pkgtool verify MyAppSetup.exe",
                            "pkgtool verify -q MyAppSetup.exe && publish MyAppSetup.exe"}));
 
   std::string x86Out, x64Out;

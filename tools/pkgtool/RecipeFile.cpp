@@ -8,6 +8,7 @@
 
 #include "package/writer/PackageWriter.h"
 #include "package/writer/VendorResources.h"
+#include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
@@ -104,6 +105,19 @@ std::string MessageAt(const std::vector<uint8_t>& bytes, const stub::MessageDesc
   return Utf16ToUtf8(text);
 }
 
+// A signed package whose setup programs are signed too and intact: the marks
+// of a build with a signing command. The command itself is not in the
+// package (it may name a key or a password), so a placeholder stands for it.
+void WriteSigningRecipe(const std::vector<uint8_t>& package, const std::optional<std::vector<uint8_t>>& x86,
+                        const std::optional<std::vector<uint8_t>>& x64, nlohmann::ordered_json& j) {
+  auto intact = [](const std::optional<std::vector<uint8_t>>& program) {
+    return !program || ExamineSignature(*program).state == ProgramSignature::State::kMatches;
+  };
+  if (!intact(x86) || !intact(x64)) return;
+  j["requireSignedPrograms"] = true;
+  if (ExamineSignature(package).state == ProgramSignature::State::kMatches) j["signCommand"] = kSignPlaceholder;
+}
+
 }  // namespace
 
 json LoadRecipe(const std::string& recipePath) {
@@ -136,7 +150,7 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
            {"comment", "output", "stub", "x86", "x64", "windows", "win10", "win11", "expires",
             "elevation", "no64BitWindows", "detached", "messages", "trailingData", "lzma", "icon",
             "versionInfo", "versionLanguage", "allowAnyProgram", "allowExpired", "passExitCode",
-            "launcherLanguages", "launcherTexts"});
+            "launcherLanguages", "launcherTexts", "signCommand", "requireSignedPrograms"});
   std::vector<RecipeOption> out;
   auto add = [&](const std::string& option, std::vector<std::string> values, const std::string& field,
                  std::vector<std::string> slot = {}) {
@@ -186,6 +200,12 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
         }
       }
       if (!texts.empty()) add("--launcher-text", texts, key);
+    } else if (key == "signCommand") {
+      const std::string command = r.String(value, key);
+      if (command.empty()) r.Fail(key, "must be a command line; leave it out to sign nothing");
+      add("--sign-command", {command}, key);
+    } else if (key == "requireSignedPrograms") {
+      if (r.Flag(value, key)) add("--require-signed-programs", {"true"}, key);
     } else if (key == "no64BitWindows" || key == "detached" || key == "allowAnyProgram" ||
                key == "allowExpired" || key == "passExitCode") {
       const char* option = key == "detached"          ? "--detached"
@@ -268,6 +288,11 @@ std::map<std::string, std::string> ApplyRecipe(CLI::App& build,
       continue;
     }
     for (const std::string& v : values) {
+      if (IsPlaceholder(v) && o.option == "--sign-command") {
+        throw ToolError(recipePath + ": " + o.field + ": '" + v +
+                        "' stands for the command that signed the package, which a package does "
+                        "not record; name it in the recipe or give --sign-command");
+      }
       if (IsPlaceholder(v)) {
         throw ToolError(recipePath + ": " + o.field + ": '" + v +
                         "' stands for a file the recipe cannot know; name the file in the recipe "
@@ -411,6 +436,7 @@ RecipeFromPackage RecipeOfPackage(const std::vector<uint8_t>& package,
     }
   }
   WriteLauncherRecipe(package, j);
+  WriteSigningRecipe(package, x86, x64, j);
   return result;
 }
 

@@ -51,6 +51,8 @@ inline constexpr const char* kX86Placeholder = "<x86 setup program>";
 inline constexpr const char* kX64Placeholder = "<x64 setup program>";
 inline constexpr const char* kIconPlaceholder = "<icon file>";
 inline constexpr const char* kTrailingPlaceholder = "<trailing data file>";
+// Nor the command that signed it.
+inline constexpr const char* kSignPlaceholder = "<sign command>";
 
 struct RecipeFromPackage {
   nlohmann::ordered_json recipe;  // fields in the README's order

@@ -5,7 +5,8 @@
 _pkgtool_options() {
   case $1 in
     build)
-      echo "-o --output --stub --x86 --x64 --allow-any-program --windows --win10 --win11
+      echo "-o --output --stub --x86 --x64 --allow-any-program --require-signed-programs
+        --sign-command --windows --win10 --win11
         --expires --allow-expired --elevation --no-64bit-windows --detached
         --pass-exit-code --launcher-languages --launcher-text
         --expired-message --expired-message-file --wrong-width-message
