@@ -31,7 +31,7 @@ class LauncherScene {
   LauncherScene(const LauncherScene&) = delete;
   LauncherScene& operator=(const LauncherScene&) = delete;
 
-  const StubContext& Context() {
+  StubContext& Context() {
     if (!context_) {
       context_.emplace(StubContext{
           platform, ArgumentList(platform.commandLine.c_str(), FromU16(platform.modulePath))});
