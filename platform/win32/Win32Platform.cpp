@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <sddl.h>
+#include <wincrypt.h>
 #include <winternl.h>
 #include <winnetwk.h>
 
