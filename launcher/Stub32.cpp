@@ -34,7 +34,9 @@ uint32_t RunLauncher(Platform& platform) {
   if (!platform.OpenPackageFile(context.arguments.Argument(0))) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
-  const PackageLocator locator = VerifyPackage(context);
+  // The digest is checked where rights are at stake: in an elevated launcher.
+  const PackageLocator locator =
+      VerifyPackage(context, context.settings.hasDigest && platform.IsAdministrator());
   const PackageHeader header = ReadPackageHeader(context, locator.packageOffset);
 
   CheckExpiry(context, header);

@@ -17,7 +17,7 @@ SizeVerdict JudgeFileSize(const PackageLocator& locator, uint64_t fileSize) {
                                                   : SizeVerdict::kLargeEnough;
 }
 
-PackageLocator VerifyPackage(StubContext& context) {
+PackageLocator VerifyPackage(StubContext& context, bool checkDigest) {
   Platform& platform = context.platform;
   uint8_t bytes[kLocatorSize];
   if (platform.ReadPackageFile(kLocatorOffset, bytes, kLocatorSize) != kLocatorSize) {
@@ -45,7 +45,7 @@ PackageLocator VerifyPackage(StubContext& context) {
   // SHA-256 goes along with the checksum, over the same pieces: the span is
   // read once, and exactly the bytes checked are the bytes hashed.
   const LauncherSettings& settings = context.settings;
-  const bool digesting = settings.hasDigest && platform.DigestBegin();
+  const bool digesting = settings.hasDigest && checkDigest && platform.DigestBegin();
   uint32_t crc = 0;
   if (locator.crcLength != 0) {
     // A span that reaches past 2 GiB is read in one piece from below that

@@ -78,7 +78,8 @@ digest in JSON|inspect --json plain.exe|0|"matches": true
 levels shown|inspect plain.exe|0|x64 program asks    no level stated
 swapped data: digest differs|inspect swapped.exe|1|(does NOT match the package data)
 swapped data not sound|verify swapped.exe|1|file size, checksum and digest: An error occurred while trying to read
-simulate swapped data|simulate swapped.exe|0|Box           An error occurred while trying to read
+simulate swapped data elevated|simulate swapped.exe --admin|0|Box           An error occurred while trying to read
+simulate swapped data without rights|simulate swapped.exe|0|Outcome       starts
 deployment shown|inspect deploy.exe|0|Deployment mode       yes
 languages shown|inspect deploy.exe|0|de-DE (5), fr-FR (4)
 extra language shown|inspect deploy.exe|0|de-AT (1)

@@ -65,7 +65,7 @@ TEST_P(VerifyPackageTest, GivesTheExpectedVerdict) {
   const MemoryPlatform& platform = scene.platform;
   bool ended = false;
   try {
-    const PackageLocator result = VerifyPackage(scene.Context());
+    const PackageLocator result = VerifyPackage(scene.Context(), true);
     EXPECT_EQ(result.packageOffset, f.locator.packageOffset);
   } catch (const ProcessEnded& e) {
     ended = true;
@@ -161,7 +161,7 @@ TEST(VerifyPackageTest, HugeSpanIsRefusedWithoutAllocatingIt) {
   const MemoryPlatform& platform = scene.platform;
   {
     test::AllocationCeiling ceiling(1 << 20);
-    EXPECT_THROW(VerifyPackage(scene.Context()), ProcessEnded);
+    EXPECT_THROW(VerifyPackage(scene.Context(), true), ProcessEnded);
   }
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
@@ -197,7 +197,7 @@ TEST_P(ChecksumPiecesTest, ChecksCoverEveryByteWithinOnePieceOfMemory) {
   bool passed = true;
   try {
     test::AllocationCeiling ceiling(kChecksumPiece);
-    VerifyPackage(scene.Context());
+    VerifyPackage(scene.Context(), true);
   } catch (const ProcessEnded&) {
     passed = false;
   }
@@ -241,6 +241,7 @@ struct DigestCase {
   bool digestOfChangedSpan;   // of the span after the change (else of the data as built)
   bool digestUnavailable;     // Windows cannot compute SHA-256
   std::optional<EndReason> ending;  // nothing: the setup program starts
+  bool elevated = true;       // the launcher runs elevated
 };
 void PrintTo(const DigestCase& c, std::ostream* os) { *os << c.name; }
 
@@ -281,6 +282,7 @@ TEST_P(PackageDigestTest, NothingTheLauncherUsesEscapesTheDigest) {
   platform.packageBytes = package.bytes;
   platform.settingsResource = writer::EncodeLauncherSettings(settings);
   platform.digestUnavailable = c.digestUnavailable;
+  platform.administrator = c.elevated;
   platform.today = {2026, 6, 1};
   RunOnMemoryPlatform(platform);
   if (c.ending) {
@@ -292,8 +294,10 @@ TEST_P(PackageDigestTest, NothingTheLauncherUsesEscapesTheDigest) {
     EXPECT_TRUE(platform.ends.empty());
     EXPECT_EQ(platform.starts.size(), 1u);
   }
-  // The digest goes over the span once, with the checksum.
-  if (c.recordDigest && !c.digestUnavailable && platform.CallMade("DigestEnd")) {
+  // The digest goes over the span once, with the checksum, in an elevated
+  // launcher only.
+  EXPECT_EQ(platform.CallMade("DigestBegin"), c.recordDigest && c.elevated);
+  if (c.recordDigest && c.elevated && !c.digestUnavailable) {
     EXPECT_EQ(platform.digested, package.locator.crcLength);
   }
 }
@@ -307,6 +311,8 @@ INSTANTIATE_TEST_SUITE_P(
         DigestCase{"Matches", nullptr, true, false, false, EndReason::kExpired},
         DigestCase{"WithoutDigestAsEver", nullptr, false, false, false, EndReason::kExpired},
         DigestCase{"PayloadSwappedChecksumRecomputed", SwapPayload, true, false, false, EndReason::kDamaged},
+        // A launcher without rights has none a swapped file could borrow.
+        DigestCase{"SwappedNotElevated", SwapPayload, true, false, false, EndReason::kExpired, false},
         // Where Windows cannot say, the launcher goes on as the gates do.
         DigestCase{"SwappedButWindowsCannotDigest", SwapPayload, true, false, true, EndReason::kExpired},
         DigestCase{"MessageOutsideSpan",
@@ -322,7 +328,10 @@ INSTANTIATE_TEST_SUITE_P(
         // the package's, not the computer's.
         DigestCase{"HeaderOutsideSpanWindowsCannotDigest",
                    SpanEndsAt([](const PackageHeader& h) { return h.payload32.offset - 1; }), true,
-                   true, true, EndReason::kDamaged}),
+                   true, true, EndReason::kDamaged},
+        DigestCase{"HeaderOutsideSpanNotElevated",
+                   SpanEndsAt([](const PackageHeader& h) { return h.payload32.offset - 1; }), true,
+                   true, false, EndReason::kDamaged, false}),
     [](const testing::TestParamInfo<DigestCase>& info) { return info.param.name; });
 
 // The chosen program outside the span, on a package that does not expire.
@@ -344,6 +353,7 @@ TEST(PackageDigestTest, ChosenProgramOutsideTheSpanIsDamagedTheOtherIsNotRead) {
       platform.packageBytes = package.bytes;
       platform.settingsResource = writer::EncodeLauncherSettings(settings);
       platform.wow64 = wow64;
+      platform.administrator = true;
       RunOnMemoryPlatform(platform);
       const bool damaged = wow64 && x64Outside;
       EXPECT_EQ(platform.starts.size(), damaged ? 0u : 1u) << x64Outside << wow64;

@@ -106,7 +106,7 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes, const CheckProgress
       stub::ShowFatalMessage(context, stub::FatalMessage::kDamaged);
     }
     step = context.settings.hasDigest ? "file size, checksum and digest" : "file size and checksum";
-    check.locator = stub::VerifyPackage(context);
+    check.locator = stub::VerifyPackage(context, true);
     check.locatorRead = true;
     step = "package header";
     check.header = stub::ReadPackageHeader(context, check.locator.packageOffset);
