@@ -16,6 +16,7 @@
 #include "platform/Memory.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace pkgtool {
 namespace {
@@ -160,17 +161,7 @@ TEST(PackageReportTest, UnreadableMessagesAndBarsAreShownAsSuch) {
 // with a matching checksum: a 32-bit sum would wrap to the table's end and
 // find the resource full. inspect and verify say it is not sound, and why.
 TEST(PackageReportTest, SettingsWhoseLengthsWrapAreNotSound) {
-  std::vector<uint8_t> settings(10 + 4700 * 16 + 4);
-  stub::WriteU32(settings.data(), stub::kSettingsMagic);
-  stub::WriteU16(settings.data() + 4, stub::kSettingsVersion);
-  stub::WriteU16(settings.data() + 8, 4700);
-  uint64_t units = uint64_t{1} << 31;
-  for (size_t at = 12; units != 0; at += at % 16 == 8 ? 4 : 2) {  // past each language id
-    const uint16_t length = units > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(units);
-    stub::WriteU16(settings.data() + at, length);
-    units -= length;
-  }
-  stub::WriteU32(settings.data() + settings.size() - 4, stub::Crc32(settings.data(), settings.size() - 4));
+  const std::vector<uint8_t> settings = stub::test::WrappingSettingsResource();
   ASSERT_EQ(settings.size(), 75214u);
 
   stub::pe::Resource resource;

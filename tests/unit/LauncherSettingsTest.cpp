@@ -12,6 +12,7 @@
 #include "package/StubTypes.h"
 #include "package/writer/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -121,31 +122,8 @@ void Seal(std::vector<uint8_t>& bytes) {
   WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
 }
 
-// 4,700 entries without text bytes, whose lengths add up to exactly 2^32
-// bytes: a sum kept in 32 bits wraps to the table's end and finds the
-// resource exactly full.
-std::vector<uint8_t> WrappingResource() {
-  constexpr uint32_t kEntries = 4700;
-  std::vector<uint8_t> bytes(kSettingsHeaderSize + kEntries * kSettingsEntrySize + 4);
-  WriteU32(bytes.data(), kSettingsMagic);
-  WriteU16(bytes.data() + 4, kSettingsVersion);
-  WriteU16(bytes.data() + 8, kEntries);
-  uint64_t units = uint64_t{1} << 31;  // 2^31 units of two bytes
-  for (uint32_t i = 0; i < kEntries && units != 0; ++i) {
-    uint8_t* entry = bytes.data() + kSettingsHeaderSize + i * kSettingsEntrySize;
-    WriteU16(entry, 0x0407);
-    for (int t = 0; t < kLauncherTextCount && units != 0; ++t) {
-      const uint16_t length = units > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(units);
-      WriteU16(entry + 2 + 2 * t, length);
-      units -= length;
-    }
-  }
-  Seal(bytes);
-  return bytes;
-}
-
 TEST(LauncherSettingsTest, LengthsThatWrapIn32BitsAreRefused) {
-  const std::vector<uint8_t> bytes = WrappingResource();
+  const std::vector<uint8_t> bytes = test::WrappingSettingsResource();
   ASSERT_EQ(bytes.size(), 75214u);
   SettingsLayout layout;
   EXPECT_EQ(ReadSettingsLayout(bytes.data(), static_cast<uint32_t>(bytes.size()), layout), SettingsFault::kTexts);

@@ -8,7 +8,9 @@
 #include <iterator>
 #include <ostream>
 
+#include "package/writer/PeResources.h"
 #include "package/writer/VendorResources.h"
+#include "tests/unit/LauncherTestSupport.h"
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
@@ -120,6 +122,22 @@ TEST_P(SwappedDataWineTest, OnlyTheDigestTellsSwappedData) {
 
 INSTANTIATE_TEST_SUITE_P(Stubs, SwappedDataWineTest, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "WithDigest" : "WithoutDigest"); });
+
+// A settings resource whose text lengths wrap a 32-bit sum to exactly its
+// end: the launcher refuses it whole, as any damaged resource.
+TEST_F(WineTest, SettingsWhoseLengthsWrapShowTheDamagedBox) {
+  auto recipe = RunnableRecipe();
+  std::vector<stub::pe::Resource> resources = stub::pe::ReadResources(recipe.stub);
+  stub::pe::Resource settings;
+  settings.type.id = 10;
+  settings.name.name = stub::kSettingsResourceName;
+  settings.data = stub::test::WrappingSettingsResource();
+  resources.push_back(settings);
+  recipe.stub = stub::pe::ReplaceResources(recipe.stub, resources);
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, stub::writer::BuildPackage(recipe).bytes);
+  ExpectOneErrorBox(wine.Run(kPackagePath, {}), Fatal(FatalMessage::kDamaged));
+}
 
 // The launcher checks a package by folding it with PCLMULQDQ where the
 // processor has that and SSE4.1, and through tables elsewhere. The suite runs
