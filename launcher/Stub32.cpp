@@ -36,16 +36,18 @@ uint32_t RunLauncher(Platform& platform) {
   if (!platform.OpenPackageFile(context.arguments.Argument(0))) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
-  const PackageLocator locator = VerifyPackage(context);
+  // Asked before the copy is made: an administrator's copy goes where only
+  // administrators can write, and its data must be what the signed image
+  // vouches for.
+  const bool administrator = LaunchesAsAdministrator(platform);
+  // The digest is checked where rights are at stake: in an elevated launcher.
+  const PackageLocator locator = VerifyPackage(context, context.settings.hasDigest && administrator);
   const PackageHeader header = ReadPackageHeader(context, locator.packageOffset);
 
   CheckExpiry(context, header);
   bool x86 = false;
   const PayloadDescriptor payload = SelectPayload(context, header, &x86);
   const uint32_t majorVersion = CheckWindowsVersion(context, header);
-  // Asked before the copy is made: an administrator's copy goes where only
-  // administrators can write.
-  const bool administrator = LaunchesAsAdministrator(platform);
   const auto passOn = [&](uint32_t exitCode) {
     // The setup program's verdict is passed on only when the vendor asked
     // for it: callers of every other package rely on 0.

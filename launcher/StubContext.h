@@ -9,10 +9,26 @@
 
 namespace stub {
 
+// The package data the settings' digest vouched for: once a package with a
+// digest is verified, nothing the launcher acts on may be read from outside
+// it (a header, message or setup program placed elsewhere would escape the
+// digest). Without a digest, every position is as good as the file allows.
+struct VouchedSpan {
+  bool inForce = false;
+  uint32_t begin = 0;
+  uint64_t end = 0;
+
+  bool Covers(uint32_t offset, uint64_t size) const {
+    return !inForce || (offset >= begin && offset + size <= end);
+  }
+};
+
 struct StubContext {
   Platform& platform;
   ArgumentList arguments;
   LauncherSettings settings = {};
+  // Set by VerifyPackage.
+  VouchedSpan vouched = {};
 };
 
 }  // namespace stub

@@ -7,7 +7,8 @@ namespace stub {
 
 PackageHeader ReadPackageHeader(const StubContext& context, uint32_t packageOffset) {
   uint8_t bytes[kHeaderSize];
-  if (context.platform.ReadPackageFile(packageOffset, bytes, kHeaderSize) != kHeaderSize) {
+  if (!context.vouched.Covers(packageOffset, kHeaderSize) ||
+      context.platform.ReadPackageFile(packageOffset, bytes, kHeaderSize) != kHeaderSize) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
   return DecodeHeader(bytes);
@@ -52,6 +53,9 @@ Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& des
   const uint32_t byteCount = 2u * descriptor.length;
   Text message;
   if (byteCount != 0) {
+    if (!context.vouched.Covers(descriptor.offset, byteCount)) {
+      ShowFatalMessage(context, FatalMessage::kDamaged);
+    }
     auto* bytes = static_cast<uint8_t*>(AllocateBlock(byteCount));
     if (!bytes) MemoryExhausted();
     if (context.platform.ReadPackageFile(descriptor.offset, bytes, byteCount) != byteCount) {

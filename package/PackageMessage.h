@@ -7,8 +7,9 @@
 
 namespace stub {
 
-// Reads the 74-byte header at `packageOffset`. A short read ends the process
-// with the damaged-package message. No field is validated here.
+// Reads the 74-byte header at `packageOffset`. A short read, or a header
+// outside the span a digest vouched for, ends the process with the
+// damaged-package message. No field is validated here.
 PackageHeader ReadPackageHeader(const StubContext& context, uint32_t packageOffset);
 
 // Replaces every "%USER%", then every "%user%", that `text` holds by
@@ -18,7 +19,8 @@ PackageHeader ReadPackageHeader(const StubContext& context, uint32_t packageOffs
 Text FillPlaceholders(const Text& text, const Text& userText);
 
 // The message text the descriptor points at, exactly as stored. A text that
-// cannot be read whole ends the process with the damaged-package message.
+// cannot be read whole, or lies outside the span a digest vouched for, ends
+// the process with the damaged-package message.
 Text ReadPackageMessage(const StubContext& context, const MessageDescriptor& descriptor);
 
 // Reads the message (or takes the vendor's text `which` in the user's

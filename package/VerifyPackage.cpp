@@ -17,7 +17,7 @@ SizeVerdict JudgeFileSize(const PackageLocator& locator, uint64_t fileSize) {
                                                   : SizeVerdict::kLargeEnough;
 }
 
-PackageLocator VerifyPackage(const StubContext& context) {
+PackageLocator VerifyPackage(StubContext& context, bool checkDigest) {
   Platform& platform = context.platform;
   uint8_t bytes[kLocatorSize];
   if (platform.ReadPackageFile(kLocatorOffset, bytes, kLocatorSize) != kLocatorSize) {
@@ -42,6 +42,10 @@ PackageLocator VerifyPackage(const StubContext& context) {
   // The span is checked a piece at a time through one small block that stays
   // in the cache: holding it whole would cost a first touch of as much memory
   // as the packed programs, only to be freed before they are read again.
+  // SHA-256 goes along with the checksum, over the same pieces: the span is
+  // read once, and exactly the bytes checked are the bytes hashed.
+  const LauncherSettings& settings = context.settings;
+  const bool digesting = settings.hasDigest && checkDigest && platform.DigestBegin();
   uint32_t crc = 0;
   if (locator.crcLength != 0) {
     // A span that reaches past 2 GiB is read in one piece from below that
@@ -59,12 +63,22 @@ PackageLocator VerifyPackage(const StubContext& context) {
         ShowFatalMessage(context, FatalMessage::kDamaged);
       }
       crc = Crc32Update(crc, piece, count);
+      if (digesting) platform.DigestAdd(piece, count);
       offset += count;
       left -= count;
     }
     FreeBlock(piece);
   }
   if (crc != locator.crc) ShowFatalMessage(context, FatalMessage::kDamaged);
+  if (settings.hasDigest) {
+    uint8_t digest[kDigestSize];
+    if (digesting && platform.DigestEnd(digest)) {
+      uint8_t differ = 0;
+      for (uint32_t i = 0; i < kDigestSize; ++i) differ |= digest[i] ^ settings.packageDigest[i];
+      if (differ) ShowFatalMessage(context, FatalMessage::kDamaged);
+    }
+    context.vouched = VouchedSpan{true, locator.packageOffset, spanEnd};
+  }
   return locator;
 }
 

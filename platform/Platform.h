@@ -105,7 +105,10 @@ class Platform {
   virtual uint16_t UserInterfaceLanguage() = 0;
 
   // --- The package file (the launcher's own file) ----------------------
-  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on failure.
+  // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on
+  // failure. Sharing reading alone, the handle denies every other process
+  // writing, deleting and renaming the file while it is open, so that what
+  // the digest and the checksum vouch for is what is read afterwards.
   virtual bool OpenPackageFile(const Text& path) = 0;
   // SetFilePointer to `offset` (a signed 32-bit distance from the start, as
   // the launcher has always positioned the file), then one ReadFile of
@@ -115,6 +118,18 @@ class Platform {
   virtual uint64_t PackageFileSize() = 0;
   // CloseHandle.
   virtual void ClosePackageFile() = 0;
+
+  // --- SHA-256 of the package data ---------------------------------------
+  // CryptAcquireContextW(PROV_RSA_AES, CRYPT_VERIFYCONTEXT), then
+  // CryptCreateHash(CALG_SHA_256), both advapi32's and looked up at run
+  // time. False where Windows cannot compute SHA-256 (before Windows XP
+  // SP3, or a provider that fails).
+  virtual bool DigestBegin() = 0;
+  // CryptHashData of `count` bytes, after a DigestBegin that succeeded.
+  virtual void DigestAdd(const void* bytes, uint32_t count) = 0;
+  // CryptGetHashParam(HP_HASHVAL) into `digest`, then CryptDestroyHash and
+  // CryptReleaseContext. False when any step since DigestBegin failed.
+  virtual bool DigestEnd(uint8_t (&digest)[32]) = 0;
 
   // --- System facts ----------------------------------------------------
   // GetLocalTime.

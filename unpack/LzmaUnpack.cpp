@@ -52,7 +52,8 @@ PayloadDecoder::PayloadDecoder(const StubContext& context, const PackageHeader& 
   // header from costing a window or a copy.
   const uint64_t packedEnd = static_cast<uint64_t>(payload.offset) + payload.packedSize;
   if (payload.packedSize > kMaxPayloadSize || payload.unpackedSize > kMaxPayloadSize ||
-      packedEnd > platform_.PackageFileSize()) {
+      packedEnd > platform_.PackageFileSize() ||
+      !context.vouched.Covers(payload.offset, payload.packedSize)) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
 

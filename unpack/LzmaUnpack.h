@@ -44,7 +44,8 @@ constexpr uint32_t kUnpackPieceSize = 256u << 10;
 class PayloadDecoder final : public ProgramSource {
  public:
   // Refuses, with the damaged-package box, sizes beyond the launcher's range,
-  // packed bytes that reach past the end of the file and settings the decoder
+  // packed bytes that reach past the end of the file or outside the span a
+  // digest vouched for (StubContext::vouched), and settings the decoder
   // does not take, before anything is read or allocated. A window or pieces
   // that cannot be had end the process with the out-of-memory box. Reads
   // nothing yet. `pieceSize` is for tests.

@@ -1,5 +1,6 @@
 #include "package/writer/LauncherResource.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -55,6 +56,23 @@ bool SameTag(const std::string& a, const char* b) {
   return i == a.size() && !b[i];
 }
 
+// The records behind the texts (layout in package/LauncherSettings.h).
+void EncodeSettingsRecords(const LauncherSettingsChoice& choice, std::vector<uint8_t>& out) {
+  if (choice.packageDigest) {
+    PutU16(out, kSettingsRecordDigest);
+    PutU16(out, static_cast<uint16_t>(kDigestSize));
+    out.insert(out.end(), choice.packageDigest->begin(), choice.packageDigest->end());
+  }
+  if (choice.programs) {
+    PutU16(out, kSettingsRecordPrograms);
+    PutU16(out, static_cast<uint16_t>(kProgramsRecordSize));
+    for (const ProgramFacts& p : *choice.programs) {
+      out.push_back(static_cast<uint8_t>(p.level));
+      out.push_back(p.namedInstaller ? 1 : 0);
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsChoice& choice) {
@@ -76,33 +94,60 @@ std::vector<uint8_t> EncodeLauncherSettings(const LauncherSettingsChoice& choice
       for (char16_t c : text) PutU16(out, c);
     }
   }
+  EncodeSettingsRecords(choice, out);
   PutU32(out, Crc32(out.data(), out.size()));
   return out;
 }
 
-std::optional<LauncherSettingsChoice> DecodeLauncherSettingsChoice(const std::vector<uint8_t>& bytes) {
-  // The launcher's own reading decides soundness; this only spreads out
-  // every language, which it does not need.
-  LauncherSettings check;
-  const auto size = static_cast<uint32_t>(bytes.size());
-  if (bytes.size() > 0xFFFFFFFFu || !DecodeLauncherSettings(bytes.data(), size, 0, check)) {
-    return std::nullopt;
-  }
+std::optional<LauncherSettingsChoice> DecodeLauncherSettingsChoice(const std::vector<uint8_t>& bytes,
+                                                                   SettingsFault* fault) {
+  // The launcher's own reading decides soundness and finds every part; this
+  // only spreads out every language, which the launcher does not need.
+  SettingsLayout layout;
+  const SettingsFault found =
+      bytes.size() > 0xFFFFFFFFu
+          ? SettingsFault::kTooShort
+          : ReadSettingsLayout(bytes.data(), static_cast<uint32_t>(bytes.size()), layout);
+  if (fault) *fault = found;
+  if (found != SettingsFault::kNone) return std::nullopt;
+  LauncherSettings records;
+  DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), 0, records);
+
   LauncherSettingsChoice choice;
-  choice.passExitCode = check.passExitCode;
-  const uint32_t count = ReadU16(bytes.data() + 8);
-  uint32_t at = kSettingsHeaderSize + count * kSettingsEntrySize;
-  for (uint32_t i = 0; i < count; ++i) {
-    const uint8_t* entry = bytes.data() + kSettingsHeaderSize + i * kSettingsEntrySize;
-    LauncherLanguage l;
-    l.language = ReadU16(entry);
-    for (int t = 0; t < kLauncherTextCount; ++t) {
-      const uint32_t length = ReadU16(entry + 2 + 2 * t);
-      for (uint32_t u = 0; u < length; ++u, at += 2) l.texts[t] += static_cast<char16_t>(ReadU16(bytes.data() + at));
+  choice.passExitCode = records.passExitCode;
+  WalkSettingsTexts(layout, [&](uint32_t, uint16_t language, int t, const uint8_t* units,
+                                uint32_t length) {
+    if (t == 0) choice.languages.push_back(LauncherLanguage{language, {}});
+    std::u16string& text = choice.languages.back().texts[t];
+    for (uint32_t u = 0; u < length; ++u) text += static_cast<char16_t>(ReadU16(units + 2 * u));
+  });
+  if (records.hasDigest) {
+    choice.packageDigest.emplace();
+    std::copy(records.packageDigest, records.packageDigest + kDigestSize, choice.packageDigest->begin());
+  }
+  if (layout.programs) {
+    choice.programs.emplace();
+    for (int slot = 0; slot < 2; ++slot) {
+      (*choice.programs)[slot] = {records.programLevel[slot], records.programNamedInstaller[slot]};
     }
-    choice.languages.push_back(std::move(l));
   }
   return choice;
+}
+
+const char* DescribeSettingsFault(SettingsFault fault) {
+  switch (fault) {
+    case SettingsFault::kNone: return "sound";
+    case SettingsFault::kTooShort: return "it is shorter than its header and checksum";
+    case SettingsFault::kNotSettings: return "it does not start with the settings' magic \"LSET\"";
+    case SettingsFault::kOtherVersion: return "it is of a format version this pkgtool does not know";
+    case SettingsFault::kChecksum: return "its checksum does not match its bytes";
+    case SettingsFault::kTable: return "its language table reaches past its end";
+    case SettingsFault::kTexts: return "its text lengths add up to more than it holds";
+    case SettingsFault::kRecords:
+      return "its records after the texts do not fit, or one of them has the wrong size or "
+             "comes twice";
+  }
+  return "it is damaged";
 }
 
 const char* LauncherTextKey(LauncherText which) { return kTextKeys[static_cast<int>(which)]; }

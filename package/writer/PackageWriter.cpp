@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "package/CRC32.h"
+#include "platform/memory/Sha256.h"
 
 namespace stub::writer {
 
@@ -353,6 +354,15 @@ BuiltPackage BuildPackage(const PackageRecipe& recipe) {
     locator.detachedMinSize = recipe.detachedMinSize;
   } else if (recipe.detached) {
     locator.detachedMinSize = static_cast<uint32_t>(totalSize);
+  }
+  if (recipe.stubWithDigest) {
+    const Sha256Digest digest = Sha256Of(package.bytes.data() + packageOffset, locator.crcLength);
+    const std::vector<uint8_t> stub = recipe.stubWithDigest(digest);
+    if (stub.size() != recipe.stub.size()) {
+      throw WriterError("the stub changed its size when it took the package digest");
+    }
+    std::copy(stub.begin(), stub.end(), package.bytes.begin());
+    package.digest = digest;
   }
   if (recipe.adjustLocator) recipe.adjustLocator(locator);
   EncodeLocatorInto(locator, package.bytes);

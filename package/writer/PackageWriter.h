@@ -6,6 +6,7 @@
 // bytes, whatever the machine or the thread timing.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -64,12 +65,19 @@ struct PackageRecipe {
   std::function<void(PackageLocator&)> adjustLocator;
 
   ProgressFunction progress;
+
+  // When set, the package's stub records the SHA-256 of the checksum span:
+  // called with that digest once the span is written, it returns the stub
+  // that carries it, which must be exactly as long as `stub` so that no
+  // offset moves (the settings resource's digest record has a fixed size).
+  std::function<std::vector<uint8_t>(const std::array<uint8_t, 32>& digest)> stubWithDigest;
 };
 
 struct BuiltPackage {
   std::vector<uint8_t> bytes;
   PackageLocator locator;
   PackageHeader header;
+  std::optional<std::array<uint8_t, 32>> digest;  // what the stub records, if anything
 };
 
 // Throws WriterError on a stub that cannot carry a package, a payload or a
@@ -84,7 +92,8 @@ void StoreLocator(BuiltPackage& package, const PackageLocator& locator);
 // package stays sealed.
 void StoreHeader(BuiltPackage& package, const PackageHeader& header);
 // Recomputes crc over crcLength bytes at packageOffset after the bytes were
-// patched, and stores the locator.
+// patched, and stores the locator. A digest the stub records stays as it
+// was: such a package is then one whose data were swapped.
 void Reseal(BuiltPackage& package);
 
 // Why `stub` cannot carry a package, or nothing when it can: it must be an

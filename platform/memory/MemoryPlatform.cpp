@@ -111,6 +111,29 @@ void MemoryPlatform::ClosePackageFile() {
   packageOpen = false;
 }
 
+bool MemoryPlatform::DigestBegin() {
+  calls.push_back("DigestBegin");
+  digested = 0;
+  if (digestUnavailable) return false;
+  digest_.emplace();
+  return true;
+}
+
+void MemoryPlatform::DigestAdd(const void* bytes, uint32_t count) {
+  if (!digest_) return;
+  digest_->Add(bytes, count);
+  digested += count;
+}
+
+bool MemoryPlatform::DigestEnd(uint8_t (&digest)[32]) {
+  calls.push_back("DigestEnd");
+  if (!digest_) return false;
+  const Sha256Digest value = digest_->Finish();
+  std::copy(value.begin(), value.end(), digest);
+  digest_.reset();
+  return true;
+}
+
 LocalDate MemoryPlatform::LocalToday() {
   calls.push_back("GetLocalTime");
   return today;

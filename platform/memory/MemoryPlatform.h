@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/memory/Sha256.h"
 #include "platform/memory/Utf8.h"
 
 namespace stub {
@@ -117,6 +118,8 @@ class MemoryPlatform final : public Platform {
   bool startFails = false;
   bool startCancelled = false;  // a shell start the user declines
   uint32_t setupExitCode = 0;   // what every started program ends with
+  // Windows cannot compute SHA-256 (no CryptoAPI provider for it).
+  bool digestUnavailable = false;
   // The stub's settings resource (RT_RCDATA "LAUNCHER"); none when empty.
   std::vector<uint8_t> settingsResource;
   uint16_t uiLanguage = 0x0409;
@@ -150,6 +153,8 @@ class MemoryPlatform final : public Platform {
   std::vector<uint32_t> progressShown;
   bool progressOpen = false;
   int waits = 0;
+  // Bytes the digest has taken in since the last DigestBegin.
+  uint64_t digested = 0;
 
   // Sets registry value `name` to UTF-16LE `text` with a terminator.
   void SetRegistryText(const std::u16string& name, const std::u16string& text);
@@ -166,6 +171,9 @@ class MemoryPlatform final : public Platform {
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
   uint64_t PackageFileSize() override;
   void ClosePackageFile() override;
+  bool DigestBegin() override;
+  void DigestAdd(const void* bytes, uint32_t count) override;
+  bool DigestEnd(uint8_t (&digest)[32]) override;
   LocalDate LocalToday() override;
   bool IsWow64() override;
   VersionFacts GetVersion() override;
@@ -212,6 +220,7 @@ class MemoryPlatform final : public Platform {
   // The held folder by its final path, where its copy is made and found.
   std::u16string HeldFolderFinal() const;
   bool RemoveCopyFile(const std::u16string& path, const std::string& call);
+  std::optional<Sha256> digest_;
 };
 
 // For its lifetime, makes `platform` the one an exhausted allocation ends on

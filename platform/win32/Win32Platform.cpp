@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 #include <sddl.h>
+#include <wincrypt.h>
 #include <winternl.h>
 #include <winnetwk.h>
 
@@ -43,6 +44,12 @@ using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
 using StringToDescriptorFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
 using GetUserDefaultUILanguageFn = LANGID(WINAPI*)();
+using CryptAcquireContextFn = BOOL(WINAPI*)(HCRYPTPROV*, LPCWSTR, LPCWSTR, DWORD, DWORD);
+using CryptCreateHashFn = BOOL(WINAPI*)(HCRYPTPROV, ALG_ID, HCRYPTKEY, DWORD, HCRYPTHASH*);
+using CryptHashDataFn = BOOL(WINAPI*)(HCRYPTHASH, const BYTE*, DWORD, DWORD);
+using CryptGetHashParamFn = BOOL(WINAPI*)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD);
+using CryptDestroyHashFn = BOOL(WINAPI*)(HCRYPTHASH);
+using CryptReleaseContextFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD);
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -252,6 +259,60 @@ uint64_t Win32Platform::PackageFileSize() {
 void Win32Platform::ClosePackageFile() {
   if (packageFile_) CloseHandle(AsHandle(packageFile_));
   packageFile_ = nullptr;
+}
+
+// --- SHA-256 of the package data -----------------------------------------------
+
+bool Win32Platform::DigestBegin() {
+  // Looked up rather than imported: Windows versions without CryptoAPI then
+  // still start the launcher, which goes on without the digest.
+  const auto acquire = Advapi32Entry<CryptAcquireContextFn>("CryptAcquireContextW");
+  const auto create = Advapi32Entry<CryptCreateHashFn>("CryptCreateHash");
+  hashData_ = Advapi32Entry<RawProc>("CryptHashData");
+  getHashParam_ = Advapi32Entry<RawProc>("CryptGetHashParam");
+  HCRYPTPROV provider = 0;
+  if (!acquire || !create || !hashData_ || !getHashParam_ ||
+      !acquire(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT)) {
+    return false;
+  }
+  HCRYPTHASH hash = 0;
+  digestProvider_ = provider;
+  digestFailed_ = false;
+  if (!create(provider, CALG_SHA_256, 0, 0, &hash)) {
+    // Windows XP before SP3 has the provider but not the algorithm.
+    uint8_t unused[32];
+    DigestEnd(unused);
+    return false;
+  }
+  digestHash_ = hash;
+  return true;
+}
+
+void Win32Platform::DigestAdd(const void* bytes, uint32_t count) {
+  if (!digestHash_ || digestFailed_) return;
+  if (!reinterpret_cast<CryptHashDataFn>(hashData_)(digestHash_, static_cast<const BYTE*>(bytes),
+                                                    count, 0)) {
+    digestFailed_ = true;
+  }
+}
+
+bool Win32Platform::DigestEnd(uint8_t (&digest)[32]) {
+  DWORD size = sizeof digest;
+  const bool done = digestHash_ && !digestFailed_ &&
+                    reinterpret_cast<CryptGetHashParamFn>(getHashParam_)(digestHash_, HP_HASHVAL,
+                                                                         digest, &size, 0) &&
+                    size == sizeof digest;
+  if (digestHash_) {
+    if (const auto destroy = Advapi32Entry<CryptDestroyHashFn>("CryptDestroyHash")) destroy(digestHash_);
+  }
+  if (digestProvider_) {
+    if (const auto release = Advapi32Entry<CryptReleaseContextFn>("CryptReleaseContext")) {
+      release(digestProvider_, 0);
+    }
+  }
+  digestHash_ = 0;
+  digestProvider_ = 0;
+  return done;
 }
 
 // --- System facts ------------------------------------------------------------

@@ -37,6 +37,9 @@ class Win32Platform final : public Platform {
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
   uint64_t PackageFileSize() override;
   void ClosePackageFile() override;
+  bool DigestBegin() override;
+  void DigestAdd(const void* bytes, uint32_t count) override;
+  bool DigestEnd(uint8_t (&digest)[32]) override;
 
   LocalDate LocalToday() override;
   bool IsWow64() override;
@@ -103,6 +106,13 @@ class Win32Platform final : public Platform {
 
   bool membershipLookedUp_ = false;
   RawProc checkTokenMembership_ = nullptr;
+  // CryptoAPI's provider and hash (HCRYPTPROV, HCRYPTHASH); 0 when none.
+  uintptr_t digestProvider_ = 0;
+  uintptr_t digestHash_ = 0;
+  bool digestFailed_ = false;
+  RawProc hashData_ = nullptr;
+  RawProc getHashParam_ = nullptr;
+
   bool universalNameLookedUp_ = false;
   RawProc getUniversalName_ = nullptr;
 };

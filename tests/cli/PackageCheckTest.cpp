@@ -7,10 +7,16 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
+#include "package/CRC32.h"
+#include "package/StubTypes.h"
+#include "package/writer/LauncherResource.h"
 #include "package/writer/PackageWriter.h"
+#include "package/writer/PeResources.h"
+#include "tools/pkgtool/LauncherOptions.h"
 #include "platform/Memory.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace pkgtool {
 namespace {
@@ -149,6 +155,31 @@ TEST(PackageReportTest, UnreadableMessagesAndBarsAreShownAsSuch) {
   EXPECT_EQ(d["header"]["x86"]["unpackedSize"], 1000);
   EXPECT_FALSE(d["integrity"]["sound"].get<bool>());
   EXPECT_EQ(d["integrity"]["failedCheck"], "unsupported-Windows message");
+}
+
+// A settings resource whose 4,700 text lengths add up to exactly 2^32 bytes,
+// with a matching checksum: a 32-bit sum would wrap to the table's end and
+// find the resource full. inspect and verify say it is not sound, and why.
+TEST(PackageReportTest, SettingsWhoseLengthsWrapAreNotSound) {
+  const std::vector<uint8_t> settings = stub::test::WrappingSettingsResource();
+  ASSERT_EQ(settings.size(), 75214u);
+
+  stub::pe::Resource resource;
+  resource.type.id = 10;
+  resource.name.name = stub::kSettingsResourceName;
+  resource.data = settings;
+  PackageRecipe recipe;
+  recipe.stub = stub::pe::ReplaceResources(stub::pe::MinimalPeImage("<assembly/>"), {resource});
+  recipe.x86 = Program(1000, 1);
+  const auto bytes = stub::writer::BuildPackage(recipe).bytes;
+
+  const PackageCheck check = CheckPackage(bytes);
+  EXPECT_FALSE(check.sound);
+  EXPECT_EQ(check.failedCheck, "launcher settings (not sound: its text lengths add up to more than it holds)");
+  EXPECT_EQ(check.verdict, stub::FatalMessageText(stub::FatalMessage::kDamaged));
+  EXPECT_FALSE(DescribePackage("p.exe", bytes, check)["integrity"]["sound"].get<bool>());
+  EXPECT_EQ(DescribeLauncherSettings(bytes)["problem"],
+            "not sound: its text lengths add up to more than it holds; the launcher shows the damaged box");
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 # The vendor's launcher settings through pkgtool: deployment mode and the
 # launcher's texts in other languages are built into the stub's resources,
 # refused where they cannot work, shown by inspect, simulate and matrix, and
-# written back by inspect --recipe; a package without them has none.
+# written back by inspect --recipe; a package without them carries the
+# digest of its data and its programs' execution levels alone.
 #   usage: settings_test.sh PATH/TO/pkgtool
 set -u
 source "$(dirname "$0")/harness.sh" "$1"
@@ -26,6 +27,17 @@ damage german.exe german-damaged.exe
 cp deploy.exe settings-damaged.exe
 at=$(grep -obUaP 'LSET' settings-damaged.exe | head -n 1 | cut -d: -f1)
 printf '\x02' | dd of=settings-damaged.exe bs=1 seek=$((at + 20)) conv=notrunc status=none
+
+# A byte of the package data changed and the checksum made to match again:
+# only the digest in the stub's settings can tell.
+python3 - plain.exe swapped.exe <<'PY'
+import struct, sys, zlib
+data = bytearray(open(sys.argv[1], 'rb').read())
+offset, length = struct.unpack_from('<II', data, 128)
+data[offset + length - 10] ^= 0x20
+struct.pack_into('<I', data, 136, zlib.crc32(bytes(data[offset:offset + length])))
+open(sys.argv[2], 'wb').write(data)
+PY
 
 printf '{"launcherLanguages": ["de", "klingon"]}' > bad.json
 
@@ -59,8 +71,15 @@ while IFS='|' read -r name args rc_expected fragment; do
   [[ $rc -eq $rc_expected ]] || fail "$name: exit code $rc, expected $rc_expected: $(cat out.txt)"
   grep -qF -- "$fragment" out.txt || fail "$name: output lacks '$fragment': $(cat out.txt)"
 done <<'ROWS'
-no settings, no resource|inspect --json plain.exe|0|"launcher": null
-no settings in text|inspect plain.exe|0|Launcher settings     none
+no vendor settings, the digest alone|inspect --json plain.exe|0|"languages": []
+no settings in text|inspect plain.exe|0|Deployment mode       no: exit code 0
+digest shown|inspect plain.exe|0|(matches the package data)
+digest in JSON|inspect --json plain.exe|0|"matches": true
+levels shown|inspect plain.exe|0|x64 program asks    no level stated
+swapped data: digest differs|inspect swapped.exe|1|(does NOT match the package data)
+swapped data not sound|verify swapped.exe|1|file size, checksum and digest: An error occurred while trying to read
+simulate swapped data elevated|simulate swapped.exe --admin|0|Box           An error occurred while trying to read
+simulate swapped data without rights|simulate swapped.exe|0|Outcome       starts
 deployment shown|inspect deploy.exe|0|Deployment mode       yes
 languages shown|inspect deploy.exe|0|de-DE (5), fr-FR (4)
 extra language shown|inspect deploy.exe|0|de-AT (1)

@@ -12,6 +12,7 @@
 #include "package/StubTypes.h"
 #include "package/writer/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
 namespace {
@@ -109,6 +110,114 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LauncherResourceTest, EveryLanguageComesBackAsWritten) {
   EXPECT_EQ(writer::DecodeLauncherSettingsChoice(EncodeLauncherSettings(kChoice)), kChoice);
+  LauncherSettingsChoice withFacts = kChoice;
+  withFacts.packageDigest.emplace();
+  for (size_t i = 0; i < withFacts.packageDigest->size(); ++i) (*withFacts.packageDigest)[i] = static_cast<uint8_t>(i * 9);
+  withFacts.programs = {{{RequestedLevel::kRequireAdministrator, false}, {RequestedLevel::kNotStated, true}}};
+  EXPECT_EQ(writer::DecodeLauncherSettingsChoice(EncodeLauncherSettings(withFacts)), withFacts);
+}
+
+// Seals `bytes` with its CRC-32 in the last four bytes.
+void Seal(std::vector<uint8_t>& bytes) {
+  WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
+}
+
+TEST(LauncherSettingsTest, LengthsThatWrapIn32BitsAreRefused) {
+  const std::vector<uint8_t> bytes = test::WrappingSettingsResource();
+  ASSERT_EQ(bytes.size(), 75214u);
+  SettingsLayout layout;
+  EXPECT_EQ(ReadSettingsLayout(bytes.data(), static_cast<uint32_t>(bytes.size()), layout), SettingsFault::kTexts);
+  LauncherSettings settings;
+  EXPECT_FALSE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x0407, settings));
+  SettingsFault fault = SettingsFault::kNone;
+  EXPECT_FALSE(writer::DecodeLauncherSettingsChoice(bytes, &fault));
+  EXPECT_EQ(fault, SettingsFault::kTexts);
+}
+
+// The records behind the texts: what each resource gives the launcher.
+struct RecordCase {
+  const char* name;
+  std::vector<uint8_t> records;  // put between the texts and the checksum
+  SettingsFault fault;
+  bool hasDigest = false;
+  RequestedLevel x86Level = RequestedLevel::kUnknown;
+  bool x64Named = false;
+};
+void PrintTo(const RecordCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<uint8_t> Record(uint16_t kind, std::vector<uint8_t> data, int sizeChange = 0) {
+  std::vector<uint8_t> r(4);
+  WriteU16(r.data(), kind);
+  WriteU16(r.data() + 2, static_cast<uint16_t>(data.size() + sizeChange));
+  r.insert(r.end(), data.begin(), data.end());
+  return r;
+}
+std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+const std::vector<uint8_t> kDigest(32, 0x5A);
+const std::vector<uint8_t> kPrograms = {3, 0, 4, 1};  // requireAdministrator; not stated, named
+
+class SettingsRecordTest : public testing::TestWithParam<RecordCase> {};
+
+TEST_P(SettingsRecordTest, ReadsWhatIsThereAndRefusesWhatDoesNotFit) {
+  const RecordCase& c = GetParam();
+  std::vector<uint8_t> bytes = EncodeLauncherSettings(kChoice);  // written without records
+  bytes.insert(bytes.end() - 4, c.records.begin(), c.records.end());
+  Seal(bytes);
+  SettingsLayout layout;
+  EXPECT_EQ(ReadSettingsLayout(bytes.data(), static_cast<uint32_t>(bytes.size()), layout), c.fault);
+  LauncherSettings settings;
+  ASSERT_EQ(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x0407, settings),
+            c.fault == SettingsFault::kNone);
+  if (c.fault != SettingsFault::kNone) return;
+  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kDamaged)), u"de-DE");  // the texts as ever
+  EXPECT_EQ(settings.hasDigest, c.hasDigest);
+  EXPECT_EQ(settings.packageDigest[31], c.hasDigest ? 0x5A : 0);
+  EXPECT_EQ(settings.programLevel[0], c.x86Level);
+  EXPECT_EQ(settings.programNamedInstaller[1], c.x64Named);
+}
+
+using F = SettingsFault;
+using L = RequestedLevel;
+INSTANTIATE_TEST_SUITE_P(
+    Records, SettingsRecordTest,
+    testing::Values(
+        RecordCase{"WrittenBeforeRecords", {}, F::kNone, false, L::kUnknown, false},
+        RecordCase{"Digest", Record(1, kDigest), F::kNone, true, L::kUnknown, false},
+        RecordCase{"Programs", Record(2, kPrograms), F::kNone, false, L::kRequireAdministrator, true},
+        RecordCase{"Both", Record(2, kPrograms) + Record(1, kDigest), F::kNone, true, L::kRequireAdministrator, true},
+        RecordCase{"UnknownKindPassedOver", Record(9, {1, 2, 3}) + Record(1, kDigest), F::kNone, true, L::kUnknown, false},
+        RecordCase{"UnknownLevelIsUnknown", Record(2, {7, 0, 0, 0}), F::kNone, false, L::kUnknown, false},
+        RecordCase{"DigestCutShort", Record(1, kDigest, 1), F::kRecords},
+        RecordCase{"DigestOfAnotherSize", Record(1, std::vector<uint8_t>(31, 0x5A)), F::kRecords},
+        RecordCase{"DigestTwice", Record(1, kDigest) + Record(1, kDigest), F::kRecords},
+        RecordCase{"HalfARecordHeader", {1, 0}, F::kRecords},
+        RecordCase{"ProgramsOfAnotherSize", Record(2, {3, 0}), F::kRecords}),
+    [](const testing::TestParamInfo<RecordCase>& info) { return info.param.name; });
+
+TEST(LauncherSettingsTest, EveryFaultHasItsReason) {
+  struct Case {
+    std::function<void(std::vector<uint8_t>&)> damage;
+    SettingsFault fault;
+  };
+  const Case cases[] = {
+      {[](auto& b) { b.resize(10); }, F::kTooShort},
+      {[](auto& b) { b[0] = 'X'; Seal(b); }, F::kNotSettings},
+      {[](auto& b) { b[4] = 2; Seal(b); }, F::kOtherVersion},
+      {[](auto& b) { b[12] ^= 1; }, F::kChecksum},
+      {[](auto& b) { b[8] = 200; Seal(b); }, F::kTable},
+      {[](auto& b) { b[kSettingsHeaderSize + 3] = 0x7F; Seal(b); }, F::kTexts},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes = EncodeLauncherSettings(kChoice);
+    c.damage(bytes);
+    SettingsFault fault = F::kNone;
+    EXPECT_FALSE(writer::DecodeLauncherSettingsChoice(bytes, &fault));
+    EXPECT_EQ(fault, c.fault);
+    EXPECT_STRNE(writer::DescribeSettingsFault(fault), writer::DescribeSettingsFault(F::kNone));
+  }
 }
 
 }  // namespace

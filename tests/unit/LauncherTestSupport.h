@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "launcher/StubContext.h"
+#include "package/CRC32.h"
+#include "package/LauncherSettings.h"
+#include "package/StubTypes.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "unpack/ProgramSource.h"
 
@@ -31,7 +34,7 @@ class LauncherScene {
   LauncherScene(const LauncherScene&) = delete;
   LauncherScene& operator=(const LauncherScene&) = delete;
 
-  const StubContext& Context() {
+  StubContext& Context() {
     if (!context_) {
       context_.emplace(StubContext{
           platform, ArgumentList(platform.commandLine.c_str(), FromU16(platform.modulePath))});
@@ -122,6 +125,29 @@ class ProgramPieces final : public ProgramSource {
   Step failure_;
   size_t at_ = 0;
 };
+
+// A launcher-settings resource of 75,214 bytes: 4,700 entries without text
+// bytes whose lengths add up to exactly 2^32 bytes, and a matching checksum.
+// A sum kept in 32 bits wraps to the table's end and finds it exactly full.
+inline std::vector<uint8_t> WrappingSettingsResource() {
+  constexpr uint32_t kEntries = 4700;
+  std::vector<uint8_t> bytes(kSettingsHeaderSize + kEntries * kSettingsEntrySize + 4);
+  WriteU32(bytes.data(), kSettingsMagic);
+  WriteU16(bytes.data() + 4, kSettingsVersion);
+  WriteU16(bytes.data() + 8, kEntries);
+  uint64_t units = uint64_t{1} << 31;  // of two bytes each
+  for (uint32_t i = 0; i < kEntries && units != 0; ++i) {
+    uint8_t* entry = bytes.data() + kSettingsHeaderSize + i * kSettingsEntrySize;
+    WriteU16(entry, 0x0407);
+    for (int t = 0; t < kLauncherTextCount && units != 0; ++t) {
+      const uint16_t length = units > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(units);
+      WriteU16(entry + 2 + 2 * t, length);
+      units -= length;
+    }
+  }
+  WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), bytes.size() - 4));
+  return bytes;
+}
 
 // Allocations above `bytes` fail while it lives (0: no ceiling).
 class AllocationCeiling {

@@ -47,7 +47,7 @@ std::vector<uint8_t> Unpacked(const BuiltPackage& p, const PayloadDescriptor& d)
 std::u16string LauncherVerdict(const std::vector<uint8_t>& bytes) {
   test::LauncherScene scene(bytes);
   try {
-    VerifyPackage(scene.Context());
+    VerifyPackage(scene.Context(), true);
   } catch (const ProcessEnded&) {
     return scene.Box().value_or(u"?");
   }

@@ -4,11 +4,16 @@
 
 #include <cstdio>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "launcher/FatalMessages.h"
 #include "package/CRC32.h"
+#include "package/writer/LauncherResource.h"
+#include "package/writer/PackageWriter.h"
 #include "platform/memory/MemoryPlatform.h"
+#include "platform/memory/Sha256.h"
 #include "tests/unit/LauncherTestSupport.h"
 
 namespace stub {
@@ -60,7 +65,7 @@ TEST_P(VerifyPackageTest, GivesTheExpectedVerdict) {
   const MemoryPlatform& platform = scene.platform;
   bool ended = false;
   try {
-    const PackageLocator result = VerifyPackage(scene.Context());
+    const PackageLocator result = VerifyPackage(scene.Context(), true);
     EXPECT_EQ(result.packageOffset, f.locator.packageOffset);
   } catch (const ProcessEnded& e) {
     ended = true;
@@ -156,7 +161,7 @@ TEST(VerifyPackageTest, HugeSpanIsRefusedWithoutAllocatingIt) {
   const MemoryPlatform& platform = scene.platform;
   {
     test::AllocationCeiling ceiling(1 << 20);
-    EXPECT_THROW(VerifyPackage(scene.Context()), ProcessEnded);
+    EXPECT_THROW(VerifyPackage(scene.Context(), true), ProcessEnded);
   }
   ASSERT_EQ(platform.boxes.size(), 1u);
   EXPECT_EQ(platform.boxes[0].text, std::u16string(FatalMessageText(FatalMessage::kDamaged)));
@@ -192,7 +197,7 @@ TEST_P(ChecksumPiecesTest, ChecksCoverEveryByteWithinOnePieceOfMemory) {
   bool passed = true;
   try {
     test::AllocationCeiling ceiling(kChecksumPiece);
-    VerifyPackage(scene.Context());
+    VerifyPackage(scene.Context(), true);
   } catch (const ProcessEnded&) {
     passed = false;
   }
@@ -224,6 +229,141 @@ INSTANTIATE_TEST_SUITE_P(
                     PieceCase{"DamageOnAPieceBoundary", 3 * kChecksumPiece + 5, 2 * kChecksumPiece},
                     PieceCase{"DamageInTheLastByte", 3 * kChecksumPiece + 5, 3 * kChecksumPiece + 4}),
     [](const testing::TestParamInfo<PieceCase>& info) { return info.param.name; });
+
+// A package whose settings record the SHA-256 of its data: the whole
+// launcher on it, after the data or the span were changed.
+struct DigestCase {
+  const char* name;
+  // Changes the built package; the checksum is then computed again (only a
+  // forger's change keeps it matching). Null: the package as built.
+  std::function<void(writer::BuiltPackage&)> change;
+  bool recordDigest;          // whether the settings carry a digest
+  bool digestOfChangedSpan;   // of the span after the change (else of the data as built)
+  bool digestUnavailable;     // Windows cannot compute SHA-256
+  std::optional<EndReason> ending;  // nothing: the setup program starts
+  bool elevated = true;       // the launcher runs elevated
+};
+void PrintTo(const DigestCase& c, std::ostream* os) { *os << c.name; }
+
+class PackageDigestTest : public testing::TestWithParam<DigestCase> {};
+
+// The span made to end where `end` says, checksum and digest made to match
+// it: a package whose own seal leaves part of what it uses outside.
+std::function<void(writer::BuiltPackage&)> SpanEndsAt(std::function<uint32_t(const PackageHeader&)> end) {
+  return [end](writer::BuiltPackage& p) {
+    p.locator.crcLength = end(p.header) - p.locator.packageOffset;
+  };
+}
+
+TEST_P(PackageDigestTest, NothingTheLauncherUsesEscapesTheDigest) {
+  const DigestCase& c = GetParam();
+  writer::PackageRecipe recipe;
+  recipe.stub = writer::MinimalStubImage();
+  recipe.x86 = test::SampleProgram(3000, 1);
+  recipe.x64 = test::SampleProgram(4000, 2);
+  recipe.expiredMessage = u"Expired.";
+  recipe.expiryYear = 2020;  // the launcher shows the expired message
+  recipe.expiryMonth = recipe.expiryDay = 1;
+  writer::BuiltPackage package = writer::BuildPackage(recipe);
+  auto spanDigest = [&] {
+    return Sha256Of(package.bytes.data() + package.locator.packageOffset, package.locator.crcLength);
+  };
+  // The digest pkgtool recorded: of the data as written, or, where the case
+  // is a span that leaves something out, of that span.
+  writer::LauncherSettingsChoice settings;
+  if (c.recordDigest) settings.packageDigest = spanDigest();
+  if (c.change) {
+    c.change(package);
+    writer::Reseal(package);
+    if (c.recordDigest && c.digestOfChangedSpan) settings.packageDigest = spanDigest();
+  }
+
+  MemoryPlatform platform;
+  platform.packageBytes = package.bytes;
+  platform.settingsResource = writer::EncodeLauncherSettings(settings);
+  platform.digestUnavailable = c.digestUnavailable;
+  platform.administrator = c.elevated;
+  platform.today = {2026, 6, 1};
+  RunOnMemoryPlatform(platform);
+  if (c.ending) {
+    ASSERT_EQ(platform.ends.size(), 1u);
+    EXPECT_EQ(platform.ends[0].reason, *c.ending);
+    EXPECT_TRUE(platform.starts.empty());
+    EXPECT_TRUE(platform.copies.empty());
+  } else {
+    EXPECT_TRUE(platform.ends.empty());
+    EXPECT_EQ(platform.starts.size(), 1u);
+  }
+  // The digest goes over the span once, with the checksum, in an elevated
+  // launcher only.
+  EXPECT_EQ(platform.CallMade("DigestBegin"), c.recordDigest && c.elevated);
+  if (c.recordDigest && c.elevated && !c.digestUnavailable) {
+    EXPECT_EQ(platform.digested, package.locator.crcLength);
+  }
+}
+
+// Swaps a byte of the 64-bit setup program's packed data.
+void SwapPayload(writer::BuiltPackage& p) { p.bytes[p.header.payload64.offset + 40] ^= 0x20; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Packages, PackageDigestTest,
+    testing::Values(
+        DigestCase{"Matches", nullptr, true, false, false, EndReason::kExpired},
+        DigestCase{"WithoutDigestAsEver", nullptr, false, false, false, EndReason::kExpired},
+        DigestCase{"PayloadSwappedChecksumRecomputed", SwapPayload, true, false, false, EndReason::kDamaged},
+        // A launcher without rights has none a swapped file could borrow.
+        DigestCase{"SwappedNotElevated", SwapPayload, true, false, false, EndReason::kExpired, false},
+        // Where Windows cannot say, the launcher goes on as the gates do.
+        DigestCase{"SwappedButWindowsCannotDigest", SwapPayload, true, false, true, EndReason::kExpired},
+        DigestCase{"MessageOutsideSpan",
+                   SpanEndsAt([](const PackageHeader& h) { return h.expiredMessage.offset; }), true,
+                   true, false, EndReason::kDamaged},
+        DigestCase{"MessageOutsideSpanWithoutDigestAsEver",
+                   SpanEndsAt([](const PackageHeader& h) { return h.expiredMessage.offset; }), false,
+                   false, false, EndReason::kExpired},
+        DigestCase{"HeaderOutsideSpan",
+                   SpanEndsAt([](const PackageHeader& h) { return h.payload32.offset - 1; }), true,
+                   true, false, EndReason::kDamaged},
+        // Checked even where Windows cannot compute the digest: the rule is
+        // the package's, not the computer's.
+        DigestCase{"HeaderOutsideSpanWindowsCannotDigest",
+                   SpanEndsAt([](const PackageHeader& h) { return h.payload32.offset - 1; }), true,
+                   true, true, EndReason::kDamaged},
+        DigestCase{"HeaderOutsideSpanNotElevated",
+                   SpanEndsAt([](const PackageHeader& h) { return h.payload32.offset - 1; }), true,
+                   true, false, EndReason::kDamaged, false}),
+    [](const testing::TestParamInfo<DigestCase>& info) { return info.param.name; });
+
+// The chosen program outside the span, on a package that does not expire.
+TEST(PackageDigestTest, ChosenProgramOutsideTheSpanIsDamagedTheOtherIsNotRead) {
+  for (const bool x64Outside : {false, true}) {
+    writer::PackageRecipe recipe;
+    recipe.stub = writer::MinimalStubImage();
+    recipe.x86 = test::SampleProgram(3000, 1);
+    recipe.x64 = test::SampleProgram(4000, 2);
+    writer::BuiltPackage package = writer::BuildPackage(recipe);
+    // The 64-bit program's packed data follow the 32-bit program's.
+    package.locator.crcLength = package.header.payload64.offset + (x64Outside ? 0 : package.header.payload64.packedSize) -
+                                package.locator.packageOffset;
+    writer::Reseal(package);
+    writer::LauncherSettingsChoice settings;
+    settings.packageDigest = Sha256Of(package.bytes.data() + package.locator.packageOffset, package.locator.crcLength);
+    for (const bool wow64 : {false, true}) {
+      MemoryPlatform platform;
+      platform.packageBytes = package.bytes;
+      platform.settingsResource = writer::EncodeLauncherSettings(settings);
+      platform.wow64 = wow64;
+      platform.administrator = true;
+      RunOnMemoryPlatform(platform);
+      const bool damaged = wow64 && x64Outside;
+      EXPECT_EQ(platform.starts.size(), damaged ? 0u : 1u) << x64Outside << wow64;
+      if (damaged) {
+        ASSERT_EQ(platform.boxes.size(), 1u);
+        EXPECT_EQ(platform.boxes[0].reason, EndReason::kDamaged);
+      }
+    }
+  }
+}
 
 TEST(JudgeFileSizeTest, DetachedUsesOnlyTheLowWordOfTheFileSize) {
   PackageLocator l;

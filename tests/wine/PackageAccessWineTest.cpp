@@ -8,7 +8,9 @@
 #include <iterator>
 #include <ostream>
 
+#include "package/writer/PeResources.h"
 #include "package/writer/VendorResources.h"
+#include "tests/unit/LauncherTestSupport.h"
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {
@@ -74,6 +76,68 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenPackageCase{"BareStub", StubAlone, FatalMessage::kDamaged},
                       BrokenPackageCase{"LocatorZeroed", LocatorZeroed, FatalMessage::kDamaged}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A package whose data were swapped for those of another sound package and
+// sealed again, checksum and all: only the digest that the launcher's own
+// image records can tell. With it, the damaged box and nothing started;
+// without it (packages from before the digest), the other program starts,
+// which is what the digest is there to stop.
+class SwappedDataWineTest : public WineTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SwappedDataWineTest, OnlyTheDigestTellsSwappedData) {
+  const bool digest = GetParam();
+  auto recipe = RunnableRecipe();
+  const std::vector<uint8_t> stub = recipe.stub;
+  stub::writer::VendorResources vendor;
+  vendor.launcher.emplace();
+  if (digest) vendor.launcher->packageDigest.emplace();
+  recipe.stub = stub::writer::ApplyVendorResources(stub, vendor);
+  if (digest) {
+    recipe.stubWithDigest = [&](const stub::writer::PackageDigest& d) {
+      vendor.launcher->packageDigest = d;
+      return stub::writer::ApplyVendorResources(stub, vendor);
+    };
+  }
+  const auto genuine = stub::writer::BuildPackage(recipe);
+  auto other = recipe;
+  other.x86->insert(other.x86->end(), 4096, 0x5A);  // the same program with data behind it
+  const auto forged = stub::writer::BuildPackage(other);
+  // The genuine stub, the other package's locator and data.
+  std::vector<uint8_t> bytes(genuine.bytes.begin(), genuine.bytes.begin() + genuine.locator.packageOffset);
+  std::copy(forged.bytes.begin() + stub::kLocatorOffset,
+            forged.bytes.begin() + stub::kLocatorOffset + stub::kLocatorSize, bytes.begin() + stub::kLocatorOffset);
+  bytes.insert(bytes.end(), forged.bytes.begin() + forged.locator.packageOffset, forged.bytes.end());
+  ASSERT_EQ(genuine.locator.packageOffset, forged.locator.packageOffset);
+
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, bytes);
+  const RunResult run = wine.Run(kPackagePath, {});
+  if (digest) {
+    ExpectOneErrorBox(run, Fatal(FatalMessage::kDamaged));
+    EXPECT_TRUE(run.starts.empty());
+  } else {
+    ExpectOneFinishedStart(run, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Stubs, SwappedDataWineTest, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "WithDigest" : "WithoutDigest"); });
+
+// A settings resource whose text lengths wrap a 32-bit sum to exactly its
+// end: the launcher refuses it whole, as any damaged resource.
+TEST_F(WineTest, SettingsWhoseLengthsWrapShowTheDamagedBox) {
+  auto recipe = RunnableRecipe();
+  std::vector<stub::pe::Resource> resources = stub::pe::ReadResources(recipe.stub);
+  stub::pe::Resource settings;
+  settings.type.id = 10;
+  settings.name.name = stub::kSettingsResourceName;
+  settings.data = stub::test::WrappingSettingsResource();
+  resources.push_back(settings);
+  recipe.stub = stub::pe::ReplaceResources(recipe.stub, resources);
+  WineCase wine(Width::k64, CaseName());
+  wine.WriteFile(kPackagePath, stub::writer::BuildPackage(recipe).bytes);
+  ExpectOneErrorBox(wine.Run(kPackagePath, {}), Fatal(FatalMessage::kDamaged));
+}
 
 // The launcher checks a package by folding it with PCLMULQDQ where the
 // processor has that and SSE4.1, and through tables elsewhere. The suite runs

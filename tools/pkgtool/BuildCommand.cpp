@@ -4,6 +4,8 @@
 #include <iostream>
 #include <tuple>
 
+#include "package/writer/PeResources.h"
+#include "package/writer/ProgramFacts.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
@@ -86,6 +88,28 @@ void CheckSlot(const BuildOptions& o, const std::vector<uint8_t>& program, bool 
                                                    SlotNeeds(x64) +
                                                    " (--allow-any-program builds it all the same)"),
                   kExitRefused);
+}
+
+// Every package's settings carry the digest of its data and what its setup
+// programs ask of Windows, beside whatever the vendor chose (a resource with
+// nothing else where the vendor chose nothing). The digest is known only once
+// the data are written: the stub first takes a placeholder of the same size,
+// then BuildPackage hands it the digest. A stand-in stub without the PE
+// layout that resources need (pkgtool's own tests use one) gets no settings
+// unless the vendor asks for some, as before.
+void RecordLauncherFacts(BuildFiles& files, stub::writer::PackageRecipe& recipe) {
+  if (!files.vendor.launcher && !stub::pe::ResourceLayoutProblem(files.stub).empty()) return;
+  stub::writer::LauncherSettingsChoice& settings =
+      files.vendor.launcher ? *files.vendor.launcher : files.vendor.launcher.emplace();
+  settings.programs.emplace();
+  if (recipe.x86) (*settings.programs)[0] = stub::writer::ReadProgramFacts(*recipe.x86);
+  if (recipe.x64) (*settings.programs)[1] = stub::writer::ReadProgramFacts(*recipe.x64);
+  settings.packageDigest.emplace();
+  recipe.stubWithDigest = [image = files.stub, path = files.stubPath,
+                            vendor = files.vendor](const stub::writer::PackageDigest& digest) mutable {
+    vendor.launcher->packageDigest = digest;
+    return StubWithVendorResources(image, path, vendor);
+  };
 }
 
 bool Before(const stub::LocalDate& a, const stub::LocalDate& b) {
@@ -197,6 +221,7 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
   launcher.detached = o.detached;
   files.vendor.launcher =
       MakeLauncherSettings(launcher, [&](const std::string& option) { return o.Source(option); });
+  RecordLauncherFacts(files, recipe);
   recipe.stub = StubWithVendorResources(files.stub, files.stubPath, files.vendor);
   if (recipe.x86) CheckSlot(o, *recipe.x86, false);
   if (recipe.x64) CheckSlot(o, *recipe.x64, true);

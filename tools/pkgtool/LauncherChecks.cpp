@@ -27,7 +27,7 @@ struct OpenPackage {
   }
   ~OpenPackage() { platform.ClosePackageFile(); }
   stub::MemoryPlatform platform;
-  const stub::StubContext context{platform,
+  stub::StubContext context{platform,
                                   stub::ArgumentList(u"\"Setup.exe\"", stub::Text(kPackagePath))};
 };
 
@@ -89,21 +89,24 @@ PackageCheck CheckPackage(const std::vector<uint8_t>& bytes, const CheckProgress
     if (progress) progress(done, total);
   };
   OpenPackage package(bytes);
-  const stub::StubContext& context = package.context;
+  stub::StubContext& context = package.context;
 
   std::string step;
   std::u16string refusal;  // a fault no launcher check names
   const std::optional<std::vector<uint8_t>> settings = LauncherSettingsBytes(bytes);
   const bool finished = stub::RunAsProcess(package.platform, [&] {
-    // The launcher reads its settings before anything else.
+    // The launcher reads its settings before anything else: the digest the
+    // package data must have among them.
     step = "launcher settings";
-    stub::LauncherSettings decoded;
     if (settings && !stub::DecodeLauncherSettings(settings->data(), static_cast<uint32_t>(settings->size()),
-                                                  0, decoded)) {
+                                                  0, context.settings)) {
+      stub::SettingsFault fault = stub::SettingsFault::kNone;
+      stub::writer::DecodeLauncherSettingsChoice(*settings, &fault);
+      step = std::string("launcher settings (not sound: ") + stub::writer::DescribeSettingsFault(fault) + ")";
       stub::ShowFatalMessage(context, stub::FatalMessage::kDamaged);
     }
-    step = "file size and checksum";
-    check.locator = stub::VerifyPackage(context);
+    step = context.settings.hasDigest ? "file size, checksum and digest" : "file size and checksum";
+    check.locator = stub::VerifyPackage(context, true);
     check.locatorRead = true;
     step = "package header";
     check.header = stub::ReadPackageHeader(context, check.locator.packageOffset);

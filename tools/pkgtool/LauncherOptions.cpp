@@ -5,6 +5,7 @@
 
 #include "launcher/FatalMessages.h"
 #include "package/writer/PeResources.h"
+#include "platform/memory/Sha256.h"
 #include "package/writer/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
@@ -60,6 +61,91 @@ std::string Trim(const std::string& text) {
 std::string Join(const std::vector<std::string>& items, const char* separator) {
   std::string out;
   for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
+  return out;
+}
+
+const char* LevelName(stub::RequestedLevel level) {
+  switch (level) {
+    case stub::RequestedLevel::kAsInvoker: return "asInvoker";
+    case stub::RequestedLevel::kHighestAvailable: return "highestAvailable";
+    case stub::RequestedLevel::kRequireAdministrator: return "requireAdministrator";
+    case stub::RequestedLevel::kNotStated: return "notStated";
+    case stub::RequestedLevel::kUnknown: break;
+  }
+  return "unknown";
+}
+
+std::string Hex(const uint8_t* bytes, size_t count) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string out;
+  for (size_t i = 0; i < count; ++i) {
+    out += kDigits[bytes[i] >> 4];
+    out += kDigits[bytes[i] & 15];
+  }
+  return out;
+}
+
+// The facts pkgtool recorded beside the vendor's choice: the digest, with
+// whether the package data still have it, and what each setup program asks
+// of Windows.
+void DescribeRecordedFacts(const std::vector<uint8_t>& package,
+                           const stub::writer::LauncherSettingsChoice& choice, json& s) {
+  s["packageDigest"] = nullptr;
+  if (choice.packageDigest) {
+    json digest = {{"sha256", Hex(choice.packageDigest->data(), choice.packageDigest->size())}};
+    // What the data have now, over the span the locator names (when it lies
+    // in the file); the verdict on the package is the launcher's check.
+    std::optional<bool> matches;
+    if (package.size() >= stub::kLocatorOffset + stub::kLocatorSize) {
+      uint8_t raw[stub::kLocatorSize];
+      std::copy_n(package.begin() + stub::kLocatorOffset, stub::kLocatorSize, raw);
+      const stub::PackageLocator l = stub::DecodeLocator(raw);
+      if (static_cast<uint64_t>(l.packageOffset) + l.crcLength <= package.size()) {
+        matches = stub::Sha256Of(package.data() + l.packageOffset, l.crcLength) == *choice.packageDigest;
+      }
+    }
+    digest["matches"] = matches ? json(*matches) : json(nullptr);
+    s["packageDigest"] = digest;
+  }
+  s["programs"] = nullptr;
+  if (choice.programs) {
+    s["programs"] = json::object();
+    const char* slots[2] = {"x86", "x64"};
+    for (int slot = 0; slot < 2; ++slot) {
+      const stub::writer::ProgramFacts& p = (*choice.programs)[slot];
+      s["programs"][slots[slot]] = {{"requestedLevel", LevelName(p.level)},
+                                    {"namedInstaller", p.namedInstaller}};
+    }
+  }
+}
+
+std::string RecordedFactsText(const json& s) {
+  std::string out;
+  auto line = [&](const std::string& label, const std::string& value) {
+    out += label + std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') + value + "\n";
+  };
+  const json& digest = s["packageDigest"];
+  if (digest.is_null()) {
+    line("Package digest", "none: the launcher checks the checksum alone");
+  } else {
+    const json& matches = digest["matches"];
+    line("Package digest", "SHA-256 " + digest["sha256"].get<std::string>() +
+                               (matches.is_null()          ? " (the package data lie outside the file)"
+                                : matches.get<bool>() ? " (matches the package data)"
+                                                      : " (does NOT match the package data)"));
+  }
+  const json& programs = s["programs"];
+  if (!programs.is_null()) {
+    for (const char* slot : {"x86", "x64"}) {
+      const json& p = programs[slot];
+      std::string level = p["requestedLevel"].get<std::string>();
+      if (level == "notStated") level = "no level stated";
+      if (level == "unknown") level = "not recorded";
+      line(std::string("  ") + slot + " program asks", level + (p["namedInstaller"].get<bool>()
+                                                                   ? "; its version information names an installer"
+                                                                   : ""));
+    }
+  }
   return out;
 }
 
@@ -153,9 +239,14 @@ std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint
 json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
   const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
   if (!bytes) return nullptr;
-  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes);
-  if (!choice) return {{"problem", "the settings resource is not sound; the launcher shows the damaged box"}};
+  stub::SettingsFault fault = stub::SettingsFault::kNone;
+  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes, &fault);
+  if (!choice) {
+    return {{"problem", std::string("not sound: ") + stub::writer::DescribeSettingsFault(fault) +
+                            "; the launcher shows the damaged box"}};
+  }
   json s;
+  DescribeRecordedFacts(package, *choice, s);
   s["passExitCode"] = choice->passExitCode;
   if (choice->passExitCode) {
     s["exitCodes"] = {{"damaged", stub::kExitPackageInvalid},
@@ -205,6 +296,7 @@ std::string RenderLauncherSettingsText(const json& s) {
   }
   line("Launcher languages", tags.empty() ? "none: English, and the messages above"
                                           : Join(tags, ", ") + " texts");
+  out += RecordedFactsText(s);
   return out;
 }
 

@@ -243,8 +243,8 @@ int Main(int argc, char** argv) {
 
   CLI::App* verify = app.add_subcommand(
       "verify", "Check the package as the launcher does before it looks at the computer: size, "
-                "checksum, header, message texts, and both setup programs unpacking to exactly "
-                "their sizes. Prints the launcher's own error text on failure.");
+                "checksum, the SHA-256 digest the stub records, header, message texts, and both "
+                "setup programs unpacking to exactly their sizes. Prints the launcher's own error text on failure.");
   verify->add_option("package", package, "Package file")->required();
   verify->add_flag("-q,--quiet", quiet, "Print nothing when the package is sound, and no progress");
   verify->footer(kSignatureNote + Examples({"pkgtool verify MyAppSetup.exe",
