@@ -59,6 +59,8 @@ class MemoryPlatform final : public Platform {
   std::optional<uint64_t> reportedFileSize;
   LocalDate today{2026, 6, 1};
   bool wow64 = false;
+  uint16_t nativeMachine = 0;  // 0: a Windows without IsWow64Process2
+  bool x64Runs = false;        // read on an Arm64 machine only
   VersionFacts version{true, 10, 0, 2};
   ServicePackFacts servicePack{true, 4};
   bool keyOpens = true;
@@ -145,7 +147,7 @@ class MemoryPlatform final : public Platform {
   uint64_t PackageFileSize() override;
   void ClosePackageFile() override;
   LocalDate LocalToday() override;
-  bool IsWow64() override;
+  MachineFacts Machine() override;
   VersionFacts GetVersion() override;
   ServicePackFacts GetServicePack() override;
   bool OpenCurrentVersionKey() override;

@@ -39,7 +39,7 @@ class Win32Platform final : public Platform {
   void ClosePackageFile() override;
 
   LocalDate LocalToday() override;
-  bool IsWow64() override;
+  MachineFacts Machine() override;
   VersionFacts GetVersion() override;
   ServicePackFacts GetServicePack() override;
   bool OpenCurrentVersionKey() override;
