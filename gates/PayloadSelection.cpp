@@ -4,19 +4,40 @@
 
 namespace stub {
 
+namespace {
+
+bool HasSwitch32(const ArgumentList& arguments) {
+  for (int i = arguments.Count(); i >= 1; --i) {
+    if (arguments.Argument(i) == u"/32") return true;
+  }
+  return false;
+}
+
+// A 32-bit program that may run everywhere, and no 64-bit one or the user
+// asked for the 32-bit one: nothing the machine says changes the choice.
+bool MachineMatters(const PackageHeader& header, bool switch32) {
+  return !HasX86(header) || BarredFrom64Bit(header) || (HasX64(header) && !switch32);
+}
+
+}  // namespace
+
+PayloadChoice DecidePayload(const PackageHeader& header, bool switch32,
+                            const MachineFacts& machine) {
+  const bool arm64 = machine.nativeMachine == kMachineArm64;
+  const bool windows64 = arm64 || machine.wow64;
+  const bool x64Runs = arm64 ? machine.x64Runs : machine.wow64;
+  if (!HasX86(header)) return x64Runs ? PayloadChoice::k64Bit : PayloadChoice::kRefused;
+  if (BarredFrom64Bit(header)) return windows64 ? PayloadChoice::kRefused : PayloadChoice::k32Bit;
+  if (!HasX64(header) || switch32) return PayloadChoice::k32Bit;
+  return x64Runs ? PayloadChoice::k64Bit : PayloadChoice::k32Bit;
+}
+
 PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arguments,
                             Platform& platform) {
-  if (!HasX86(header)) {
-    return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::kRefused;
-  }
-  if (BarredFrom64Bit(header)) {
-    return platform.IsWow64() ? PayloadChoice::kRefused : PayloadChoice::k32Bit;
-  }
-  if (!HasX64(header)) return PayloadChoice::k32Bit;
-  for (int i = arguments.Count(); i >= 1; --i) {
-    if (arguments.Argument(i) == u"/32") return PayloadChoice::k32Bit;
-  }
-  return platform.IsWow64() ? PayloadChoice::k64Bit : PayloadChoice::k32Bit;
+  const bool switch32 = HasX64(header) && HasSwitch32(arguments);
+  const MachineFacts machine =
+      MachineMatters(header, switch32) ? platform.Machine() : MachineFacts{};
+  return DecidePayload(header, switch32, machine);
 }
 
 PayloadDescriptor SelectPayload(const StubContext& context, const PackageHeader& header,

@@ -9,7 +9,15 @@ namespace stub {
 
 enum class PayloadChoice { k32Bit, k64Bit, kRefused };
 
-// The decision. Asks `platform.IsWow64()` only on the paths that need it.
+// The decision, from plain values. `switch32`: an argument after the
+// launcher's path is exactly "/32". On an Arm64 machine Windows is 64-bit
+// for every rule, but the x64 program is taken only where Windows runs x64
+// programs there; elsewhere `machine.wow64` alone decides.
+PayloadChoice DecidePayload(const PackageHeader& header, bool switch32,
+                            const MachineFacts& machine);
+
+// The decision on this computer. Asks `platform.Machine()` only where its
+// answer can change the choice.
 PayloadChoice ChoosePayload(const PackageHeader& header, const ArgumentList& arguments,
                             Platform& platform);
 

@@ -29,6 +29,21 @@ struct ServicePackFacts {
   uint16_t servicePackMajor = 0;
 };
 
+// What Windows tells of the machine it runs on, for the choice of setup
+// program. Machines are IMAGE_FILE_MACHINE_* values.
+struct MachineFacts {
+  // The launcher runs under WOW64, that is on 64-bit Windows.
+  bool wow64 = false;
+  // The machine's own processor as IsWow64Process2 names it; 0 where Windows
+  // lacks that call (before Windows 10 1511), and `wow64` alone tells.
+  uint16_t nativeMachine = 0;
+  // On an Arm64 machine: Windows runs x64 programs there (Windows 11 does,
+  // Windows 10 does not).
+  bool x64Runs = false;
+};
+
+constexpr uint16_t kMachineArm64 = 0xAA64;  // IMAGE_FILE_MACHINE_ARM64
+
 // A started process, as the start call returned it. Opaque to the core.
 using ProcessHandle = uintptr_t;
 
@@ -134,8 +149,11 @@ class Platform {
   // --- System facts ----------------------------------------------------
   // GetLocalTime.
   virtual LocalDate LocalToday() = 0;
-  // IsWow64Process looked up at run time; false when absent or failing.
-  virtual bool IsWow64() = 0;
+  // IsWow64Process2 looked up at run time, for the native machine, and on
+  // an Arm64 one GetMachineTypeAttributes(IMAGE_FILE_MACHINE_AMD64) for x64
+  // programs (user-mode support; missing: they do not run). Without
+  // IsWow64Process2, IsWow64Process alone; missing or failing: not WOW64.
+  virtual MachineFacts Machine() = 0;
   virtual VersionFacts GetVersion() = 0;
   virtual ServicePackFacts GetServicePack() = 0;
   // RegOpenKeyExW(HKLM, "Software\Microsoft\Windows NT\CurrentVersion", 0,

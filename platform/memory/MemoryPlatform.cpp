@@ -139,9 +139,9 @@ LocalDate MemoryPlatform::LocalToday() {
   return today;
 }
 
-bool MemoryPlatform::IsWow64() {
-  calls.push_back("IsWow64");
-  return wow64;
+MachineFacts MemoryPlatform::Machine() {
+  calls.push_back("Machine");
+  return MachineFacts{wow64, nativeMachine, x64Runs};
 }
 
 VersionFacts MemoryPlatform::GetVersion() {

@@ -62,6 +62,8 @@ class MemoryPlatform final : public Platform {
   std::optional<uint64_t> reportedFileSize;
   LocalDate today{2026, 6, 1};
   bool wow64 = false;
+  uint16_t nativeMachine = 0;  // 0: a Windows without IsWow64Process2
+  bool x64Runs = false;        // read on an Arm64 machine only
   VersionFacts version{true, 10, 0, 2};
   ServicePackFacts servicePack{true, 4};
   bool keyOpens = true;
@@ -175,7 +177,7 @@ class MemoryPlatform final : public Platform {
   void DigestAdd(const void* bytes, uint32_t count) override;
   bool DigestEnd(uint8_t (&digest)[32]) override;
   LocalDate LocalToday() override;
-  bool IsWow64() override;
+  MachineFacts Machine() override;
   VersionFacts GetVersion() override;
   ServicePackFacts GetServicePack() override;
   bool OpenCurrentVersionKey() override;

@@ -37,6 +37,8 @@ void* Held(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? nullptr : ha
 
 using CheckTokenMembershipFn = BOOL(WINAPI*)(HANDLE, PSID, PBOOL);
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+using IsWow64Process2Fn = BOOL(WINAPI*)(HANDLE, USHORT*, USHORT*);
+using GetMachineTypeAttributesFn = HRESULT(WINAPI*)(USHORT, int*);
 using GetUniversalNameFn = DWORD(WINAPI*)(LPCWSTR, DWORD, LPVOID, LPDWORD);
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
 using GetTempPath2Fn = DWORD(WINAPI*)(DWORD, LPWSTR);
@@ -323,12 +325,30 @@ LocalDate Win32Platform::LocalToday() {
   return LocalDate{now.wYear, now.wMonth, now.wDay};
 }
 
-bool Win32Platform::IsWow64() {
+MachineFacts Win32Platform::Machine() {
+  MachineFacts facts;
+  // IsWow64Process alone cannot tell an Arm64 machine, and what it answers
+  // there for an x86 process has differed between Windows' own accounts.
+  const auto isWow64Process2 = Kernel32Entry<IsWow64Process2Fn>("IsWow64Process2");
+  USHORT process = IMAGE_FILE_MACHINE_UNKNOWN, native = IMAGE_FILE_MACHINE_UNKNOWN;
+  if (isWow64Process2 && isWow64Process2(GetCurrentProcess(), &process, &native)) {
+    facts.wow64 = process != IMAGE_FILE_MACHINE_UNKNOWN;
+    facts.nativeMachine = native;
+    if (native == kMachineArm64) {
+      // Windows 10 on Arm emulates x86 only; Windows 11 says so here.
+      const auto attributes = Kernel32Entry<GetMachineTypeAttributesFn>("GetMachineTypeAttributes");
+      int machineAttributes = 0;
+      facts.x64Runs = attributes &&
+                      SUCCEEDED(attributes(IMAGE_FILE_MACHINE_AMD64, &machineAttributes)) &&
+                      (machineAttributes & 1) != 0;  // UserEnabled
+    }
+    return facts;
+  }
   const auto isWow64Process =
       FindEntryPoint<IsWow64ProcessFn>(GetModuleHandleW(L"kernel32"), "IsWow64Process");
   BOOL wow64 = FALSE;
-  if (!isWow64Process || !isWow64Process(GetCurrentProcess(), &wow64)) return false;
-  return wow64 != FALSE;
+  facts.wow64 = isWow64Process && isWow64Process(GetCurrentProcess(), &wow64) && wow64 != FALSE;
+  return facts;
 }
 
 VersionFacts Win32Platform::GetVersion() {

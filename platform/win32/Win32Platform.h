@@ -42,7 +42,7 @@ class Win32Platform final : public Platform {
   bool DigestEnd(uint8_t (&digest)[32]) override;
 
   LocalDate LocalToday() override;
-  bool IsWow64() override;
+  MachineFacts Machine() override;
   VersionFacts GetVersion() override;
   ServicePackFacts GetServicePack() override;
   bool OpenCurrentVersionKey() override;

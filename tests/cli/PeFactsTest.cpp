@@ -32,6 +32,7 @@ struct ImageCase {
   std::function<std::vector<uint8_t>()> bytes;
   const char* description;
   bool fitsX86, fitsX64;
+  const char* builtFor = nullptr;  // checked where given
 };
 void PrintTo(const ImageCase& c, std::ostream* os) { *os << c.name; }
 
@@ -43,6 +44,9 @@ TEST_P(ImageTest, NamesTheKindAndTheSlotThatTakesIt) {
   EXPECT_EQ(image.description, c.description);
   EXPECT_EQ(FitsSlot(image, false), c.fitsX86);
   EXPECT_EQ(FitsSlot(image, true), c.fitsX64);
+  if (c.builtFor) {
+    EXPECT_EQ(BuiltFor(image), c.builtFor);
+  }
 }
 
 std::vector<uint8_t> Changed(bool x64, size_t at, uint16_t value) {
@@ -51,17 +55,34 @@ std::vector<uint8_t> Changed(bool x64, size_t at, uint16_t value) {
   return image;
 }
 
+// An x64 image whose load configuration (in its one section, at file offset
+// 0x400) names hybrid metadata at `chpe`, as Arm64EC and ARM64X images do.
+std::vector<uint8_t> WithLoadConfig(uint16_t machine, uint32_t chpe) {
+  std::vector<uint8_t> image = Changed(true, kPe + 4, machine);
+  Put32(image, kPe + 24 + 112 + 8 * 10, 0x1000);  // the load configuration's RVA
+  Put32(image, kPe + 24 + 112 + 8 * 10 + 4, 0x140);
+  Put32(image, 0x400, 0x140);                      // its Size
+  Put32(image, 0x400 + 200, chpe);                 // CHPEMetadataPointer, low half
+  return image;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Programs, ImageTest,
     testing::Values(
         ImageCase{"X86", [] { return stub::pe::MinimalProgramImage(false); },
-                  "a PE32 image for i386", true, false},
+                  "a PE32 image for i386", true, false, "x86"},
         ImageCase{"X64", [] { return stub::pe::MinimalProgramImage(true); },
-                  "a PE32+ image for AMD64", false, true},
+                  "a PE32+ image for AMD64", false, true, "x64"},
+        ImageCase{"X64WithLoadConfig", [] { return WithLoadConfig(0x8664, 0); },
+                  "a PE32+ image for AMD64", false, true, "x64"},
         ImageCase{"Arm64", [] { return Changed(true, kPe + 4, 0xAA64); }, "a PE32+ image for ARM64",
-                  false, false},
+                  false, false, "arm64"},
+        ImageCase{"Arm64ec", [] { return WithLoadConfig(0x8664, 0x1000); },
+                  "a PE32+ image for ARM64EC", false, false, "arm64ec"},
+        ImageCase{"Arm64x", [] { return WithLoadConfig(0xAA64, 0x1000); },
+                  "a PE32+ image for ARM64", false, false, "arm64"},
         ImageCase{"UnknownMachine", [] { return Changed(false, kPe + 4, 0x1234); },
-                  "a PE32 image for machine 0x1234", false, false},
+                  "a PE32 image for machine 0x1234", false, false, "machine 0x1234"},
         ImageCase{"Pe32ForAmd64", [] { return Changed(false, kPe + 4, 0x8664); },
                   "a PE32 image for AMD64", false, false},
         ImageCase{"Dll", [] { return Changed(false, kPe + 22, 0x2102); }, "a PE32 DLL for i386",

@@ -71,7 +71,9 @@ unknown-option|build -o out.exe --stub stub.exe --x86 prog32.bin --colour red|--
 inspect-missing|inspect nowhere.exe|nowhere.exe: No such file
 simulate-unknown-windows|simulate used-stub.exe --windows "10 29H2"|unknown Windows '10 29H2'
 simulate-x64-on-98|simulate used-stub.exe --windows 98 --arch x64|has no 64-bit edition
-simulate-bad-arch|simulate used-stub.exe --arch arm64|neither x86 nor x64
+simulate-bad-arch|simulate used-stub.exe --arch arm32|none of x86, x64 and arm64
+simulate-arm64-on-7|simulate used-stub.exe --windows 7 --arch arm64|has no Arm64 edition
+simulate-arm64-on-1703|simulate used-stub.exe --windows "10 1703" --arch arm64|has no Arm64 edition
 simulate-bad-date|simulate used-stub.exe --date 2026-13-01|--date: '2026-13-01' is not a day of the calendar
 simulate-quoted-argument|simulate used-stub.exe -- 'say "hi"'|double quotes
 extract-absent-x64|extract used-stub.exe --x64 out.exe|no x64 setup program
@@ -230,6 +232,13 @@ waits and deletes|--x86 prog32.bin|--windows 10|Afterwards    waits for it, then
 expired on the day|--x86 prog32.bin --expires 2026-06-01 --allow-expired|--windows 10|Box           Expired.
 runs the day before|--x86 prog32.bin --expires 2026-06-02 --allow-expired|--windows 10|Outcome       starts the x86 setup program
 x64 only on x86|--x64 prog64.bin|--windows 10 --arch x86|Box           Wrong width.
+both, 10 arm64|--x86 prog32.bin --x64 prog64.bin|--windows "10 22H2" --arch arm64|Outcome       starts the x86 setup program
+both, 11 arm64|--x86 prog32.bin --x64 prog64.bin|--windows "11 24H2" --arch arm64|Outcome       starts the x64 setup program
+both, 11 arm64 emulated|--x86 prog32.bin --x64 prog64.bin|--windows "11 24H2" --arch arm64|Program       a PE32+ image for AMD64; Windows runs it emulated
+both, /32 on 11 arm64|--x86 prog32.bin --x64 prog64.bin|--windows 11 --arch arm64 -- /32|Outcome       starts the x86 setup program
+x64 only on 10 arm64|--x64 prog64.bin|--windows "10 1709" --arch arm64|Box           Wrong width.
+x64 only on 11 arm64|--x64 prog64.bin|--windows "11 21H2" --arch arm64|Outcome       starts the x64 setup program
+barred on 11 arm64|--x86 prog32.bin --no-64bit-windows|--windows 11 --arch arm64|Outcome       refused (wrong width)
 barred on x64|--x86 prog32.bin --no-64bit-windows|--windows 10 --arch x64|Outcome       refused (wrong width)
 version not allowed|--x86 prog32.bin --windows 7,11|--windows "10 22H2"|Box           Not on Windows 10.
 release below minimum|--x86 prog32.bin --win10 1903..|--windows "10 1809"|Box           Not on Windows 10 1809 (October 2018 Update).
@@ -267,6 +276,31 @@ EOF
 checks=$((checks + 1))
 grep -qF '"summary": "refused: Windows 10 1909 (November 2019 Update)"' matrix.json ||
   fail "matrix --json lacks the 1909 refusal"
+# With both programs: Arm64 Windows 10 takes the x86 one, Windows 11 the x64
+# one; no Arm64 Windows before 10 1709.
+check "build matrix package with both" "$PKGTOOL" build -q -o both.exe --stub stub.exe \
+  --x86 prog32.bin --x64 prog64.bin
+"$PKGTOOL" matrix both.exe --date 2026-06-01 --json > both.json || fail "matrix --json of both"
+"$PKGTOOL" matrix both.exe --date 2026-06-01 > both.txt || fail "matrix of both"
+while IFS='|' read -r windows program; do
+  [[ -z "$windows" ]] && continue
+  checks=$((checks + 1))
+  found=$(jq -r --arg w "$windows" '.[] | select(.windows == $w) | .arm64 | if . == null then "-" else .program end' both.json)
+  [[ $found == "$program" ]] || fail "matrix --json: Arm64 Windows $windows gives '$found', expected '$program'"
+done <<'EOF'
+7|-
+10 1703|-
+10 1709|x86
+10 22H2|x86
+11 21H2|x64
+11 25H2|x64
+EOF
+checks=$((checks + 1))
+grep -qE '^Windows +32-bit Windows +64-bit Windows +Arm64 Windows$' both.txt ||
+  fail "matrix lacks the Arm64 column: $(head -1 both.txt)"
+checks=$((checks + 1))
+grep -qE '^Windows 10 22H2 .*x64, shell open /noadmin +x86, shell open /noadmin$' both.txt ||
+  fail "matrix row of Windows 10 22H2 lacks the x86 program on Arm64: $(grep '^Windows 10 22H2' both.txt)"
 
 # --- progress: a bar on a terminal, plain lines elsewhere, none with --quiet --
 head -c $((6 << 20)) /dev/urandom > bigdata.bin
@@ -310,7 +344,7 @@ verify full.exe|^pkgtool: checking: 100% \(
 extract full.exe --x86 p32.exe|^pkgtool: checking: 100% \(
 inspect --recipe full.exe|^pkgtool: recompressing: 100% \(
 simulate full.exe --windows 10|^pkgtool: checking: 100% \(
-matrix full.exe|^pkgtool: simulating: 100% \(57 of 57 runs\), [0-9.]+ runs/s$
+matrix full.exe|^pkgtool: simulating: 100% \(72 of 72 runs\), [0-9.]+ runs/s$
 EOF
 
 # --- help tells what the commands are ---------------------------------------

@@ -16,6 +16,7 @@ source "$(dirname "$0")/harness.sh" "$1"
 head -c 20000 /dev/urandom > data.bin
 "$PKGTOOL" make-test-program x86 prog32.bin data.bin || exit 2
 "$PKGTOOL" make-test-program x64 prog64.bin data.bin || exit 2
+"$PKGTOOL" make-test-program arm64 progarm.bin data.bin || exit 2
 cp "$SOURCE_DIR/tests/cli/data/app.ico" app.ico
 echo "Too late." > msg.txt
 head -c 3000 /dev/urandom > trailing.bin
@@ -93,6 +94,8 @@ extract-into-missing-folder|2|extract pk.exe --x86 nowhere/x86.exe|--x86: nowher
 text-as-x86|1|build -o out.exe --stub stub.exe --x86 notprog.txt|--x86: notprog.txt: not a Windows program (it does not begin with MZ) given as --x86
 x64-as-x86|1|build -o out.exe --stub stub.exe --x86 prog64.bin|--x86: prog64.bin: a PE32+ image for AMD64 given as --x86; the x86 slot takes a PE32 image for i386
 x86-as-x64|1|build -o out.exe --stub stub.exe --x64 prog32.bin|--x64: prog32.bin: a PE32 image for i386 given as --x64; the x64 slot takes a PE32+ image for AMD64
+arm64-as-x64|1|build -o out.exe --stub stub.exe --x64 progarm.bin|--x64: progarm.bin: a PE32+ image for ARM64 given as --x64; the x64 slot takes a PE32+ image for AMD64; the launcher has no slot for Arm64 programs
+arm64-as-x86|1|build -o out.exe --stub stub.exe --x86 progarm.bin|--x86: progarm.bin: a PE32+ image for ARM64 given as --x86; the x86 slot takes a PE32 image for i386; the launcher has no slot for Arm64 programs
 recipe-x64-as-x86|1|build --recipe misfit.json -o out.exe|misfit.json: x86: prog64.bin: a PE32+ image for AMD64 given as x86
 expired|1|build -o out.exe --stub stub.exe --x86 prog32.bin --expires 2020-01-01|--expires: 2020-01-01 has passed
 # Every error names its source
@@ -158,6 +161,8 @@ cmp -s bin/Stub32.exe stub.exe || fail "the default stub was replaced"
 check "replacing an existing regular file" "$PKGTOOL" build -q -o pk.exe --stub stub.exe --x86 prog32.bin
 check "the override takes any program" "$PKGTOOL" build -q -o misfit.exe --stub stub.exe \
   --x86 prog64.bin --x64 notprog.txt --allow-any-program
+check "the override takes an Arm64 program" "$PKGTOOL" build -q -o armfit.exe --stub stub.exe \
+  --x86 prog32.bin --x64 progarm.bin --allow-any-program
 check "the override takes a date that has passed" "$PKGTOOL" build -q -o expired.exe \
   --stub stub.exe --x86 prog32.bin --expires 2020-01-01 --allow-expired
 # The recipe of such a package says so, and builds it again.
@@ -178,6 +183,8 @@ check "the package is in it" "$PKGTOOL" verify -q out/sub/Setup.exe
 "$PKGTOOL" simulate misfit.exe --windows 10 --arch x86 > misfit.txt
 "$PKGTOOL" simulate both.exe --windows 10 --arch x64 > sim.txt
 "$PKGTOOL" inspect misfit.exe > inspect-misfit.txt
+"$PKGTOOL" inspect armfit.exe > inspect-arm.txt
+"$PKGTOOL" inspect --json armfit.exe | jq -r '.header.x64.machine' > inspect-arm-json.txt
 # file | a line it must hold
 while IFS='|' read -r file expected; do
   [[ -z "$file" ]] && continue
@@ -186,7 +193,10 @@ while IFS='|' read -r file expected; do
 done <<'EOF'
 inspect.txt|x86 setup program     21536 bytes, packed
 inspect.txt|; a PE32 image for i386
-inspect.txt|; a PE32+ image for AMD64
+inspect.txt|; a PE32+ image for AMD64; built for x64
+inspect.txt|; a PE32 image for i386; built for x86
+inspect-arm.txt|; a PE32+ image for ARM64 (the x64 slot takes a PE32+ image for AMD64); built for arm64
+inspect-arm-json.txt|arm64
 inspect-misfit.txt|; a PE32+ image for AMD64 (the x86 slot takes a PE32 image for i386)
 sim.txt|Program       a PE32+ image for AMD64
 misfit.txt|Program       a PE32+ image for AMD64; the x86 slot takes a PE32 image for i386

@@ -121,7 +121,7 @@ TEST(DriverTest, GatesRunInOrderAndTheFirstRefusalWins) {
   ASSERT_EQ(run.platform.boxes.size(), 1u);
   EXPECT_EQ(run.platform.boxes[0].text, u"This package has expired.");
   EXPECT_EQ(run.platform.boxes[0].caption, kPackagePath);
-  EXPECT_FALSE(run.platform.CallMade("IsWow64"));
+  EXPECT_FALSE(run.platform.CallMade("Machine"));
   EXPECT_FALSE(run.platform.CallMade("GetVersion"));
 }
 

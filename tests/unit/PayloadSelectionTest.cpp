@@ -44,7 +44,7 @@ TEST_P(ChoosePayloadTest, ChoosesByWidthAndSwitch) {
   const std::u16string line = u"Setup.exe " + c.arguments;
   const ArgumentList arguments(line.c_str(), FromU16(c.modulePath));
   EXPECT_EQ(ChoosePayload(WithPayloads(c.offset32, c.offset64), arguments, platform), c.choice);
-  EXPECT_EQ(platform.CallMade("IsWow64"), c.asksWow64);
+  EXPECT_EQ(platform.CallMade("Machine"), c.asksWow64);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -90,6 +90,55 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"BothOn64ModulePathIsNotScanned", kPresent32, kPresent64, u"", true,
                    PayloadChoice::k64Bit, true, u"/32"}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.label; });
+
+// ---------------------------------------------------------------------------
+// The decision by machine: each package against every kind of Windows.
+
+constexpr uint16_t kMachineI386 = 0x014C, kMachineAmd64 = 0x8664;
+const MachineFacts kMachines[] = {
+    {false, 0, false},                     // 32-bit Windows without IsWow64Process2
+    {true, 0, false},                      // 64-bit Windows without it
+    {false, kMachineI386, false},          // 32-bit Windows 10
+    {true, kMachineAmd64, false},          // x64 Windows 10 and 11
+    {false, kMachineAmd64, true},          // a 64-bit launcher there: never under WOW64
+    {true, kMachineArm64, false},          // Windows 10 on Arm: emulates x86 only
+    {true, kMachineArm64, true},           // Windows 11 on Arm: x64 too
+};
+constexpr size_t kMachineCount = sizeof(kMachines) / sizeof(kMachines[0]);
+
+struct DecisionRow {
+  const char* label;
+  uint32_t offset32;
+  uint32_t offset64;
+  bool switch32;
+  PayloadChoice choices[kMachineCount];  // in the order of kMachines
+};
+
+class DecidePayloadTest : public testing::TestWithParam<DecisionRow> {};
+
+TEST_P(DecidePayloadTest, ChoosesWhatThatWindowsRuns) {
+  const DecisionRow& row = GetParam();
+  for (size_t m = 0; m < kMachineCount; ++m) {
+    EXPECT_EQ(DecidePayload(WithPayloads(row.offset32, row.offset64), row.switch32, kMachines[m]),
+              row.choices[m])
+        << "machine " << m;
+  }
+}
+
+constexpr PayloadChoice k32 = PayloadChoice::k32Bit, k64 = PayloadChoice::k64Bit,
+                        kNo = PayloadChoice::kRefused;
+INSTANTIATE_TEST_SUITE_P(
+    Machines, DecidePayloadTest,
+    testing::Values(
+        DecisionRow{"Only64", kAbsent, kPresent64, false, {kNo, k64, kNo, k64, kNo, kNo, k64}},
+        DecisionRow{"Only64With32", kAbsent, kPresent64, true, {kNo, k64, kNo, k64, kNo, kNo, k64}},
+        DecisionRow{"Barred", kPresent32, kBarredFrom64Bit, false, {k32, kNo, k32, kNo, k32, kNo, kNo}},
+        DecisionRow{"BarredWith32", kPresent32, kBarredFrom64Bit, true,
+                    {k32, kNo, k32, kNo, k32, kNo, kNo}},
+        DecisionRow{"Only32", kPresent32, kAbsent, false, {k32, k32, k32, k32, k32, k32, k32}},
+        DecisionRow{"Both", kPresent32, kPresent64, false, {k32, k64, k32, k64, k32, k32, k64}},
+        DecisionRow{"BothWith32", kPresent32, kPresent64, true, {k32, k32, k32, k32, k32, k32, k32}}),
+    [](const testing::TestParamInfo<DecisionRow>& info) { return info.param.label; });
 
 // ---------------------------------------------------------------------------
 // The gate as the launcher runs it: the descriptor handed on, or the box.

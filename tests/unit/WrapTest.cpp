@@ -77,7 +77,7 @@ const char* ReachedCall(Stage stage) {
     case Stage::kExpiredMessage:
       return "GetLocalTime";
     case Stage::kWrongWidthMessage:
-      return "IsWow64";
+      return "Machine";
     case Stage::kPayload:
     case Stage::kUnsupportedMessage:
       break;

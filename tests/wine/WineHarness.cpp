@@ -26,9 +26,13 @@ namespace {
 // import of CreateProcessW is forwarded, so Wine may name either module.
 // The copy's private folder is traced too: its rights, its creation and its
 // removal at the next restart. Calls that kernel32 and advapi32 forward are
-// named in the DLL they land in as well.
+// named in the DLL they land in as well. So are the machine's questions,
+// which the launcher looks up at run time.
 constexpr const char* kRelayInclude =
     "user32.MessageBoxW;kernel32.CreateProcessW;kernelbase.CreateProcessW;shell32.ShellExecuteExW;"
+    "kernel32.IsWow64Process2;kernelbase.IsWow64Process2;kernel32.IsWow64Process;"
+    "kernelbase.IsWow64Process;kernel32.GetMachineTypeAttributes;"
+    "kernelbase.GetMachineTypeAttributes;"
     "ntdll.NtCreateFile;kernel32.MoveFileExW;kernel32.ExitProcess;"
     "kernelbase.MoveFileExW;advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorW;"
     "sechost.ConvertStringSecurityDescriptorToSecurityDescriptorW";

@@ -74,6 +74,14 @@ auto FromOption(const BuildOptions& o, const std::string& option, Parse&& parse)
   }
 }
 
+// Windows on Arm runs a package's x86 or x64 program emulated; an Arm64 one
+// the launcher never chooses.
+std::string ArmNote(const ProgramImage& image) {
+  return IsArm64(image) ? "; the launcher has no slot for Arm64 programs (Windows on Arm runs the "
+                          "x86 or x64 one)"
+                        : "";
+}
+
 // The refusal of a setup program that Windows cannot start from its slot.
 void CheckSlot(const BuildOptions& o, const std::vector<uint8_t>& program, bool x64) {
   const ProgramImage image = DescribeImage(program);
@@ -85,7 +93,7 @@ void CheckSlot(const BuildOptions& o, const std::vector<uint8_t>& program, bool 
                                                    image.description + " given as " +
                                                    (o.FromRecipe(option) ? slot : option) +
                                                    "; the " + slot + " slot takes " +
-                                                   SlotNeeds(x64) +
+                                                   SlotNeeds(x64) + ArmNote(image) +
                                                    " (--allow-any-program builds it all the same)"),
                   kExitRefused);
 }

@@ -194,10 +194,16 @@ int RunSimulate(const std::string& packagePath, const std::string& windows, cons
   SimulationInput input = MakeInput(packagePath, o);
   input.windows = ParseWindowsScenario(windows);
   const std::string a = Lower(arch);
-  if (a != "x86" && a != "x64") throw ToolError("--arch: '" + arch + "' is neither x86 nor x64");
-  input.x64 = a == "x64";
-  if (input.x64 && !input.windows.has64BitEdition) {
+  if (a != "x86" && a != "x64" && a != "arm64") {
+    throw ToolError("--arch: '" + arch + "' is none of x86, x64 and arm64");
+  }
+  input.arch = a == "x86" ? Arch::kX86 : a == "x64" ? Arch::kX64 : Arch::kArm64;
+  if (input.arch == Arch::kX64 && !input.windows.has64BitEdition) {
     throw ToolError("--arch x64: " + input.windows.label + " has no 64-bit edition");
+  }
+  if (input.arch == Arch::kArm64 && !HasArm64Edition(input.windows)) {
+    throw ToolError("--arch arm64: " + input.windows.label +
+                    " has no Arm64 edition (Windows on Arm began with Windows 10 1709)");
   }
   const SimulationResult result = Simulate(input);
   if (o.asJson) {
@@ -211,29 +217,36 @@ int RunSimulate(const std::string& packagePath, const std::string& windows, cons
 int RunMatrix(const std::string& packagePath, const RunOptions& o) {
   SimulationInput input = MakeInput(packagePath, o);
   json rows = json::array();
-  std::vector<std::array<std::string, 3>> table;
+  constexpr size_t kColumns = 4;
+  std::vector<std::array<std::string, kColumns>> table;
   const std::vector<WindowsScenario> scenarios = KnownScenarios();
+  auto has = [](const WindowsScenario& w, Arch arch) {
+    return arch == Arch::kX86 || (arch == Arch::kX64 ? w.has64BitEdition : HasArm64Edition(w));
+  };
+  const Arch arches[] = {Arch::kX86, Arch::kX64, Arch::kArm64};
   uint64_t runs = 0, done = 0;
-  for (const WindowsScenario& w : scenarios) runs += w.has64BitEdition ? 2 : 1;
+  for (const WindowsScenario& w : scenarios) {
+    for (const Arch arch : arches) runs += has(w, arch) ? 1 : 0;
+  }
   // The bar goes before the table comes.
   auto progress = std::make_unique<ProgressMeter>("simulating", runs, ProgressUnit::kRuns,
                                                   ChooseProgressStyle(o.quiet));
   for (const WindowsScenario& w : scenarios) {
     input.windows = w;
     json row = {{"windows", w.key}, {"label", w.label}};
-    std::array<std::string, 3> cells = {w.label, "", ""};
-    for (const bool x64 : {false, true}) {
-      const char* arch = x64 ? "x64" : "x86";
-      if (x64 && !w.has64BitEdition) {
-        row[arch] = nullptr;
-        cells[2] = "-";
+    std::array<std::string, kColumns> cells = {w.label, "", "", ""};
+    for (size_t column = 1; column < kColumns; ++column) {
+      const Arch arch = arches[column - 1];
+      if (!has(w, arch)) {
+        row[ArchName(arch)] = nullptr;
+        cells[column] = "-";
         continue;
       }
-      input.x64 = x64;
+      input.arch = arch;
       const json result = ResultJson(input, Simulate(input));
       progress->Update(++done);
-      row[arch] = result;
-      cells[x64 ? 2 : 1] = result["summary"];
+      row[ArchName(arch)] = result;
+      cells[column] = result["summary"];
     }
     rows.push_back(row);
     table.push_back(cells);
@@ -243,16 +256,25 @@ int RunMatrix(const std::string& packagePath, const RunOptions& o) {
     std::cout << rows.dump(2) << '\n';
     return kExitDone;
   }
-  std::array<size_t, 3> width = {7, 14, 14};
+  const std::array<std::string, kColumns> titles = {"Windows", "32-bit Windows", "64-bit Windows",
+                                                    "Arm64 Windows"};
+  std::array<size_t, kColumns> width;
+  for (size_t i = 0; i < kColumns; ++i) width[i] = titles[i].size();
   for (const auto& cells : table) {
-    for (size_t i = 0; i < 3; ++i) width[i] = std::max(width[i], cells[i].size());
+    for (size_t i = 0; i < kColumns; ++i) width[i] = std::max(width[i], cells[i].size());
   }
-  auto print = [&](const std::array<std::string, 3>& cells) {
-    std::cout << cells[0] << std::string(width[0] - cells[0].size() + 2, ' ') << cells[1]
-              << std::string(width[1] - cells[1].size() + 2, ' ') << cells[2] << '\n';
+  auto print = [&](const std::array<std::string, kColumns>& cells) {
+    std::string line;
+    for (size_t i = 0; i < kColumns; ++i) {
+      line += cells[i];
+      if (i + 1 < kColumns) line += std::string(width[i] - cells[i].size() + 2, ' ');
+    }
+    std::cout << line << '\n';
   };
-  print({"Windows", "32-bit Windows", "64-bit Windows"});
-  print({std::string(width[0], '-'), std::string(width[1], '-'), std::string(width[2], '-')});
+  print(titles);
+  std::array<std::string, kColumns> rules;
+  for (size_t i = 0; i < kColumns; ++i) rules[i] = std::string(width[i], '-');
+  print(rules);
   for (const auto& cells : table) print(cells);
   return kExitDone;
 }

@@ -36,6 +36,7 @@ json Payload(const stub::PayloadDescriptor& d, const std::optional<std::vector<u
   if (program) {
     const ProgramImage image = DescribeImage(*program);
     p["image"] = image.description;
+    p["machine"] = BuiltFor(image);
     p["fitsSlot"] = FitsSlot(image, x64);
     p["signature"] = SignatureJson(ExamineSignature(*program));
   }
@@ -77,6 +78,7 @@ std::string PayloadLine(const json& p, bool x64) {
     if (!p["fitsSlot"].get<bool>()) {
       out << " (the " << (x64 ? "x64" : "x86") << " slot takes " << SlotNeeds(x64) << ")";
     }
+    if (!p["machine"].get<std::string>().empty()) out << "; built for " << p["machine"].get<std::string>();
   }
   if (p.contains("signature")) out << "; " << SignatureTextOfJson(p["signature"]);
   return out.str();

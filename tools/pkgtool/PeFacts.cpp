@@ -20,16 +20,18 @@ constexpr uint16_t kExecutableImage = 0x0002;
 constexpr uint16_t kDll = 0x2000;
 constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint16_t kPkcsSignedData = 0x0002;
+constexpr uint16_t kMachineArm64 = 0xAA64;
+constexpr uint16_t kMachineArm64ec = 0xA641;  // as object files name it
 
 std::string MachineName(uint16_t machine) {
   switch (machine) {
     case kMachineI386: return "i386";
     case kMachineAmd64: return "AMD64";
-    case 0xAA64: return "ARM64";
+    case kMachineArm64: return "ARM64";
     case 0x01C0: return "ARM";
     case 0x01C4: return "ARMv7";
     case 0x0200: return "Itanium";
-    case 0xA641: return "ARM64EC";
+    case kMachineArm64ec: return "ARM64EC";
   }
   char buffer[24];
   std::snprintf(buffer, sizeof buffer, "machine 0x%04X", machine);
@@ -43,6 +45,35 @@ uint32_t PeHeaderOffset(const uint8_t* bytes, size_t size) {
   if (at < 64 || static_cast<uint64_t>(at) + 24 > size) return 0;
   if (std::memcmp(bytes + at, "PE\0\0", 4) != 0) return 0;
   return at;
+}
+
+// Whether the load configuration of the PE32+ image whose PE header lies at
+// `pe` names hybrid (CHPE) metadata: Arm64 code behind the header.
+bool HasHybridMetadata(const uint8_t* bytes, size_t size, uint32_t pe) {
+  constexpr uint32_t kLoadConfigDirectory = 10;
+  constexpr uint32_t kChpeMetadataAt = 200;  // IMAGE_LOAD_CONFIG_DIRECTORY64.CHPEMetadataPointer
+  const uint64_t optional = pe + 24ull;
+  const uint16_t optionalSize = ReadU16(bytes + pe + 20);
+  const uint64_t entryAt = 112 + 8ull * kLoadConfigDirectory;
+  if (optionalSize < entryAt + 8 || optional + optionalSize > size) return false;
+  if (ReadU16(bytes + optional) != kMagicPe32Plus) return false;
+  if (ReadU32(bytes + optional + 108) <= kLoadConfigDirectory) return false;
+  const uint32_t rva = ReadU32(bytes + optional + entryAt);
+  if (rva == 0) return false;
+  const uint16_t sections = ReadU16(bytes + pe + 6);
+  for (uint64_t at = optional + optionalSize, i = 0; i < sections; ++i, at += 40) {
+    if (at + 40 > size) return false;
+    const uint32_t address = ReadU32(bytes + at + 12);
+    const uint32_t rawSize = ReadU32(bytes + at + 16);
+    if (rva < address || rva - address >= rawSize) continue;
+    const uint64_t config = ReadU32(bytes + at + 20) + static_cast<uint64_t>(rva - address);
+    if (config + kChpeMetadataAt + 8 > size || ReadU32(bytes + config) < kChpeMetadataAt + 8) {
+      return false;
+    }
+    return ReadU32(bytes + config + kChpeMetadataAt) != 0 ||
+           ReadU32(bytes + config + kChpeMetadataAt + 4) != 0;
+  }
+  return false;
 }
 
 // --- A small DER reader: just enough of PKCS #7 to find the signer's name. --
@@ -203,11 +234,12 @@ ProgramImage DescribeImage(const uint8_t* bytes, size_t size) {
                                            : ProgramImage::Format::kUnknownPe;
   const bool dll = (characteristics & kDll) != 0;
   image.program = !dll && (characteristics & kExecutableImage) != 0;
+  image.arm64ec = image.machine == kMachineAmd64 && HasHybridMetadata(bytes, size, pe);
   const char* format = image.format == ProgramImage::Format::kPe32       ? "a PE32"
                        : image.format == ProgramImage::Format::kPe32Plus ? "a PE32+"
                                                                          : "a PE";
   image.description = std::string(format) + (dll ? " DLL" : " image") + " for " +
-                      MachineName(image.machine);
+                      MachineName(image.arm64ec ? kMachineArm64ec : image.machine);
   if (image.format == ProgramImage::Format::kUnknownPe) {
     image.description += " with an unknown optional header";
   }
@@ -215,9 +247,25 @@ ProgramImage DescribeImage(const uint8_t* bytes, size_t size) {
   return image;
 }
 
+std::string BuiltFor(const ProgramImage& image) {
+  if (image.format == ProgramImage::Format::kNotPe) return "";
+  switch (image.machine) {
+    case kMachineI386: return "x86";
+    case kMachineAmd64: return image.arm64ec ? "arm64ec" : "x64";
+    case kMachineArm64: return "arm64";
+    case kMachineArm64ec: return "arm64ec";
+  }
+  return MachineName(image.machine);
+}
+
+bool IsArm64(const ProgramImage& image) {
+  return image.machine == kMachineArm64 || image.machine == kMachineArm64ec || image.arm64ec;
+}
+
 bool FitsSlot(const ProgramImage& image, bool x64) {
   return image.program &&
-         (x64 ? image.format == ProgramImage::Format::kPe32Plus && image.machine == kMachineAmd64
+         (x64 ? image.format == ProgramImage::Format::kPe32Plus &&
+                    image.machine == kMachineAmd64 && !image.arm64ec
               : image.format == ProgramImage::Format::kPe32 && image.machine == kMachineI386);
 }
 

@@ -20,6 +20,9 @@ struct ProgramImage {
   Format format = Format::kNotPe;
   uint16_t machine = 0;
   bool program = false;  // an executable image, not a DLL
+  // An AMD64 header over Arm64 code (Arm64EC): the load configuration names
+  // hybrid metadata, which x64 Windows cannot run.
+  bool arm64ec = false;
   // "a PE32 image for i386", "a PE32+ DLL for ARM64", "not a Windows
   // program (it does not begin with MZ)".
   std::string description;
@@ -28,6 +31,13 @@ ProgramImage DescribeImage(const uint8_t* bytes, size_t size);
 inline ProgramImage DescribeImage(const std::vector<uint8_t>& bytes) {
   return DescribeImage(bytes.data(), bytes.size());
 }
+
+// The machine the program is built for, from its header's Machine field:
+// "x86", "x64", "arm64" (ARM64X too), "arm64ec", another machine's name
+// ("ARM", "machine 0x1234"); empty for a file that is no PE image.
+std::string BuiltFor(const ProgramImage& image);
+// Built for Arm64, for which the launcher has no slot.
+bool IsArm64(const ProgramImage& image);
 
 // Whether Windows can start `image` from the x64 slot (a PE32+ program for
 // AMD64) or the x86 slot (a PE32 program for i386).

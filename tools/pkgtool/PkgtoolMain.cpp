@@ -283,14 +283,18 @@ int Main(int argc, char** argv) {
                        "Windows version: 95, 98, me, nt4, 2000 [sp0-sp4], xp, vista, 7, 8, 8.1, "
                        "10 [RELEASE|BUILD], 11 [RELEASE|BUILD [DISPLAYVERSION]] (default: 11, "
                        "its latest release)");
-  simulate->add_option("--arch", arch, "x86 or x64 Windows (default: x64)");
+  simulate->add_option("--arch", arch,
+                       "x86, x64 or arm64 Windows (default: x64); arm64 is Windows 10 1709 or later "
+                       "on an Arm computer, where Windows 11 runs x64 programs and Windows 10 does "
+                       "not");
   simulate->footer(Examples(
       {"pkgtool simulate MyAppSetup.exe --windows \"10 1809\" --arch x64",
        "pkgtool simulate MyAppSetup.exe --windows 7 --arch x86 --admin -- /s /temp \"D:\\My Temp\"",
+       "pkgtool simulate MyAppSetup.exe --windows \"10 22H2\" --arch arm64",
        "pkgtool simulate Damaged.exe --language de-DE -- /s"}));
   CLI::App* matrix = app.add_subcommand(
-      "matrix", "Simulate every Windows version and release the launcher knows, on 32-bit and "
-                "64-bit Windows.");
+      "matrix", "Simulate every Windows version and release the launcher knows, on 32-bit, "
+                "64-bit and Arm64 Windows.");
   addRunOptions(matrix);
   matrix->footer(Examples({"pkgtool matrix MyAppSetup.exe --date 2026-06-01",
                            "pkgtool matrix MyAppSetup.exe --json -- /silent"}));
@@ -306,12 +310,12 @@ int Main(int argc, char** argv) {
   makeStub->add_option("output", stubOut)->required();
   bool peStub = false;
   makeStub->add_flag("--pe", peStub);
-  // A setup program of either kind, with data after it: make-test-program
-  // x86|x64 OUT [DATA]
+  // A setup program of any kind, with data after it: make-test-program
+  // x86|x64|arm64 OUT [DATA]
   std::string programKind, programOut, programData;
   CLI::App* makeProgram = app.add_subcommand("make-test-program", "");  // tests only, hidden
   makeProgram->group("");
-  makeProgram->add_option("kind", programKind)->required()->check(CLI::IsMember({"x86", "x64"}));
+  makeProgram->add_option("kind", programKind)->required()->check(CLI::IsMember({"x86", "x64", "arm64"}));
   makeProgram->add_option("output", programOut)->required();
   makeProgram->add_option("data", programData);
 
@@ -362,7 +366,12 @@ int Main(int argc, char** argv) {
       return kExitDone;
     }
     if (*makeProgram) {
-      std::vector<uint8_t> image = stub::pe::MinimalProgramImage(programKind == "x64");
+      std::vector<uint8_t> image = stub::pe::MinimalProgramImage(programKind != "x86");
+      if (programKind == "arm64") {  // the x64 image with the machine ARM64
+        const uint32_t pe = stub::ReadU32(image.data() + 0x3C);
+        image[pe + 4] = 0x64;
+        image[pe + 5] = 0xAA;
+      }
       if (!programData.empty()) {
         const std::vector<uint8_t> data = ReadWholeFile(programData, stub::kMaxPayloadSize, "the data");
         image.insert(image.end(), data.begin(), data.end());

@@ -17,6 +17,8 @@ namespace {
 
 constexpr uint32_t kWin32Windows = 1;  // VER_PLATFORM_WIN32_WINDOWS
 constexpr uint32_t kWin32Nt = 2;       // VER_PLATFORM_WIN32_NT
+constexpr uint32_t kFirstBuildWithIsWow64Process2 = 10586;  // Windows 10 1511
+constexpr uint32_t kFirstArm64Build = 16299;                // Windows 10 1709
 
 WindowsScenario Classic(const std::string& key, const std::string& label, uint32_t major,
                         uint32_t minor, uint32_t platformId, bool has64BitEdition) {
@@ -47,6 +49,7 @@ WindowsScenario Modern(Family family, const std::string& name, uint32_t build,
   s.version = {true, 10, 0, kWin32Nt};
   s.servicePack = {true, 0};
   s.hasRegistry = true;
+  s.build = build;
   s.currentBuild = std::to_string(build);
   s.displayVersion = displayVersion;
   s.releaseId = releaseId;
@@ -91,10 +94,19 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   platform.modulePath = input.packagePath;
   platform.commandLine = LauncherCommandLine(input.packagePath, input.arguments);
   platform.today = input.today;
-  platform.wow64 = input.x64;
+  platform.wow64 = input.arch != Arch::kX86;
+  // IsWow64Process2 names the machine from Windows 10 1511 on.
+  if (w.build >= kFirstBuildWithIsWow64Process2) {
+    platform.nativeMachine = input.arch == Arch::kX86   ? kMachineI386
+                             : input.arch == Arch::kX64 ? kMachineAmd64
+                                                        : stub::kMachineArm64;
+  }
+  platform.x64Runs = input.arch == Arch::kArm64 && RunsX64OnArm64(w);
   platform.version = w.version;
   // XP's 64-bit edition reports 5.2; the gate treats it as XP all the same.
-  if (input.x64 && w.version.major == 5 && w.version.minor == 1) platform.version.minor = 2;
+  if (input.arch == Arch::kX64 && w.version.major == 5 && w.version.minor == 1) {
+    platform.version.minor = 2;
+  }
   platform.servicePack = w.servicePack;
   platform.keyOpens = w.hasRegistry;
   platform.registry.clear();
@@ -176,6 +188,16 @@ std::string NameProgram(const SimulationInput& input, const PackageCheck& check,
 }
 
 }  // namespace
+
+const char* ArchName(Arch arch) {
+  return arch == Arch::kX86 ? "x86" : arch == Arch::kX64 ? "x64" : "arm64";
+}
+
+bool HasArm64Edition(const WindowsScenario& windows) { return windows.build >= kFirstArm64Build; }
+
+bool RunsX64OnArm64(const WindowsScenario& windows) {
+  return windows.build >= static_cast<uint32_t>(stub::kFirstWindows11Build);
+}
 
 WindowsScenario ParseWindowsScenario(const std::string& text) {
   const std::vector<std::string> words = Words(Lower(text));

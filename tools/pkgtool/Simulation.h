@@ -23,7 +23,17 @@ struct WindowsScenario {
   bool hasRegistry = false;  // the current-version key exists (Windows 10 and 11)
   std::string currentBuild, displayVersion, releaseId;  // empty: value absent
   bool has64BitEdition = true;
+  uint32_t build = 0;  // Windows 10 and 11; 0 for the others
 };
+
+// The processor of the computer: an Arm64 one runs the launcher (x86 code)
+// emulated, as Windows 10 and 11 on Arm do.
+enum class Arch { kX86, kX64, kArm64 };
+const char* ArchName(Arch arch);  // "x86", "x64", "arm64"
+// Windows on Arm began with Windows 10 1709; only Windows 11 runs x64
+// programs there.
+bool HasArm64Edition(const WindowsScenario& windows);
+bool RunsX64OnArm64(const WindowsScenario& windows);
 
 // "95", "98", "me", "nt4", "2000 [sp0..sp4]", "xp", "vista", "7", "8",
 // "8.1", "10 [RELEASE|BUILD]", "11 [RELEASE|BUILD [DISPLAYVERSION]]".
@@ -36,7 +46,7 @@ std::vector<WindowsScenario> KnownScenarios();
 struct SimulationInput {
   std::vector<uint8_t> package;
   WindowsScenario windows;
-  bool x64 = true;
+  Arch arch = Arch::kX64;
   stub::LocalDate today{2026, 6, 1};
   bool administrator = false;
   std::u16string packagePath = u"C:\\Downloads\\Setup.exe";

@@ -11,7 +11,7 @@ using nlohmann::json;
 nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& r) {
   json j = {{"windows", input.windows.key},
             {"label", input.windows.label},
-            {"arch", input.x64 ? "x64" : "x86"},
+            {"arch", ArchName(input.arch)},
             {"administrator", input.administrator},
             {"date", FormatDate(input.today.year, input.today.month, input.today.day)},
             {"language", stub::writer::TagOfLanguage(input.language)},
@@ -66,7 +66,12 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
   auto line = [&](const std::string& label, const std::string& value) {
     text += label + std::string(label.size() < 14 ? 14 - label.size() : 1, ' ') + value + '\n';
   };
-  line("Windows", input.windows.label + ", " + (input.x64 ? "64-bit" : "32-bit") + ", " +
+  const std::string width = input.arch == Arch::kX86   ? "32-bit"
+                            : input.arch == Arch::kX64 ? "64-bit"
+                            : RunsX64OnArm64(input.windows)
+                                ? "64-bit on Arm64 (runs x86 and x64 programs emulated)"
+                                : "64-bit on Arm64 (runs x86 programs emulated, no x64 ones)";
+  line("Windows", input.windows.label + ", " + width + ", " +
                       (input.administrator ? "elevated" : "not elevated") + ", " +
                       FormatDate(input.today.year, input.today.month, input.today.day) +
                       (input.language == 0x0409
@@ -98,7 +103,8 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
   }
   line("Outcome", "starts the " + r.program + " setup program");
   line("Program", r.image + (r.fitsSlot ? "" : std::string("; the ") + r.program + " slot takes " +
-                                                   SlotNeeds(r.program == "x64")));
+                                                   SlotNeeds(r.program == "x64")) +
+                      (input.arch == Arch::kArm64 ? "; Windows runs it emulated" : ""));
   line("Copy", Utf16ToUtf8(r.copyPath) + " (" + std::to_string(r.copySize) + " bytes)");
   if (!r.privateFolder.empty()) {
     line("Its folder", "new, with a random name at every run; only Administrators and SYSTEM "

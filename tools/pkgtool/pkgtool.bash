@@ -45,7 +45,7 @@ _pkgtool() {
       fi
       return ;;
     --elevation) mapfile -t COMPREPLY < <(compgen -W "standard silent-runas always-noadmin" -- "$cur"); return ;;
-    --arch) mapfile -t COMPREPLY < <(compgen -W "x86 x64" -- "$cur"); return ;;
+    --arch) mapfile -t COMPREPLY < <(compgen -W "x86 x64 arm64" -- "$cur"); return ;;
     --launcher-languages)
       mapfile -t COMPREPLY < <(compgen -W "all de fr es it pt-BR nl pl ru ja zh-CN ko tr" -- "${cur##*,}")
       local taken=${cur%"${cur##*,}"}
