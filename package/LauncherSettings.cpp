@@ -5,7 +5,7 @@
 
 namespace stub {
 
-bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, const UserLanguages& user,
                             LauncherSettings& settings) {
   // Every count is checked against what is really there before it is used;
   // the sums stay far below 2^32 (65535 entries of 16 bytes, seven lengths
@@ -32,17 +32,15 @@ bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLan
   settings.passExitCode = (flags & kSettingsPassExitCode) != 0;
   settings.language = 0;
   for (Text& text : settings.texts) text = Text();
-  if (userLanguage == 0) return true;
-  // Text by text: the user's own language first, then the first entry of the
-  // same language that has it (an entry for Austria may carry one text and
-  // leave the rest to German), else the default.
-  for (int pass = 0; pass < 2; ++pass) {
+  // Text by text, best match first: the first entry of the best rank that
+  // has it (an entry for Austria may carry one text and leave the rest to
+  // German), else the default.
+  for (uint32_t rank = 0; rank < 2 * user.count; ++rank) {
     at = tableEnd;
     for (uint32_t i = 0; i < count; ++i) {
       const uint8_t* entry = data + kSettingsHeaderSize + i * kSettingsEntrySize;
       const uint16_t language = ReadU16(entry);
-      const bool matches = pass == 0 ? language == userLanguage
-                                     : PrimaryLanguage(language) == PrimaryLanguage(userLanguage);
+      const bool matches = LanguageMatchRank(language, user) == rank;
       for (int t = 0; t < kLauncherTextCount; ++t) {
         const uint32_t length = ReadU16(entry + 2 + 2 * t);
         if (matches && length != 0 && settings.texts[t].Empty()) {

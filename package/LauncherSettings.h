@@ -7,7 +7,7 @@
 // The resource, all numbers little-endian:
 //
 //   offset 0   u32  magic "LSET"
-//          4   u16  format version, 1
+//          4   u16  format version, 2
 //          6   u16  flags: bit 0 passes the setup program's exit code on
 //                   (deployment mode)
 //          8   u16  number of languages, n
@@ -24,12 +24,14 @@
 
 #include <cstdint>
 
+#include "package/LanguageChoice.h"
 #include "package/Text.h"
 
 namespace stub {
 
 // The texts a language may replace: the launcher's four fixed messages,
-// then the package's three refusal texts.
+// the package's three refusal texts, then the out-of-memory text. They share
+// their order with EndReason (launcher/Endings.h checks it).
 enum class LauncherText : uint8_t {
   kDamaged,
   kTruncated,
@@ -38,11 +40,12 @@ enum class LauncherText : uint8_t {
   kExpired,
   kWrongWidth,
   kUnsupportedWindows,
+  kOutOfMemory,
 };
-constexpr int kLauncherTextCount = 7;
+constexpr int kLauncherTextCount = 8;
 
 constexpr uint32_t kSettingsMagic = 0x5445534Cu;  // "LSET"
-constexpr uint16_t kSettingsVersion = 1;
+constexpr uint16_t kSettingsVersion = 2;
 constexpr uint16_t kSettingsPassExitCode = 0x0001;
 constexpr uint32_t kSettingsHeaderSize = 10;
 constexpr uint32_t kSettingsEntrySize = 2 + 2 * kLauncherTextCount;
@@ -59,16 +62,21 @@ struct LauncherSettings {
   const Text& TextFor(LauncherText which) const { return texts[static_cast<int>(which)]; }
 };
 
-// Reads the resource's `size` bytes at `data` and chooses the texts for a
-// user whose interface language is `userLanguage`, text by text: from the
-// entry of exactly that language, else from the first entry of the same
-// primary language that has it, else none (the default). False when the
-// resource is not sound (size, magic, version, counts, checksum): `settings`
-// is then left as it was.
-bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+// Reads the resource's `size` bytes at `data` and chooses the texts for
+// `user`, text by text: from the entry that serves the user best
+// (LanguageMatchRank: the display language exactly, then the same language
+// and script, then each of the user's fallbacks so), the first such entry
+// that has the text, else none (the default). False when the resource is not
+// sound (size, magic, version, counts, checksum): `settings` is then left as
+// it was.
+bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, const UserLanguages& user,
                             LauncherSettings& settings);
-
-// The primary language of a LANGID (its low ten bits).
-constexpr uint16_t PrimaryLanguage(uint16_t language) { return language & 0x3FF; }
+// The same for a user with one language (0: none).
+inline bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+                                   LauncherSettings& settings) {
+  UserLanguages user;
+  user.Add(userLanguage);
+  return DecodeLauncherSettings(data, size, user, settings);
+}
 
 }  // namespace stub

@@ -43,6 +43,8 @@ using RtlGenRandomFn = BOOLEAN(WINAPI*)(PVOID, ULONG);
 using StringToDescriptorFn = BOOL(WINAPI*)(LPCWSTR, DWORD, PSECURITY_DESCRIPTOR*, PULONG);
 using MoveFileExFn = BOOL(WINAPI*)(LPCWSTR, LPCWSTR, DWORD);
 using GetUserDefaultUILanguageFn = LANGID(WINAPI*)();
+using GetUserPreferredUILanguagesFn = BOOL(WINAPI*)(DWORD, PULONG, PWSTR, PULONG);
+constexpr DWORD kMuiLanguageId = 0x4;  // MUI_LANGUAGE_ID: "0409", not "en-US"
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -166,6 +168,40 @@ bool Win32Platform::SettingsResource(const uint8_t*& data, uint32_t& size) {
 uint16_t Win32Platform::UserInterfaceLanguage() {
   const auto getLanguage = Kernel32Entry<GetUserDefaultUILanguageFn>("GetUserDefaultUILanguage");
   return getLanguage ? getLanguage() : 0;
+}
+
+uint32_t Win32Platform::UserPreferredLanguages(uint16_t* languages, uint32_t capacity) {
+  const auto getLanguages =
+      Kernel32Entry<GetUserPreferredUILanguagesFn>("GetUserPreferredUILanguages");
+  if (!getLanguages) return 0;
+  // Room for 25 languages, more than anyone sets; a longer list fails the
+  // call and the user keeps the display language alone.
+  wchar_t buffer[128];
+  ULONG count = 0;
+  ULONG length = 128;
+  if (!getLanguages(kMuiLanguageId, &count, buffer, &length) || length > 128) return 0;
+  // A list of four-digit hexadecimal LANGIDs, each ended by a NUL, the list
+  // by a second one.
+  uint32_t found = 0;
+  uint32_t value = 0;
+  uint32_t digits = 0;
+  for (ULONG i = 0; i < length && found < capacity; ++i) {
+    const wchar_t c = buffer[i];
+    if (c == 0) {
+      if (digits == 0) break;
+      if (digits <= 4 && value != 0) languages[found++] = static_cast<uint16_t>(value);
+      value = digits = 0;
+      continue;
+    }
+    const uint32_t digit = c >= '0' && c <= '9'   ? c - '0'
+                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                                  : 16;
+    // Anything else spoils this entry alone.
+    digits = digit < 16 ? digits + 1 : 5;
+    value = (value << 4 | (digit & 15)) & 0xFFFFF;
+  }
+  return found;
 }
 
 // --- The package file --------------------------------------------------------

@@ -70,6 +70,58 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoiceCase{"LanguageUnknown", 0, 0, u""}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
 
+// Scripts and the user's own fallbacks: an entry serves another region of
+// its language only in the same script, and every language the user set in
+// Windows comes before the default.
+struct ScriptCase {
+  const char* name;
+  std::vector<uint16_t> user;  // display language first
+  std::vector<uint16_t> entries;
+  uint16_t chosen;  // 0: the default
+};
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+
+class ScriptChoiceTest : public testing::TestWithParam<ScriptCase> {};
+
+TEST_P(ScriptChoiceTest, ChoosesInTheUsersScript) {
+  const ScriptCase& c = GetParam();
+  LauncherSettingsChoice choice;
+  for (uint16_t id : c.entries) choice.languages.push_back(Language(id, u"text"));
+  const std::vector<uint8_t> bytes = EncodeLauncherSettings(choice);
+  UserLanguages user;
+  for (uint16_t id : c.user) user.Add(id);
+  LauncherSettings settings;
+  ASSERT_TRUE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), user, settings));
+  EXPECT_EQ(settings.language, c.chosen);
+  EXPECT_EQ(settings.TextFor(LauncherText::kDamaged).Empty(), c.chosen == 0);
+}
+
+// pkgtool's order of entries: what --launcher-languages all ships (zh-CN),
+// then the vendor's own by language id.
+const std::vector<uint16_t> kChinese = {0x0804, 0x0404};
+const std::vector<uint16_t> kSerboCroatian = {0x041A, 0x241A, 0x281A};
+INSTANTIATE_TEST_SUITE_P(
+    Users, ScriptChoiceTest,
+    testing::Values(ScriptCase{"TaiwanExact", {0x0404}, kChinese, 0x0404},
+                    ScriptCase{"HongKongGetsTraditional", {0x0C04}, kChinese, 0x0404},
+                    ScriptCase{"MacauGetsTraditional", {0x1404}, kChinese, 0x0404},
+                    ScriptCase{"ZhHantGetsTraditional", {0x7C04}, kChinese, 0x0404},
+                    ScriptCase{"SingaporeGetsSimplified", {0x1004}, kChinese, 0x0804},
+                    ScriptCase{"TraditionalNeverGetsSimplified", {0x0C04}, {0x0804}, 0},
+                    ScriptCase{"SimplifiedNeverGetsTraditional", {0x1004}, {0x0404}, 0},
+                    ScriptCase{"OwnScriptBeforeTheFallbacksExact", {0x0C04, 0x0804}, kChinese, 0x0404},
+                    ScriptCase{"SerbianCyrillicInBosnia", {0x1C1A}, kSerboCroatian, 0x281A},
+                    ScriptCase{"SerbianLatinInMontenegro", {0x2C1A}, kSerboCroatian, 0x241A},
+                    ScriptCase{"CroatianInBosnia", {0x101A}, kSerboCroatian, 0x041A},
+                    ScriptCase{"SerbianCyrillicNeverGetsLatinOrCroatian", {0x281A}, {0x041A, 0x241A}, 0},
+                    ScriptCase{"BosnianNeverGetsCroatianOrSerbian", {0x141A}, kSerboCroatian, 0},
+                    ScriptCase{"CatalanFallsBackToSpanish", {0x0403, 0x0C0A}, {0x0407, 0x0C0A}, 0x0C0A},
+                    ScriptCase{"BasqueFallsBackToAnotherSpanish", {0x042D, 0x080A}, {0x0C0A}, 0x0C0A},
+                    ScriptCase{"CatalanWithoutFallbacks", {0x0403}, {0x0C0A}, 0},
+                    ScriptCase{"OwnLanguageBeforeTheFallbacks", {0x0807, 0x0C0A}, {0x0C0A, 0x0407}, 0x0407},
+                    ScriptCase{"OneScriptLanguagesStillShare", {0x080C}, {0x040C}, 0x040C}),
+    [](const testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
+
 // A resource that is not sound is refused whole, and nothing of it is taken.
 struct UnsoundCase {
   const char* name;
@@ -102,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnsoundCase{"CutShort", [](auto& b) { b.erase(b.end() - 6, b.end() - 4); }, true},
         UnsoundCase{"OneByteTooMany", [](auto& b) { b.insert(b.end() - 4, 0); }, true},
         UnsoundCase{"OtherMagic", [](auto& b) { b[0] = 'X'; }, true},
-        UnsoundCase{"LaterVersion", [](auto& b) { b[4] = 2; }, true},
+        UnsoundCase{"LaterVersion", [](auto& b) { b[4] = kSettingsVersion + 1; }, true},
         UnsoundCase{"MoreLanguagesThanThere", [](auto& b) { b[8] = 200; }, true},
         UnsoundCase{"TextLongerThanThere", [](auto& b) { b[kSettingsHeaderSize + 3] = 0x7F; }, true}),
     [](const testing::TestParamInfo<UnsoundCase>& info) { return info.param.name; });

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <map>
 
-#include "launcher/FatalMessages.h"
+#include "launcher/Endings.h"
 #include "package/writer/PeResources.h"
 #include "package/writer/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/VendorText.h"
 
 namespace pkgtool {
 
@@ -18,27 +19,11 @@ using stub::writer::LauncherLanguage;
 using stub::writer::ShippedLanguage;
 using stub::writer::ShippedLanguages;
 
-constexpr int kFixedMessages = 4;
-
-std::string ShippedTags() {
-  std::string tags;
-  for (const ShippedLanguage& l : ShippedLanguages()) tags += (tags.empty() ? "" : ", ") + std::string(l.tag);
-  return tags;
-}
-
 const ShippedLanguage* Shipped(uint16_t language) {
   for (const ShippedLanguage& l : ShippedLanguages()) {
     if (l.language == language) return &l;
   }
   return nullptr;
-}
-
-std::string KeyList() {
-  std::string keys;
-  for (int t = 0; t < stub::kLauncherTextCount; ++t) {
-    keys += (keys.empty() ? "" : ", ") + std::string(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
-  }
-  return keys;
 }
 
 // Shipped languages first, in the order pkgtool ships them, then the others
@@ -65,8 +50,48 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
 
 }  // namespace
 
+std::string ShippedTags() {
+  std::string tags;
+  for (const ShippedLanguage& l : ShippedLanguages()) tags += (tags.empty() ? "" : ", ") + std::string(l.tag);
+  return tags;
+}
+
+std::string LauncherTextKeys() {
+  std::vector<std::string> keys;
+  for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+    keys.push_back(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
+  }
+  return Join(keys, ", ");
+}
+
+std::string DeploymentExitCodeList() {
+  std::vector<std::string> codes;
+  for (const stub::EndingFacts& e : stub::kEndings) {
+    const std::string code = std::to_string(e.exitCode);
+    if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
+  }
+  return Join(codes, ", ");
+}
+
+std::string DeploymentExitCodesHelp() {
+  // One code, the endings it stands for: "1620 damaged or truncated".
+  std::vector<std::pair<uint32_t, std::string>> codes;
+  for (const stub::EndingFacts& e : stub::kEndings) {
+    auto same = std::find_if(codes.begin(), codes.end(), [&](const auto& c) { return c.first == e.exitCode; });
+    if (same == codes.end()) {
+      codes.emplace_back(e.exitCode, e.name);
+    } else {
+      same->second += std::string(" or ") + e.name;
+    }
+  }
+  std::vector<std::string> items;
+  for (const auto& [code, names] : codes) items.push_back(std::to_string(code) + " " + names);
+  return Join(items, ", ");
+}
+
 std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
-    const LauncherOptions& o, const std::function<std::string(const std::string&)>& source) {
+    const LauncherOptions& o, const std::function<std::string(const std::string&)>& source,
+    std::vector<std::string>* warnings) {
   if (!o.passExitCode && o.languages.empty() && o.texts.empty()) return std::nullopt;
   if (o.passExitCode && o.detached) {
     throw ToolError(WithSource(source("--pass-exit-code"),
@@ -101,7 +126,9 @@ std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
       LauncherLanguage& l = languages[id];
       l.language = id;
       const ShippedLanguage* shipped = Shipped(id);
-      for (int t = 0; t < kFixedMessages; ++t) l.texts[t] = Utf8ToUtf16(shipped->messages[t], shipped->tag);
+      for (const stub::LauncherText t : stub::writer::kShippedTexts) {
+        l.texts[static_cast<int>(t)] = Utf8ToUtf16(shipped->Text(t), shipped->tag);
+      }
     }
   }
 
@@ -121,12 +148,13 @@ std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
     }
     const std::optional<stub::LauncherText> which = stub::writer::LauncherTextFromKey(key);
     if (!which) {
-      throw ToolError(WithSource(source("--launcher-text"), "'" + key + "' is not a text (" + KeyList() + ")"));
+      throw ToolError(WithSource(source("--launcher-text"), "'" + key + "' is not a text (" + LauncherTextKeys() + ")"));
     }
     const std::string where = WithSource(source("--launcher-text"), tag + "." + key);
     std::u16string text = Utf8ToUtf16(setting.substr(equals + 1), where);
     if (text.empty()) throw ToolError(where + ": the text is empty");
     if (text.size() > 0xFFFF) throw ToolError(where + ": longer than 65535 UTF-16 units");
+    CheckVendorText(text, where, warnings);
     LauncherLanguage& l = languages[*language];
     l.language = *language;
     l.texts[static_cast<int>(*which)] = std::move(text);
@@ -153,20 +181,17 @@ std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint
 json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
   const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
   if (!bytes) return nullptr;
-  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes);
+  return DescribeLauncherSettingsResource(*bytes);
+}
+
+json DescribeLauncherSettingsResource(const std::vector<uint8_t>& resource) {
+  const auto choice = stub::writer::DecodeLauncherSettingsChoice(resource);
   if (!choice) return {{"problem", "the settings resource is not sound; the launcher shows the damaged box"}};
   json s;
   s["passExitCode"] = choice->passExitCode;
   if (choice->passExitCode) {
-    s["exitCodes"] = {{"damaged", stub::kExitPackageInvalid},
-                      {"truncated", stub::kExitPackageInvalid},
-                      {"expired", stub::kExitExpired},
-                      {"wrongWidth", stub::kExitPlatformUnsupported},
-                      {"unsupportedWindows", stub::kExitPlatformUnsupported},
-                      {"cannotCreateCopy", stub::kExitInstallFailure},
-                      {"cannotExecute", stub::kExitInstallFailure},
-                      {"elevationDeclined", stub::kExitCancelled},
-                      {"outOfMemory", stub::kExitOutOfMemory}};
+    s["exitCodes"] = json::object();
+    for (const stub::EndingFacts& e : stub::kEndings) s["exitCodes"][e.key] = e.exitCode;
   }
   s["languages"] = json::array();
   for (const LauncherLanguage& l : choice->languages) {
@@ -196,8 +221,8 @@ std::string RenderLauncherSettingsText(const json& s) {
     return out;
   }
   line("Deployment mode", s["passExitCode"].get<bool>()
-                              ? "yes: ends with the setup program's exit code; its own endings "
-                                "1620, 1633, 1603, 1931, 1223, 8; no box with /s or /silent"
+                              ? "yes: ends with the setup program's exit code; its own endings " +
+                                    DeploymentExitCodeList() + "; no box with /s or /silent"
                               : "no: exit code 0, every ending with its box");
   std::vector<std::string> tags;
   for (const json& l : s["languages"]) {
@@ -221,13 +246,13 @@ void WriteLauncherRecipe(const std::vector<uint8_t>& package, nlohmann::ordered_
   for (const LauncherLanguage& l : choice->languages) {
     const ShippedLanguage* shipped = Shipped(l.language);
     bool whole = shipped != nullptr;
-    for (int t = 0; whole && t < kFixedMessages; ++t) {
-      whole = l.texts[t] == Utf8ToUtf16(shipped->messages[t], shipped->tag);
+    for (const stub::LauncherText t : stub::writer::kShippedTexts) {
+      if (whole) whole = l.texts[static_cast<int>(t)] == Utf8ToUtf16(shipped->Text(t), shipped->tag);
     }
     const std::string tag = stub::writer::TagOfLanguage(l.language);
     if (whole) named.push_back(shipped->tag);
     for (int t = 0; t < stub::kLauncherTextCount; ++t) {
-      if (l.texts[t].empty() || (whole && t < kFixedMessages)) continue;
+      if (l.texts[t].empty() || (whole && stub::IsLaunchersOwnText(static_cast<stub::LauncherText>(t)))) continue;
       texts[tag][stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t))] = Utf16ToUtf8(l.texts[t]);
     }
   }
