@@ -79,4 +79,27 @@ uint32_t LanguageMatchRank(uint16_t entry, const UserLanguages& user) {
   return kNoMatch;
 }
 
+uint32_t ParseLanguageIdList(const char16_t* list, uint32_t length, uint16_t* languages,
+                             uint32_t capacity) {
+  uint32_t found = 0;
+  uint32_t value = 0;
+  uint32_t digits = 0;  // 5 and more: this entry is spoilt
+  for (uint32_t i = 0; i < length && found < capacity; ++i) {
+    const char16_t c = list[i];
+    if (c == 0) {
+      if (digits == 0) break;
+      if (digits <= 4 && value != 0) languages[found++] = static_cast<uint16_t>(value);
+      value = digits = 0;
+      continue;
+    }
+    const uint32_t digit = c >= u'0' && c <= u'9'   ? c - u'0'
+                           : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                           : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                                                    : 16;
+    digits = digit < 16 && digits < 5 ? digits + 1 : 5;
+    value = (value << 4 | (digit & 15)) & 0xFFFF;
+  }
+  return found;
+}
+
 }  // namespace stub

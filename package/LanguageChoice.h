@@ -40,4 +40,12 @@ bool SameLanguageAndScript(uint16_t a, uint16_t b);
 constexpr uint32_t kNoMatch = 0xFFFFFFFFu;
 uint32_t LanguageMatchRank(uint16_t entry, const UserLanguages& user);
 
+// The LANGIDs of a list as GetUserPreferredUILanguages gives it with
+// MUI_LANGUAGE_ID: hexadecimal numbers ("0403"), each ended by a NUL, the
+// list by a second one, `length` units in all. At most `capacity` go into
+// `languages`; an entry that is not such a number (or is 0) is skipped.
+// Returns how many.
+uint32_t ParseLanguageIdList(const char16_t* list, uint32_t length, uint16_t* languages,
+                             uint32_t capacity);
+
 }  // namespace stub

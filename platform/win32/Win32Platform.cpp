@@ -180,28 +180,7 @@ uint32_t Win32Platform::UserPreferredLanguages(uint16_t* languages, uint32_t cap
   ULONG count = 0;
   ULONG length = 128;
   if (!getLanguages(kMuiLanguageId, &count, buffer, &length) || length > 128) return 0;
-  // A list of four-digit hexadecimal LANGIDs, each ended by a NUL, the list
-  // by a second one.
-  uint32_t found = 0;
-  uint32_t value = 0;
-  uint32_t digits = 0;
-  for (ULONG i = 0; i < length && found < capacity; ++i) {
-    const wchar_t c = buffer[i];
-    if (c == 0) {
-      if (digits == 0) break;
-      if (digits <= 4 && value != 0) languages[found++] = static_cast<uint16_t>(value);
-      value = digits = 0;
-      continue;
-    }
-    const uint32_t digit = c >= '0' && c <= '9'   ? c - '0'
-                           : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                           : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                  : 16;
-    // Anything else spoils this entry alone.
-    digits = digit < 16 ? digits + 1 : 5;
-    value = (value << 4 | (digit & 15)) & 0xFFFFF;
-  }
-  return found;
+  return ParseLanguageIdList(reinterpret_cast<const char16_t*>(buffer), length, languages, capacity);
 }
 
 // --- The package file --------------------------------------------------------

@@ -122,6 +122,40 @@ INSTANTIATE_TEST_SUITE_P(
                     ScriptCase{"OneScriptLanguagesStillShare", {0x080C}, {0x040C}, 0x040C}),
     [](const testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
 
+// Windows' list of the user's languages, as GetUserPreferredUILanguages
+// writes it with MUI_LANGUAGE_ID.
+struct ListCase {
+  const char* name;
+  std::u16string list;  // with its NULs
+  uint32_t capacity;
+  std::vector<uint16_t> languages;
+};
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
+class LanguageListTest : public testing::TestWithParam<ListCase> {};
+
+TEST_P(LanguageListTest, ReadsTheHexadecimalIds) {
+  const ListCase& c = GetParam();
+  uint16_t out[8] = {};
+  const uint32_t count =
+      ParseLanguageIdList(c.list.data(), static_cast<uint32_t>(c.list.size()), out, c.capacity);
+  EXPECT_EQ(std::vector<uint16_t>(out, out + count), c.languages);
+}
+
+using namespace std::string_literals;
+INSTANTIATE_TEST_SUITE_P(
+    Lists, LanguageListTest,
+    testing::Values(ListCase{"CatalanThenSpanish", u"0403\0" u"0C0A\0\0"s, 8, {0x0403, 0x0C0A}},
+                    ListCase{"LowerCaseDigits", u"0c04\0\0"s, 8, {0x0C04}},
+                    ListCase{"Empty", u"\0"s, 8, {}},
+                    ListCase{"StopsAtTheListsEnd", u"0407\0\0" u"0409\0"s, 8, {0x0407}},
+                    ListCase{"NoNulAtAll", u"0407"s, 8, {}},
+                    ListCase{"NotANumberIsSkipped", u"en-US\0" u"0409\0\0"s, 8, {0x0409}},
+                    ListCase{"TooLongIsSkipped", u"104090\0" u"0411\0\0"s, 8, {0x0411}},
+                    ListCase{"ZeroIsSkipped", u"0000\0" u"0411\0\0"s, 8, {0x0411}},
+                    ListCase{"UpToTheCapacity", u"0403\0" u"0C0A\0" u"0409\0\0"s, 2, {0x0403, 0x0C0A}}),
+    [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
+
 // A resource that is not sound is refused whole, and nothing of it is taken.
 struct UnsoundCase {
   const char* name;

@@ -27,7 +27,11 @@ const ShippedLanguage* Shipped(uint16_t language) {
 }
 
 // Shipped languages first, in the order pkgtool ships them, then the others
-// by language id.
+// by language id. The order decides only between entries the launcher ranks
+// alike for a user, which are one language in one script: the shipped entry,
+// which has every text, is the better stand-in for a region nobody wrote
+// for. (Before the launcher told scripts apart, zh-CN coming first gave Hong
+// Kong and Macau Simplified Chinese over a vendor's own zh-TW.)
 size_t Rank(uint16_t language) {
   const auto& shipped = ShippedLanguages();
   for (size_t i = 0; i < shipped.size(); ++i) {
