@@ -67,6 +67,9 @@ void UserLanguages::Add(uint16_t language) {
 bool SameLanguageAndScript(uint16_t a, uint16_t b) {
   if (PrimaryLanguage(a) != PrimaryLanguage(b)) return false;
   if (a == b) return true;
+  // LANG_NEUTRAL is no language: its ids (0x0000, the user's and the
+  // system's default, 0x0400 and 0x0800) share nothing with one another.
+  if (PrimaryLanguage(a) == 0) return false;
   const uint8_t group = GroupOf(a);
   return group == kSingleScript || (group != 0 && group == GroupOf(b));
 }

@@ -31,7 +31,8 @@ constexpr uint16_t PrimaryLanguage(uint16_t language) { return language & 0x3FF;
 // script (Chinese; Serbian, Croatian and Bosnian, which share one primary
 // language; Uzbek, Azerbaijani, Mongolian, ...) the same script and, for the
 // Serbo-Croatian family, the same language. A sublanguage of such a language
-// that the table does not know agrees with itself alone.
+// that the table does not know, and a LANG_NEUTRAL id, agree with themselves
+// alone.
 bool SameLanguageAndScript(uint16_t a, uint16_t b);
 
 // How well an entry for `entry` serves `user`: 2i for an exact match of the

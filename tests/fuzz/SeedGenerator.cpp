@@ -256,7 +256,7 @@ int main(int argc, char** argv) {
   // The package folder gets each distinct package once, without the
   // computer, for the targets that read a package file as pkgtool does.
   const std::filesystem::path folder = argv[1];
-  const std::filesystem::path packages = argc == 3 ? argv[2] : "";
+  const std::filesystem::path packages = argc >= 3 ? argv[2] : "";
   std::filesystem::create_directories(folder);
   if (!packages.empty()) std::filesystem::create_directories(packages);
   for (const auto& seed : stub::fuzz::Seeds()) {

@@ -119,7 +119,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ScriptCase{"BasqueFallsBackToAnotherSpanish", {0x042D, 0x080A}, {0x0C0A}, 0x0C0A},
                     ScriptCase{"CatalanWithoutFallbacks", {0x0403}, {0x0C0A}, 0},
                     ScriptCase{"OwnLanguageBeforeTheFallbacks", {0x0807, 0x0C0A}, {0x0C0A, 0x0407}, 0x0407},
-                    ScriptCase{"OneScriptLanguagesStillShare", {0x080C}, {0x040C}, 0x040C}),
+                    ScriptCase{"OneScriptLanguagesStillShare", {0x080C}, {0x040C}, 0x040C},
+                    ScriptCase{"NeutralIdsShareNothing", {0x0800}, {0x0400, 0x0000}, 0}),
     [](const testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
 
 // Windows' list of the user's languages, as GetUserPreferredUILanguages
