@@ -1,30 +1,34 @@
 #include "launcher/FatalMessages.h"
 
+#include "launcher/Endings.h"
+
 namespace stub {
 
-const char16_t* FatalMessageText(FatalMessage message) {
-  switch (message) {
-    case FatalMessage::kDamaged:
-      return u"An error occurred while trying to read the setup package.  It has most likely "
-             u"been damaged.  Please obtain a new copy from the vendor.";
-    case FatalMessage::kTruncated:
-      return u"The setup package has been truncated.  You most likely have an incomplete "
-             u"download.  Try downloading it again.";
-    case FatalMessage::kCannotCreateCopy:
-      return u"An error occurred while trying to create a temporary copy of the setup package.  "
-             u"Please make sure that you have sufficient access rights to this computer to "
-             u"install software and that the Windows TEMP folder can be written to.  You can "
-             u"make this installer use a different folder for its temporary files using the "
-             u"/temp command line parameter followed by the path to a folder you can write to "
-             u"and run applications from.";
-    case FatalMessage::kCannotExecute:
-      break;
+namespace {
+
+// The columns the stub needs, drawn from the table at compile time: the
+// names and keys beside them are never linked in.
+struct Columns {
+  const char16_t* english[4];
+  uint16_t exitCodes[kEndingCount];
+};
+constexpr Columns kColumns = [] {
+  Columns c{};
+  for (int i = 0; i < 4; ++i) c.english[i] = kEndings[i].english;
+  for (int i = 0; i < kEndingCount; ++i) c.exitCodes[i] = static_cast<uint16_t>(kEndings[i].exitCode);
+  return c;
+}();
+static_assert([] {
+  for (const EndingFacts& e : kEndings) {
+    if (e.exitCode > 0xFFFF) return false;
   }
-  return u"The temporary copy of the setup package could not be executed.  Your system may "
-         u"have a software restriction policy in place that blocks executables in the "
-         u"temporary files folder.  You can make this installer use a different folder for "
-         u"its temporary files using the /temp command line parameter followed by the path to "
-         u"a folder you can write to and run applications from.";
+  return true;
+}());
+
+}  // namespace
+
+const char16_t* FatalMessageText(FatalMessage message) {
+  return kColumns.english[static_cast<int>(message) & 3];
 }
 
 namespace {
@@ -33,6 +37,7 @@ namespace {
 struct {
   bool set;
   Ending ending;
+  const char16_t* text;
 } g_outOfMemory;
 
 }  // namespace
@@ -52,24 +57,8 @@ void EndWithMessage(const StubContext& context, const Text& text, EndReason reas
 }
 
 uint32_t DeploymentExitCode(EndReason reason) {
-  switch (reason) {
-    case EndReason::kDamaged:
-    case EndReason::kTruncated:
-      return kExitPackageInvalid;
-    case EndReason::kCannotCreateCopy:
-    case EndReason::kCannotExecute:
-      return kExitInstallFailure;
-    case EndReason::kWrongWidth:
-    case EndReason::kUnsupportedWindows:
-      return kExitPlatformUnsupported;
-    case EndReason::kExpired:
-      return kExitExpired;
-    case EndReason::kOutOfMemory:
-      return kExitOutOfMemory;
-    case EndReason::kElevationDeclined:
-      return kExitCancelled;
-  }
-  return kExitInstallFailure;
+  const auto i = static_cast<unsigned>(reason);
+  return i < kEndingCount ? kColumns.exitCodes[i] : kColumns.exitCodes[static_cast<int>(EndReason::kCannotExecute)];
 }
 
 Ending EndingFor(EndReason reason, bool passExitCode, bool silent) {
@@ -79,12 +68,18 @@ Ending EndingFor(EndReason reason, bool passExitCode, bool silent) {
   return Ending{!silent, DeploymentExitCode(reason)};
 }
 
-void SetOutOfMemoryEnding(Ending ending) {
+void SetOutOfMemoryEnding(Ending ending, const Text* text) {
   g_outOfMemory.set = true;
   g_outOfMemory.ending = ending;
+  g_outOfMemory.text = text && !text->Empty() ? text->Data() : nullptr;
 }
 
-void ResetOutOfMemoryEnding() { g_outOfMemory.set = false; }
+void ResetOutOfMemoryEnding() {
+  g_outOfMemory.set = false;
+  g_outOfMemory.text = nullptr;
+}
+
+const char16_t* OutOfMemoryText() { return g_outOfMemory.text ? g_outOfMemory.text : kMsgOutOfMemory; }
 
 Ending OutOfMemoryEnding() { return g_outOfMemory.set ? g_outOfMemory.ending : Ending{}; }
 

@@ -7,6 +7,12 @@ namespace stub {
 
 enum class FatalMessage { kDamaged, kTruncated, kCannotCreateCopy, kCannotExecute };
 
+// The four texts, in English (launcher/Endings.h holds them with the rest of
+// what each ending is).
+extern const char16_t kMsgDamaged[];
+extern const char16_t kMsgTruncated[];
+extern const char16_t kMsgCannotCreateCopy[];
+extern const char16_t kMsgCannotExecute[];
 const char16_t* FatalMessageText(FatalMessage message);
 
 // The tag each fixed message ends the process with: the two lists share
@@ -25,15 +31,6 @@ static_assert(EndReasonOf(FatalMessage::kDamaged) == EndReason::kDamaged &&
 // The same, for any text and reason: every error box goes through here.
 [[noreturn]] void EndWithMessage(const StubContext& context, const Text& text, EndReason reason);
 
-// Exit codes in deployment mode, where Windows Installer has one that
-// deployment tools already understand.
-constexpr uint32_t kExitPackageInvalid = 1620;        // ERROR_INSTALL_PACKAGE_INVALID
-constexpr uint32_t kExitPlatformUnsupported = 1633;   // ERROR_INSTALL_PLATFORM_UNSUPPORTED
-constexpr uint32_t kExitInstallFailure = 1603;        // ERROR_INSTALL_FAILURE
-constexpr uint32_t kExitCancelled = 1223;             // ERROR_CANCELLED
-constexpr uint32_t kExitExpired = 1931;               // ERROR_CONTEXT_EXPIRED
-constexpr uint32_t kExitOutOfMemory = 8;              // ERROR_NOT_ENOUGH_MEMORY
-
 // The exit code that `reason` ends a package in deployment mode with.
 uint32_t DeploymentExitCode(EndReason reason);
 
@@ -44,10 +41,13 @@ Ending EndingFor(EndReason reason, bool passExitCode, bool silent);
 
 // The ending of an exhausted allocation, which has no context to ask: set
 // by the driver once the settings are known, back to the default by
-// ResetOutOfMemoryEnding.
-void SetOutOfMemoryEnding(Ending ending);
+// ResetOutOfMemoryEnding. `text` is the user's wording of the box, null (or
+// empty) for the English one; it must outlive the run, and is shown without
+// allocating.
+void SetOutOfMemoryEnding(Ending ending, const Text* text = nullptr);
 void ResetOutOfMemoryEnding();
 Ending OutOfMemoryEnding();
+const char16_t* OutOfMemoryText();
 
 // The silent switch: "/silent" or "/s" (ASCII letters in any case) among
 // the user's arguments.

@@ -13,16 +13,25 @@
 
 namespace stub {
 
+UserLanguages UsersLanguages(Platform& platform) {
+  UserLanguages user;
+  user.Add(platform.UserInterfaceLanguage());
+  uint16_t preferred[kMaxUserLanguages];
+  const uint32_t count = platform.UserPreferredLanguages(preferred, kMaxUserLanguages);
+  for (uint32_t i = 0; i < count && i < kMaxUserLanguages; ++i) user.Add(preferred[i]);
+  return user;
+}
+
 void ReadLauncherSettings(StubContext& context) {
   const uint8_t* data = nullptr;
   uint32_t size = 0;
   if (!context.platform.SettingsResource(data, size)) return;
-  if (!DecodeLauncherSettings(data, size, context.platform.UserInterfaceLanguage(),
-                              context.settings)) {
+  if (!DecodeLauncherSettings(data, size, UsersLanguages(context.platform), context.settings)) {
     ShowFatalMessage(context, FatalMessage::kDamaged);
   }
   SetOutOfMemoryEnding(EndingFor(EndReason::kOutOfMemory, context.settings.passExitCode,
-                                 HasSilentSwitch(context.arguments)));
+                                 HasSilentSwitch(context.arguments)),
+                       &context.settings.TextFor(LauncherText::kOutOfMemory));
 }
 
 uint32_t RunLauncher(Platform& platform) {

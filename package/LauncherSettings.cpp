@@ -60,27 +60,32 @@ SettingsFault ReadSettingsLayout(const uint8_t* data, uint32_t size, SettingsLay
   if (!data || size < kSettingsHeaderSize + 4) return SettingsFault::kTooShort;
   const uint32_t body = size - 4;
   if (ReadU32(data) != kSettingsMagic) return SettingsFault::kNotSettings;
-  if (ReadU16(data + 4) != kSettingsVersion) return SettingsFault::kOtherVersion;
+  const uint16_t version = ReadU16(data + 4);
+  if (version != kSettingsVersion && version != kSettingsVersionSevenTexts) {
+    return SettingsFault::kOtherVersion;
+  }
   if (Crc32(data, body) != ReadU32(data + body)) return SettingsFault::kChecksum;
   layout.data = data;
   layout.flags = ReadU16(data + 6);
   layout.count = ReadU16(data + 8);
-  // At most 65535 entries of 16 bytes: no wrap in 32 bits.
-  layout.textsAt = kSettingsHeaderSize + layout.count * kSettingsEntrySize;
+  layout.textsPerEntry = version == kSettingsVersion ? kLauncherTextCount : kLauncherTextCount - 1;
+  layout.entrySize = 2 + 2 * static_cast<uint32_t>(layout.textsPerEntry);
+  // At most 65535 entries of 18 bytes: no wrap in 32 bits.
+  layout.textsAt = kSettingsHeaderSize + layout.count * layout.entrySize;
   if (layout.textsAt > body) return SettingsFault::kTable;
 
-  // Up to 65535 entries of seven lengths of 65535 units each: their sum
+  // Up to 65535 entries of eight lengths of 65535 units each: their sum
   // needs 36 bits, so it is kept in 64.
   uint64_t textsEnd = layout.textsAt;
   for (uint32_t i = 0; i < layout.count; ++i) {
-    const uint8_t* entry = data + kSettingsHeaderSize + i * kSettingsEntrySize;
-    for (int t = 0; t < kLauncherTextCount; ++t) textsEnd += 2u * ReadU16(entry + 2 + 2 * t);
+    const uint8_t* entry = data + kSettingsHeaderSize + i * layout.entrySize;
+    for (int t = 0; t < layout.textsPerEntry; ++t) textsEnd += 2u * ReadU16(entry + 2 + 2 * t);
   }
   if (textsEnd > body) return SettingsFault::kTexts;
   return ReadRecords(data, static_cast<uint32_t>(textsEnd), body, layout);
 }
 
-bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, const UserLanguages& user,
                             LauncherSettings& settings) {
   SettingsLayout layout;
   if (ReadSettingsLayout(data, size, layout) != SettingsFault::kNone) return false;
@@ -89,16 +94,15 @@ bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLan
   TakeRecords(layout, settings);
   settings.language = 0;
   for (Text& text : settings.texts) text = Text();
-  if (userLanguage == 0) return true;
-  // Text by text: the user's own language first, then the first entry of the
-  // same language that has it (an entry for Austria may carry one text and
-  // leave the rest to German), else the default.
-  for (int pass = 0; pass < 2; ++pass) {
+  // Text by text, best match first: the first entry of the best rank that
+  // has it (an entry for Austria may carry one text and leave the rest to
+  // German), else the default.
+  for (uint32_t rank = 0; rank < 2 * user.count; ++rank) {
     WalkSettingsTexts(layout, [&](uint32_t, uint16_t language, int t, const uint8_t* units,
                                   uint32_t length) {
-      const bool matches = pass == 0 ? language == userLanguage
-                                     : PrimaryLanguage(language) == PrimaryLanguage(userLanguage);
-      if (!matches || length == 0 || !settings.texts[t].Empty()) return;
+      if (length == 0 || !settings.texts[t].Empty() || LanguageMatchRank(language, user) != rank) {
+        return;
+      }
       if (settings.language == 0) settings.language = language;
       for (uint32_t u = 0; u < length; ++u) {
         settings.texts[t].Append(static_cast<char16_t>(ReadU16(units + 2 * u)));

@@ -7,12 +7,13 @@
 // The resource, all numbers little-endian:
 //
 //   offset 0   u32  magic "LSET"
-//          4   u16  format version, 1
+//          4   u16  format version, 2 (1 is read too: its entries have
+//                   seven lengths, without the out-of-memory text)
 //          6   u16  flags: bit 0 passes the setup program's exit code on
 //                   (deployment mode)
 //          8   u16  number of languages, n
-//         10   n entries of 16 bytes: u16 language id (a Windows LANGID),
-//                   then seven u16 text lengths in UTF-16 units, one per
+//         10   n entries of 18 bytes: u16 language id (a Windows LANGID),
+//                   then eight u16 text lengths in UTF-16 units, one per
 //                   LauncherText, 0 where the language keeps the default
 //              the texts, UTF-16LE without terminators: each entry's
 //                   non-empty ones in LauncherText order, entries in order
@@ -42,12 +43,14 @@
 #include <cstdint>
 
 #include "launch/ExecutionLevel.h"
+#include "package/LanguageChoice.h"
 #include "package/Text.h"
 
 namespace stub {
 
 // The texts a language may replace: the launcher's four fixed messages,
-// then the package's three refusal texts.
+// the package's three refusal texts, then the out-of-memory text. They share
+// their order with EndReason (launcher/Endings.h checks it).
 enum class LauncherText : uint8_t {
   kDamaged,
   kTruncated,
@@ -56,11 +59,15 @@ enum class LauncherText : uint8_t {
   kExpired,
   kWrongWidth,
   kUnsupportedWindows,
+  kOutOfMemory,
 };
-constexpr int kLauncherTextCount = 7;
+constexpr int kLauncherTextCount = 8;
 
 constexpr uint32_t kSettingsMagic = 0x5445534Cu;  // "LSET"
-constexpr uint16_t kSettingsVersion = 1;
+constexpr uint16_t kSettingsVersion = 2;
+// Written by pkgtool before the out-of-memory text could be replaced; still
+// read, so that inspect shows packages built then.
+constexpr uint16_t kSettingsVersionSevenTexts = 1;
 constexpr uint16_t kSettingsPassExitCode = 0x0001;
 constexpr uint32_t kSettingsHeaderSize = 10;
 constexpr uint32_t kSettingsEntrySize = 2 + 2 * kLauncherTextCount;
@@ -110,6 +117,8 @@ struct SettingsLayout {
   uint16_t flags = 0;
   uint32_t count = 0;           // entries in the language table
   uint32_t textsAt = 0;         // where the texts start (the table's end)
+  uint32_t entrySize = 0;       // bytes per table entry: 16 in version 1, 18 in 2
+  int textsPerEntry = 0;        // lengths per entry: 7 in version 1, 8 in 2
   const uint8_t* digest = nullptr;    // kDigestSize bytes, or null
   const uint8_t* programs = nullptr;  // kProgramsRecordSize bytes, or null
 };
@@ -120,7 +129,7 @@ struct SettingsLayout {
 // complete only when the result is kNone.
 SettingsFault ReadSettingsLayout(const uint8_t* data, uint32_t size, SettingsLayout& layout);
 
-// Every entry's seven texts in table order, empty ones included:
+// Every entry's texts in table order, empty ones included:
 // visit(entry, language, which, units, length) with `units` the text's
 // `length` UTF-16LE units. Only for a layout ReadSettingsLayout accepted,
 // which proved that every text lies inside the resource.
@@ -128,9 +137,9 @@ template <typename Visit>
 void WalkSettingsTexts(const SettingsLayout& layout, Visit&& visit) {
   uint32_t at = layout.textsAt;
   for (uint32_t i = 0; i < layout.count; ++i) {
-    const uint8_t* entry = layout.data + kSettingsHeaderSize + i * kSettingsEntrySize;
+    const uint8_t* entry = layout.data + kSettingsHeaderSize + i * layout.entrySize;
     const uint16_t language = static_cast<uint16_t>(entry[0] | (entry[1] << 8));
-    for (int t = 0; t < kLauncherTextCount; ++t) {
+    for (int t = 0; t < layout.textsPerEntry; ++t) {
       const uint32_t length = static_cast<uint32_t>(entry[2 + 2 * t] | (entry[3 + 2 * t] << 8));
       visit(i, language, t, layout.data + at, length);
       at += 2 * length;
@@ -138,16 +147,20 @@ void WalkSettingsTexts(const SettingsLayout& layout, Visit&& visit) {
   }
 }
 
-// Reads the resource's `size` bytes at `data` and chooses the texts for a
-// user whose interface language is `userLanguage`, text by text: from the
-// entry of exactly that language, else from the first entry of the same
-// primary language that has it, else none (the default). False when the
-// resource is not sound (ReadSettingsLayout): `settings` is then left as it
-// was.
-bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+// Reads the resource's `size` bytes at `data` and chooses the texts for
+// `user`, text by text: from the entry that serves the user best
+// (LanguageMatchRank: the display language exactly, then the same language
+// and script, then each of the user's fallbacks so), the first such entry
+// that has the text, else none (the default). False when the resource is not
+// sound (ReadSettingsLayout): `settings` is then left as it was.
+bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, const UserLanguages& user,
                             LauncherSettings& settings);
-
-// The primary language of a LANGID (its low ten bits).
-constexpr uint16_t PrimaryLanguage(uint16_t language) { return language & 0x3FF; }
+// The same for a user with one language (0: none).
+inline bool DecodeLauncherSettings(const uint8_t* data, uint32_t size, uint16_t userLanguage,
+                                   LauncherSettings& settings) {
+  UserLanguages user;
+  user.Add(userLanguage);
+  return DecodeLauncherSettings(data, size, user, settings);
+}
 
 }  // namespace stub

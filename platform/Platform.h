@@ -118,6 +118,11 @@ class Platform {
   virtual bool SettingsResource(const uint8_t*& data, uint32_t& size) = 0;
   // GetUserDefaultUILanguage, looked up at run time; 0 where it is missing.
   virtual uint16_t UserInterfaceLanguage() = 0;
+  // The user's preferred display languages, best first, as LANGIDs
+  // (GetUserPreferredUILanguages with MUI_LANGUAGE_ID, Vista and later,
+  // looked up at run time): at most `capacity` of them into `languages`.
+  // Returns how many; 0 where Windows keeps no such list or the call fails.
+  virtual uint32_t UserPreferredLanguages(uint16_t* languages, uint32_t capacity) = 0;
 
   // --- The package file (the launcher's own file) ----------------------
   // CreateFileW(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING). False on

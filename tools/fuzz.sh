@@ -1,16 +1,20 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets and runs them: the launcher's main sequence
-# (launcher) and what pkgtool inspect and verify do with a package (package).
+# (launcher), what pkgtool inspect and verify do with a package (package),
+# the launcher's settings resource read by the stub and by pkgtool
+# (settings), and pkgtool's reading of a PE image (pe).
 #
 #   tools/fuzz.sh short            every target's regression inputs and seeds,
 #                                  then a bounded fuzz run of each (make test)
 #   tools/fuzz.sh long [SECONDS]   a long run of one target on all cores,
-#                                  600 s by default (make fuzz)
+#                                  600 s by default; FUZZ_TARGET=all runs
+#                                  each target in turn for SECONDS (make fuzz)
 #
 # Environment: BUILD_DIR (default build/fuzz), JOBS (default 2),
-# FUZZ_TARGET (long runs: launcher, the default, or package),
-# SHORT_SECONDS (default 60), SHORT_RUNS (default 300000),
-# PACKAGE_SHORT_SECONDS (default 20).
+# FUZZ_TARGET (long runs: launcher, the default, package, settings, pe or
+# all), SHORT_SECONDS (default 60), SHORT_RUNS (default 300000),
+# PACKAGE_SHORT_SECONDS (default 20, also for settings and pe),
+# SETTINGS_MAX_LEN (default 8192: the settings target's largest input).
 # Each run adds its executions to a total kept beside the target's corpus
 # (<corpus>.executions), which goes when the corpus goes.
 # Exits nonzero when an input crashes or breaks an outcome check; the input is
@@ -35,8 +39,8 @@ case "$mode" in
 esac
 target=${FUZZ_TARGET:-launcher}
 case "$target" in
-  launcher | package) ;;
-  *) echo "FUZZ_TARGET: '$target' is neither launcher nor package" >&2; exit 2 ;;
+  launcher | package | settings | pe | all) ;;
+  *) echo "FUZZ_TARGET: '$target' is none of launcher, package, settings, pe, all" >&2; exit 2 ;;
 esac
 
 # A configure that failed halfway leaves a cache without build files; one
@@ -47,7 +51,7 @@ if [[ ! -f "$BUILD_DIR/CMakeCache.txt" || ! -f "$BUILD_DIR/Makefile" ]] ||
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
     -DSTUB_FUZZ=ON -DCMAKE_CXX_FLAGS="$SANITIZE"
 fi
-cmake --build "$BUILD_DIR" -j"$JOBS" --target launcher_fuzzer package_fuzzer fuzz_seeds
+cmake --build "$BUILD_DIR" -j"$JOBS" --target launcher_fuzzer package_fuzzer settings_fuzzer pe_fuzzer fuzz_seeds
 cmake --build "$BUILD_DIR" --target fuzz_corpus
 
 artifacts="$BUILD_DIR/fuzz-artifacts"
@@ -61,10 +65,13 @@ select_target() {
     launcher)
       fuzzer="$dir/launcher_fuzzer" seeds="$dir/seed-corpus" corpus="$dir/corpus"
       committed=tests/fuzz/seeds ;;
-    package)
-      fuzzer="$dir/package_fuzzer" seeds="$dir/package-seed-corpus"
-      corpus="$dir/package-corpus" committed=tests/fuzz/package-seeds ;;
+    package | settings | pe)
+      fuzzer="$dir/${1}_fuzzer" seeds="$dir/$1-seed-corpus"
+      corpus="$dir/$1-corpus" committed=tests/fuzz/$1-seeds ;;
   esac
+  # The settings resource of a real stub is a few kilobytes.
+  limits=()
+  [[ $1 == settings ]] && limits=(-max_len="${SETTINGS_MAX_LEN:-8192}")
   total_file="$corpus.executions"
   # A total without its corpus (or a corpus made afresh) counts from zero.
   if [[ ! -d $corpus ]]; then
@@ -134,7 +141,7 @@ short_run() {
   "$fuzzer" -runs=0 "$seeds" >"$BUILD_DIR/fuzz-seeds-$target.log" 2>&1 \
     || { tail -n 40 "$BUILD_DIR/fuzz-seeds-$target.log" >&2; echo "fuzz: a $target seed failed" >&2; exit 1; }
   log="$BUILD_DIR/fuzz-short$([[ $target == launcher ]] || echo "-$target").log"
-  "$fuzzer" "${common[@]}" -max_total_time="$seconds" -runs="${SHORT_RUNS:-300000}" \
+  "$fuzzer" "${common[@]}" "${limits[@]}" -max_total_time="$seconds" -runs="${SHORT_RUNS:-300000}" \
     "${inputs[@]}" >"$log" 2>&1 || status=$?
   report "$log" "$status"
 }
@@ -143,16 +150,22 @@ case "$mode" in
   short)
     ctest --test-dir "$BUILD_DIR" -R '^fuzz\.' --output-on-failure
     target=launcher short_run "${SHORT_SECONDS:-60}"
-    target=package short_run "${PACKAGE_SHORT_SECONDS:-20}"
+    for target in package settings pe; do
+      short_run "${PACKAGE_SHORT_SECONDS:-20}"
+    done
     ;;
   long)
-    select_target "$target"
-    log="$BUILD_DIR/fuzz-long$([[ $target == launcher ]] || echo "-$target").log"
-    status=0
-    # fork mode shares one corpus between the workers and stops at the first
-    # crash.
-    "$fuzzer" "${common[@]}" -fork="$JOBS" -max_total_time="$seconds" \
-      "${inputs[@]}" >"$log" 2>&1 || status=$?
-    report "$log" "$status"
+    targets=("$target")
+    [[ $target == all ]] && targets=(launcher package settings pe)
+    for target in "${targets[@]}"; do
+      select_target "$target"
+      log="$BUILD_DIR/fuzz-long$([[ $target == launcher ]] || echo "-$target").log"
+      status=0
+      # fork mode shares one corpus between the workers and stops at the
+      # first crash.
+      "$fuzzer" "${common[@]}" "${limits[@]}" -fork="$JOBS" -max_total_time="$seconds" \
+        "${inputs[@]}" >"$log" 2>&1 || status=$?
+      report "$log" "$status"
+    done
     ;;
 esac

@@ -1,6 +1,6 @@
 // Writing and reading the launcher's settings resource (RT_RCDATA
-// "LAUNCHER"; its layout is in package/LauncherSettings.h), and the
-// launcher's own texts in the languages pkgtool ships.
+// "LAUNCHER"; its layout is in package/LauncherSettings.h). The texts
+// pkgtool ships are in LauncherTranslations.h.
 #pragma once
 
 #include <array>
@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "package/LauncherSettings.h"
+#include "package/writer/LauncherTranslations.h"
 
 namespace stub::writer {
 
@@ -53,26 +54,10 @@ std::optional<LauncherSettingsChoice> DecodeLauncherSettingsChoice(const std::ve
 // Why a resource is not sound, as inspect says it.
 const char* DescribeSettingsFault(SettingsFault fault);
 
-// The stable names of the seven texts, as a recipe and inspect spell them:
+// The stable names of the texts, as a recipe and inspect spell them:
 // damaged, truncated, cannotCreateCopy, cannotExecute, expired, wrongWidth,
-// unsupportedWindows.
+// unsupportedWindows, outOfMemory (launcher/Endings.h).
 const char* LauncherTextKey(LauncherText which);
 std::optional<LauncherText> LauncherTextFromKey(const std::string& key);
-
-// A language pkgtool ships the launcher's four fixed messages in.
-struct ShippedLanguage {
-  const char* tag;   // "de", "pt-BR", ...
-  uint16_t language; // its LANGID
-  const char* name;  // "German"
-  // UTF-8: damaged, truncated, cannot create copy, cannot execute.
-  std::array<const char*, 4> messages;
-};
-const std::vector<ShippedLanguage>& ShippedLanguages();
-
-// A language tag ("de", "de-AT", "pt-BR", "zh-CN") or number ("0x0407",
-// "1031") as a LANGID; nothing for what it does not know.
-std::optional<uint16_t> LanguageFromTag(const std::string& tag);
-// The tag of a LANGID ("de-DE"), or its number as "0x0C07" when unknown.
-std::string TagOfLanguage(uint16_t language);
 
 }  // namespace stub::writer

@@ -90,6 +90,11 @@ Layout ReadLayout(const std::vector<uint8_t>& b) {
   l.sectionAlignment = Get32(b, l.optional + 32);
   l.fileAlignment = Get32(b, l.optional + 36);
   if (l.sectionAlignment == 0 || l.fileAlignment == 0) throw PeError("zero section alignment");
+  // Windows loads nothing else, and a rewrite pads the section to it: a few
+  // bytes of header must not make pkgtool write gigabytes.
+  if ((l.fileAlignment & (l.fileAlignment - 1)) != 0 || l.fileAlignment > 0x10000) {
+    throw PeError("a file alignment that is not a power of two up to 64 KiB");
+  }
   const uint64_t table = l.optional + optionalSize;
   for (uint32_t i = 0; i < count; ++i) {
     const uint64_t e = table + static_cast<uint64_t>(i) * kSectionEntrySize;

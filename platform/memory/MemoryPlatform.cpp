@@ -82,6 +82,16 @@ uint16_t MemoryPlatform::UserInterfaceLanguage() {
   return uiLanguage;
 }
 
+uint32_t MemoryPlatform::UserPreferredLanguages(uint16_t* languages, uint32_t capacity) {
+  calls.push_back("UserPreferredLanguages");
+  uint32_t count = 0;
+  for (uint16_t language : preferredLanguages) {
+    if (count == capacity) break;
+    languages[count++] = language;
+  }
+  return count;
+}
+
 bool MemoryPlatform::OpenPackageFile(const Text& path) {
   calls.push_back("OpenPackageFile " + ToUtf8(ToU16(path)));
   if (packageOpenFails) return false;
@@ -451,7 +461,7 @@ uint32_t MemoryPlatform::WaitAndClose(ProcessHandle process) {
 namespace {
 MemoryPlatform* g_active = nullptr;
 void ExhaustedOnMemoryPlatform() {
-  g_active->ShowErrorAndExit(Text(kMsgOutOfMemory), g_active->ModulePath(),
+  g_active->ShowErrorAndExit(Text(OutOfMemoryText()), g_active->ModulePath(),
                              EndReason::kOutOfMemory, OutOfMemoryEnding());
 }
 }  // namespace

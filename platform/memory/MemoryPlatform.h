@@ -125,6 +125,9 @@ class MemoryPlatform final : public Platform {
   // The stub's settings resource (RT_RCDATA "LAUNCHER"); none when empty.
   std::vector<uint8_t> settingsResource;
   uint16_t uiLanguage = 0x0409;
+  // The user's fallback list (GetUserPreferredUILanguages); empty where
+  // Windows keeps none.
+  std::vector<uint16_t> preferredLanguages;
 
   // --- Recorded effects ----------------------------------------------------
   std::vector<RecordedBox> boxes;  // shown ones only
@@ -169,6 +172,7 @@ class MemoryPlatform final : public Platform {
                                      Ending ending) override;
   bool SettingsResource(const uint8_t*& data, uint32_t& size) override;
   uint16_t UserInterfaceLanguage() override;
+  uint32_t UserPreferredLanguages(uint16_t* languages, uint32_t capacity) override;
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;
   uint64_t PackageFileSize() override;

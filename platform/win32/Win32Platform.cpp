@@ -52,6 +52,8 @@ using CryptHashDataFn = BOOL(WINAPI*)(HCRYPTHASH, const BYTE*, DWORD, DWORD);
 using CryptGetHashParamFn = BOOL(WINAPI*)(HCRYPTHASH, DWORD, BYTE*, DWORD*, DWORD);
 using CryptDestroyHashFn = BOOL(WINAPI*)(HCRYPTHASH);
 using CryptReleaseContextFn = BOOL(WINAPI*)(HCRYPTPROV, DWORD);
+using GetUserPreferredUILanguagesFn = BOOL(WINAPI*)(DWORD, PULONG, PWSTR, PULONG);
+constexpr DWORD kMuiLanguageId = 0x4;  // MUI_LANGUAGE_ID: "0409", not "en-US"
 using DosPathToNtPathFn = BOOLEAN(NTAPI*)(PCWSTR, UNICODE_STRING*, PWSTR*, void*);
 using NtCreateFileFn = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK,
                                         PLARGE_INTEGER, ULONG, ULONG, ULONG, ULONG, PVOID, ULONG);
@@ -229,6 +231,19 @@ bool Win32Platform::SettingsResource(const uint8_t*& data, uint32_t& size) {
 uint16_t Win32Platform::UserInterfaceLanguage() {
   const auto getLanguage = Kernel32Entry<GetUserDefaultUILanguageFn>("GetUserDefaultUILanguage");
   return getLanguage ? getLanguage() : 0;
+}
+
+uint32_t Win32Platform::UserPreferredLanguages(uint16_t* languages, uint32_t capacity) {
+  const auto getLanguages =
+      Kernel32Entry<GetUserPreferredUILanguagesFn>("GetUserPreferredUILanguages");
+  if (!getLanguages) return 0;
+  // Room for 25 languages, more than anyone sets; a longer list fails the
+  // call and the user keeps the display language alone.
+  wchar_t buffer[128];
+  ULONG count = 0;
+  ULONG length = 128;
+  if (!getLanguages(kMuiLanguageId, &count, buffer, &length) || length > 128) return 0;
+  return ParseLanguageIdList(reinterpret_cast<const char16_t*>(buffer), length, languages, capacity);
 }
 
 // --- The package file --------------------------------------------------------

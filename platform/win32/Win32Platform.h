@@ -32,6 +32,7 @@ class Win32Platform final : public Platform {
                                      Ending ending) override;
   bool SettingsResource(const uint8_t*& data, uint32_t& size) override;
   uint16_t UserInterfaceLanguage() override;
+  uint32_t UserPreferredLanguages(uint16_t* languages, uint32_t capacity) override;
 
   bool OpenPackageFile(const Text& path) override;
   uint32_t ReadPackageFile(uint32_t offset, void* buffer, uint32_t count) override;

@@ -44,7 +44,7 @@ void HardenDllSearch() {
 [[noreturn]] void ShowOutOfMemory() {
   wchar_t caption[262] = {};
   GetModuleFileNameW(nullptr, caption, 261);
-  stub::Win32Platform::ShowBoxAndExit(stub::kMsgOutOfMemory,
+  stub::Win32Platform::ShowBoxAndExit(stub::OutOfMemoryText(),
                                       reinterpret_cast<const char16_t*>(caption),
                                       stub::OutOfMemoryEnding());
 }

@@ -14,7 +14,8 @@ source "$(dirname "$0")/harness.sh" "$1"
 base=(--stub stub.exe --x86 prog32.bin --x64 prog64.bin --windows 10,11 -q)
 "$PKGTOOL" build -o plain.exe "${base[@]}" || exit 2
 "$PKGTOOL" build -o deploy.exe "${base[@]}" --pass-exit-code --launcher-languages all \
-  --launcher-text de.expired="Abgelaufen." --launcher-text de-AT.damaged="Kaputt." || exit 2
+  --launcher-text de.expired="Abgelaufen." --launcher-text de-AT.damaged="Kaputt." \
+  --launcher-text zh-TW.damaged="安裝套件已損毀。" || exit 2
 "$PKGTOOL" build -o german.exe "${base[@]}" --launcher-languages de,ja || exit 2
 # A flipped byte in the last bytes of the packed data: damaged, the settings intact.
 damage() {
@@ -23,6 +24,8 @@ damage() {
 }
 damage deploy.exe deploy-damaged.exe
 damage german.exe german-damaged.exe
+"$PKGTOOL" build -o all.exe "${base[@]}" --launcher-languages all || exit 2
+damage all.exe all-damaged.exe
 # A flipped byte inside the settings resource itself.
 cp deploy.exe settings-damaged.exe
 at=$(grep -obUaP 'LSET' settings-damaged.exe | head -n 1 | cut -d: -f1)
@@ -40,6 +43,8 @@ open(sys.argv[2], 'wb').write(data)
 PY
 
 printf '{"launcherLanguages": ["de", "klingon"]}' > bad.json
+printf '{"messages": {"expired": "cut\\u0000short"}}' > nul.json
+printf 'setup\xe2\x80\xaetxt.exe' > bidi.txt
 
 # --- refusals ------------------------------------------------------------------------
 # name | arguments | fragment of the one-line message (exit 2)
@@ -58,6 +63,8 @@ unknown language|--launcher-languages de,xx|--launcher-languages: 'xx' is not a 
 unknown text|--launcher-text de.bogus=x|--launcher-text: 'bogus' is not a text
 malformed text|--launcher-text de:expired|is not LANGUAGE.TEXT=WORDING
 recipe field named|--recipe bad.json|bad.json: launcherLanguages: 'klingon' is not a language
+NUL from a recipe|--recipe nul.json|nul.json: messages.expired: the text holds U+0000
+bidi override in a file|--expired-message-file bidi.txt|bidi.txt: the text holds U+202E
 ROWS
 
 # --- what the tools show -----------------------------------------------------------------
@@ -81,7 +88,7 @@ swapped data not sound|verify swapped.exe|1|file size, checksum and digest: An e
 simulate swapped data elevated|simulate swapped.exe --admin|0|Box           An error occurred while trying to read
 simulate swapped data without rights|simulate swapped.exe|0|Outcome       starts
 deployment shown|inspect deploy.exe|0|Deployment mode       yes
-languages shown|inspect deploy.exe|0|de-DE (5), fr-FR (4)
+languages shown|inspect deploy.exe|0|de-DE (6), fr-FR (5)
 extra language shown|inspect deploy.exe|0|de-AT (1)
 simulate deployment silent|simulate deploy-damaged.exe -- /s|0|Box           none: deployment mode, and the run is silent
 simulate deployment code|simulate deploy-damaged.exe -- /s|0|Exit code     1620 (deployment mode)
@@ -93,6 +100,11 @@ simulate Austrian user|simulate german-damaged.exe --language de-AT|0|Box       
 simulate Austrian override|simulate deploy-damaged.exe --language de-AT|0|Box           Kaputt.
 simulate French user of German|simulate german-damaged.exe --language fr-FR|0|Box           An error occurred while trying to read
 simulate Japanese user|simulate german-damaged.exe --language ja|0|Box           セットアップ パッケージの読み取り中に
+simulate Hong Kong user|simulate deploy-damaged.exe --language zh-HK|0|Box           安裝套件已損毀。
+simulate Taiwan user, no Simplified|simulate all-damaged.exe --language zh-TW|0|Box           An error occurred while trying to read
+simulate Singapore user|simulate deploy-damaged.exe --language zh-SG|0|Box           读取安装包时出错。
+simulate Catalan user's fallback|simulate deploy-damaged.exe --language ca-ES,es-ES|0|Box           Se produjo un error al leer
+simulate fallback named|simulate deploy-damaged.exe --language ca-ES,es-ES|0|user's language ca-ES, then es-ES
 simulate unknown language|simulate plain.exe --language xx|2|--language: 'xx' is not a language tag
 matrix deployment codes|matrix deploy.exe --date 2026-06-01 -- /s|0|refused: Windows 95 (exit 1633, no box)
 matrix without settings|matrix plain.exe --date 2026-06-01 -- /s|0|refused: Windows 95

@@ -11,7 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "package/writer/LauncherResource.h"
 #include "package/writer/PackageWriter.h"
+#include "package/writer/PeResources.h"
+#include "package/writer/VendorResources.h"
 #include "tests/fuzz/FuzzScenario.h"
 
 namespace stub::fuzz {
@@ -154,6 +157,72 @@ std::vector<uint8_t> SeedBytes(const Seed& seed) {
   return bytes;
 }
 
+// The settings target's inputs: user languages, then a resource without its
+// checksum (the target appends it).
+writer::LauncherLanguage Entry(uint16_t id, std::u16string damaged, std::u16string oom = u"") {
+  writer::LauncherLanguage l;
+  l.language = id;
+  l.texts[static_cast<int>(LauncherText::kDamaged)] = std::move(damaged);
+  l.texts[static_cast<int>(LauncherText::kOutOfMemory)] = std::move(oom);
+  return l;
+}
+
+std::vector<std::pair<std::string, std::vector<uint8_t>>> SettingsSeeds() {
+  struct Case {
+    const char* name;
+    std::vector<uint16_t> user;
+    writer::LauncherSettingsChoice choice;
+  };
+  const std::vector<Case> cases = {
+      {"deployment-only", {0x0409}, {true, {}}},
+      {"german-regions", {0x0807, 0x0407}, {false, {Entry(0x0407, u"de"), Entry(0x0C07, u"at", u"oom")}}},
+      {"chinese-scripts",
+       {0x0C04, 0x0804},
+       {false, {Entry(0x0804, u"hans"), Entry(0x0404, u"hant", u"oom"), Entry(0x1404, u"mo")}}},
+      {"serbian-scripts",
+       {0x281A, 0x241A, 0x041A},
+       {true, {Entry(0x041A, u"hr"), Entry(0x241A, u"latn"), Entry(0x1C1A, u"cyrl")}}},
+      {"catalan-falls-back", {0x0403, 0x0C0A}, {false, {Entry(0x0C0A, u"es", u"memoria")}}},
+  };
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> seeds;
+  for (const Case& c : cases) {
+    std::vector<uint8_t> bytes{static_cast<uint8_t>(c.user.size())};
+    for (uint16_t id : c.user) {
+      bytes.push_back(static_cast<uint8_t>(id));
+      bytes.push_back(static_cast<uint8_t>(id >> 8));
+    }
+    std::vector<uint8_t> resource = writer::EncodeLauncherSettings(c.choice);
+    bytes.insert(bytes.end(), resource.begin(), resource.end() - 4);
+    seeds.emplace_back(c.name, std::move(bytes));
+  }
+  return seeds;
+}
+
+// The PE target's inputs: stubs with and without the vendor's resources, and
+// both kinds of setup program.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> PeSeeds() {
+  writer::VendorResources vendor;
+  icon::IconImage image;
+  image.width = image.height = 16;
+  image.bitCount = 32;
+  image.bytes.assign(40 + 16 * 16 * 4 + 16 * 4, 0);
+  image.bytes[0] = 40;   // BITMAPINFOHEADER
+  image.bytes[4] = 16;   // width
+  image.bytes[8] = 32;   // height, both halves
+  image.bytes[12] = 1;   // planes
+  image.bytes[14] = 32;  // bits
+  vendor.icon = std::vector<icon::IconImage>{image};
+  vendor.version = version::MakeVersionInfo({{"ProductName", "Fuzz"}, {"FileVersion", "1.2.3"}});
+  vendor.launcher = writer::LauncherSettingsChoice{true, {Entry(0x0407, u"kaputt")}};
+  return {
+      {"minimal-stub", writer::MinimalStubImage()},
+      {"stub-with-vendor-resources", writer::ApplyVendorResources(pe::MinimalPeImage("<assembly/>"), vendor)},
+      {"manifest-only", pe::MinimalPeImage("<assembly/>")},
+      {"program-x86", pe::MinimalProgramImage(false)},
+      {"program-x64", pe::MinimalProgramImage(true)},
+  };
+}
+
 }  // namespace
 }  // namespace stub::fuzz
 
@@ -170,14 +239,24 @@ bool WriteFile(const std::filesystem::path& path, const std::vector<uint8_t>& by
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 2 && argc != 3) {
-    std::fprintf(stderr, "usage: %s <launcher seed folder> [<package seed folder>]\n", argv[0]);
+  if (argc < 2 || argc > 5) {
+    std::fprintf(stderr,
+                 "usage: %s <launcher seed folder> [<package seed folder> [<settings seed folder> "
+                 "[<PE seed folder>]]]\n",
+                 argv[0]);
     return 2;
+  }
+  for (int i = 3; i < argc; ++i) {
+    const std::filesystem::path out = argv[i];
+    std::filesystem::create_directories(out);
+    for (const auto& [name, bytes] : i == 3 ? stub::fuzz::SettingsSeeds() : stub::fuzz::PeSeeds()) {
+      if (!WriteFile(out / name, bytes)) return 1;
+    }
   }
   // The package folder gets each distinct package once, without the
   // computer, for the targets that read a package file as pkgtool does.
   const std::filesystem::path folder = argv[1];
-  const std::filesystem::path packages = argc == 3 ? argv[2] : "";
+  const std::filesystem::path packages = argc >= 3 ? argv[2] : "";
   std::filesystem::create_directories(folder);
   if (!packages.empty()) std::filesystem::create_directories(packages);
   for (const auto& seed : stub::fuzz::Seeds()) {

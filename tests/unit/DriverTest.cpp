@@ -265,6 +265,7 @@ writer::LauncherLanguage German() {
   l.language = 0x0407;
   l.texts[static_cast<int>(LauncherText::kDamaged)] = u"Beschädigt.";
   l.texts[static_cast<int>(LauncherText::kUnsupportedWindows)] = u"Nicht für %USER%.";
+  l.texts[static_cast<int>(LauncherText::kOutOfMemory)] = u"Kein Speicher.";
   return l;
 }
 const writer::LauncherSettingsChoice kGerman{false, {German()}};
@@ -338,6 +339,11 @@ INSTANTIATE_TEST_SUITE_P(
         SettingsCase{"AustrianUserGetsTheGermanText", kGerman, u"", NoChange, AustrianUser, true,
                      u"Beschädigt.", 0},
         SettingsCase{"EnglishUserGetsTheDefault", kGerman, u"", NoChange, Damage, true, kDamaged, 0},
+        // The display language has no entry; the next one the user set in
+        // Windows does.
+        SettingsCase{"UsersFallbackListIsFollowed", kGerman, u"", NoChange,
+                     [](MemoryPlatform& p) { p.uiLanguage = 0x0403, p.preferredLanguages = {0x0403, 0x0407}, Damage(p); },
+                     true, u"Beschädigt.", 0},
         SettingsCase{"TranslatedRefusalGetsItsPlaceholder", kGerman, u"", OnlyWindows10,
                      [](MemoryPlatform& p) { p.uiLanguage = 0x0407; }, true, u"Nicht für Windows 11.", 0},
         SettingsCase{"UntranslatedTextKeepsThePackagesOwn", kGerman, u"", Expire,
@@ -347,6 +353,22 @@ INSTANTIATE_TEST_SUITE_P(
                      [](MemoryPlatform& p) { p.settingsResource = {'L', 'S', 'E', 'T', 1, 0, 1, 0}; }, true,
                      kDamaged, 0}),
     [](const testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
+
+TEST(DriverSettingsTest, OutOfMemorySpeaksTheUsersLanguage) {
+  PackageRecipe recipe = SoundRecipe();
+  recipe.x64 = Program('c', 3 << 20);
+  LauncherRun run(recipe);
+  run.platform.wow64 = true;
+  run.platform.uiLanguage = 0x0407;
+  run.platform.settingsResource = writer::EncodeLauncherSettings(kGerman);
+  {
+    test::AllocationCeiling ceiling(1 << 20);
+    run.Go();
+  }
+  ASSERT_EQ(run.platform.boxes.size(), 1u);
+  EXPECT_EQ(run.platform.boxes[0].text, u"Kein Speicher.");
+  EXPECT_EQ(run.platform.ends[0].reason, EndReason::kOutOfMemory);
+}
 
 TEST(DriverSettingsTest, OutOfMemoryInDeploymentModeEndsSilentlyWithItsCode) {
   PackageRecipe recipe = SoundRecipe();

@@ -71,6 +71,93 @@ INSTANTIATE_TEST_SUITE_P(
                     ChoiceCase{"LanguageUnknown", 0, 0, u""}),
     [](const testing::TestParamInfo<ChoiceCase>& info) { return info.param.name; });
 
+// Scripts and the user's own fallbacks: an entry serves another region of
+// its language only in the same script, and every language the user set in
+// Windows comes before the default.
+struct ScriptCase {
+  const char* name;
+  std::vector<uint16_t> user;  // display language first
+  std::vector<uint16_t> entries;
+  uint16_t chosen;  // 0: the default
+};
+void PrintTo(const ScriptCase& c, std::ostream* os) { *os << c.name; }
+
+class ScriptChoiceTest : public testing::TestWithParam<ScriptCase> {};
+
+TEST_P(ScriptChoiceTest, ChoosesInTheUsersScript) {
+  const ScriptCase& c = GetParam();
+  LauncherSettingsChoice choice;
+  for (uint16_t id : c.entries) choice.languages.push_back(Language(id, u"text"));
+  const std::vector<uint8_t> bytes = EncodeLauncherSettings(choice);
+  UserLanguages user;
+  for (uint16_t id : c.user) user.Add(id);
+  LauncherSettings settings;
+  ASSERT_TRUE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), user, settings));
+  EXPECT_EQ(settings.language, c.chosen);
+  EXPECT_EQ(settings.TextFor(LauncherText::kDamaged).Empty(), c.chosen == 0);
+}
+
+// pkgtool's order of entries: what --launcher-languages all ships (zh-CN),
+// then the vendor's own by language id.
+const std::vector<uint16_t> kChinese = {0x0804, 0x0404};
+const std::vector<uint16_t> kSerboCroatian = {0x041A, 0x241A, 0x281A};
+INSTANTIATE_TEST_SUITE_P(
+    Users, ScriptChoiceTest,
+    testing::Values(ScriptCase{"TaiwanExact", {0x0404}, kChinese, 0x0404},
+                    ScriptCase{"HongKongGetsTraditional", {0x0C04}, kChinese, 0x0404},
+                    ScriptCase{"MacauGetsTraditional", {0x1404}, kChinese, 0x0404},
+                    ScriptCase{"ZhHantGetsTraditional", {0x7C04}, kChinese, 0x0404},
+                    ScriptCase{"SingaporeGetsSimplified", {0x1004}, kChinese, 0x0804},
+                    ScriptCase{"TraditionalNeverGetsSimplified", {0x0C04}, {0x0804}, 0},
+                    ScriptCase{"SimplifiedNeverGetsTraditional", {0x1004}, {0x0404}, 0},
+                    ScriptCase{"OwnScriptBeforeTheFallbacksExact", {0x0C04, 0x0804}, kChinese, 0x0404},
+                    ScriptCase{"SerbianCyrillicInBosnia", {0x1C1A}, kSerboCroatian, 0x281A},
+                    ScriptCase{"SerbianLatinInMontenegro", {0x2C1A}, kSerboCroatian, 0x241A},
+                    ScriptCase{"CroatianInBosnia", {0x101A}, kSerboCroatian, 0x041A},
+                    ScriptCase{"SerbianCyrillicNeverGetsLatinOrCroatian", {0x281A}, {0x041A, 0x241A}, 0},
+                    ScriptCase{"BosnianNeverGetsCroatianOrSerbian", {0x141A}, kSerboCroatian, 0},
+                    ScriptCase{"CatalanFallsBackToSpanish", {0x0403, 0x0C0A}, {0x0407, 0x0C0A}, 0x0C0A},
+                    ScriptCase{"BasqueFallsBackToAnotherSpanish", {0x042D, 0x080A}, {0x0C0A}, 0x0C0A},
+                    ScriptCase{"CatalanWithoutFallbacks", {0x0403}, {0x0C0A}, 0},
+                    ScriptCase{"OwnLanguageBeforeTheFallbacks", {0x0807, 0x0C0A}, {0x0C0A, 0x0407}, 0x0407},
+                    ScriptCase{"OneScriptLanguagesStillShare", {0x080C}, {0x040C}, 0x040C},
+                    ScriptCase{"NeutralIdsShareNothing", {0x0800}, {0x0400, 0x0000}, 0}),
+    [](const testing::TestParamInfo<ScriptCase>& info) { return info.param.name; });
+
+// Windows' list of the user's languages, as GetUserPreferredUILanguages
+// writes it with MUI_LANGUAGE_ID.
+struct ListCase {
+  const char* name;
+  std::u16string list;  // with its NULs
+  uint32_t capacity;
+  std::vector<uint16_t> languages;
+};
+void PrintTo(const ListCase& c, std::ostream* os) { *os << c.name; }
+
+class LanguageListTest : public testing::TestWithParam<ListCase> {};
+
+TEST_P(LanguageListTest, ReadsTheHexadecimalIds) {
+  const ListCase& c = GetParam();
+  uint16_t out[8] = {};
+  const uint32_t count =
+      ParseLanguageIdList(c.list.data(), static_cast<uint32_t>(c.list.size()), out, c.capacity);
+  EXPECT_EQ(std::vector<uint16_t>(out, out + count), c.languages);
+}
+
+using namespace std::string_literals;
+INSTANTIATE_TEST_SUITE_P(
+    Lists, LanguageListTest,
+    testing::Values(ListCase{"CatalanThenSpanish", u"0403\0" u"0C0A\0\0"s, 8, {0x0403, 0x0C0A}},
+                    ListCase{"LowerCaseDigits", u"0c04\0\0"s, 8, {0x0C04}},
+                    ListCase{"Empty", u"\0"s, 8, {}},
+                    ListCase{"StopsAtTheListsEnd", u"0407\0\0" u"0409\0"s, 8, {0x0407}},
+                    ListCase{"NoNulAtAll", u"0407"s, 8, {}},
+                    ListCase{"NotANumberIsSkipped", u"en-US\0" u"0409\0\0"s, 8, {0x0409}},
+                    ListCase{"TooLongIsSkipped", u"104090\0" u"0411\0\0"s, 8, {0x0411}},
+                    ListCase{"ZeroIsSkipped", u"0000\0" u"0411\0\0"s, 8, {0x0411}},
+                    ListCase{"UpToTheCapacity", u"0403\0" u"0C0A\0" u"0409\0\0"s, 2, {0x0403, 0x0C0A}}),
+    [](const testing::TestParamInfo<ListCase>& info) { return info.param.name; });
+
 // A resource that is not sound is refused whole, and nothing of it is taken.
 struct UnsoundCase {
   const char* name;
@@ -103,7 +190,7 @@ INSTANTIATE_TEST_SUITE_P(
         UnsoundCase{"CutShort", [](auto& b) { b.erase(b.end() - 6, b.end() - 4); }, true},
         UnsoundCase{"OneByteTooMany", [](auto& b) { b.insert(b.end() - 4, 0); }, true},
         UnsoundCase{"OtherMagic", [](auto& b) { b[0] = 'X'; }, true},
-        UnsoundCase{"LaterVersion", [](auto& b) { b[4] = 2; }, true},
+        UnsoundCase{"LaterVersion", [](auto& b) { b[4] = kSettingsVersion + 1; }, true},
         UnsoundCase{"MoreLanguagesThanThere", [](auto& b) { b[8] = 200; }, true},
         UnsoundCase{"TextLongerThanThere", [](auto& b) { b[kSettingsHeaderSize + 3] = 0x7F; }, true}),
     [](const testing::TestParamInfo<UnsoundCase>& info) { return info.param.name; });
@@ -205,7 +292,7 @@ TEST(LauncherSettingsTest, EveryFaultHasItsReason) {
   const Case cases[] = {
       {[](auto& b) { b.resize(10); }, F::kTooShort},
       {[](auto& b) { b[0] = 'X'; Seal(b); }, F::kNotSettings},
-      {[](auto& b) { b[4] = 2; Seal(b); }, F::kOtherVersion},
+      {[](auto& b) { b[4] = 3; Seal(b); }, F::kOtherVersion},
       {[](auto& b) { b[12] ^= 1; }, F::kChecksum},
       {[](auto& b) { b[8] = 200; Seal(b); }, F::kTable},
       {[](auto& b) { b[kSettingsHeaderSize + 3] = 0x7F; Seal(b); }, F::kTexts},
@@ -218,6 +305,36 @@ TEST(LauncherSettingsTest, EveryFaultHasItsReason) {
     EXPECT_EQ(fault, c.fault);
     EXPECT_STRNE(writer::DescribeSettingsFault(fault), writer::DescribeSettingsFault(F::kNone));
   }
+}
+
+}  // namespace
+}  // namespace stub
+
+namespace stub {
+namespace {
+
+// Packages built before the out-of-memory text could be replaced carry the
+// first format, seven texts an entry: their launcher and inspect still read it.
+TEST(LauncherSettingsTest, FirstFormatStillReads) {
+  std::vector<uint8_t> bytes(kSettingsHeaderSize + 16 + 4 + 4);
+  WriteU32(bytes.data(), kSettingsMagic);
+  WriteU16(bytes.data() + 4, kSettingsVersionSevenTexts);
+  WriteU16(bytes.data() + 6, kSettingsPassExitCode);
+  WriteU16(bytes.data() + 8, 1);
+  WriteU16(bytes.data() + kSettingsHeaderSize, 0x0407);
+  WriteU16(bytes.data() + kSettingsHeaderSize + 2 + 2 * 6, 2);  // the unsupported-Windows text
+  WriteU16(bytes.data() + kSettingsHeaderSize + 16, u'N');
+  WriteU16(bytes.data() + kSettingsHeaderSize + 18, u'W');
+  WriteU32(bytes.data() + bytes.size() - 4, Crc32(bytes.data(), static_cast<uint32_t>(bytes.size() - 4)));
+  LauncherSettings settings;
+  ASSERT_TRUE(DecodeLauncherSettings(bytes.data(), static_cast<uint32_t>(bytes.size()), 0x0407, settings));
+  EXPECT_TRUE(settings.passExitCode);
+  EXPECT_EQ(ToU16(settings.TextFor(LauncherText::kUnsupportedWindows)), u"NW");
+  EXPECT_TRUE(settings.TextFor(LauncherText::kOutOfMemory).Empty());
+  const auto choice = writer::DecodeLauncherSettingsChoice(bytes);
+  ASSERT_TRUE(choice);
+  ASSERT_EQ(choice->languages.size(), 1u);
+  EXPECT_EQ(choice->languages[0].texts[static_cast<int>(LauncherText::kUnsupportedWindows)], u"NW");
 }
 
 }  // namespace

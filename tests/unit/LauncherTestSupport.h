@@ -126,20 +126,23 @@ class ProgramPieces final : public ProgramSource {
   size_t at_ = 0;
 };
 
-// A launcher-settings resource of 75,214 bytes: 4,700 entries without text
-// bytes whose lengths add up to exactly 2^32 bytes, and a matching checksum.
-// A sum kept in 32 bits wraps to the table's end and finds it exactly full.
+// A launcher-settings resource of 75,214 bytes in the first format (seven
+// texts an entry): 4,700 entries without text bytes whose lengths add up to
+// exactly 2^32 bytes, and a matching checksum. A sum kept in 32 bits wraps
+// to the table's end and finds it exactly full.
 inline std::vector<uint8_t> WrappingSettingsResource() {
   constexpr uint32_t kEntries = 4700;
-  std::vector<uint8_t> bytes(kSettingsHeaderSize + kEntries * kSettingsEntrySize + 4);
+  constexpr int kTexts = kLauncherTextCount - 1;
+  constexpr uint32_t kEntrySize = 2 + 2 * kTexts;
+  std::vector<uint8_t> bytes(kSettingsHeaderSize + kEntries * kEntrySize + 4);
   WriteU32(bytes.data(), kSettingsMagic);
-  WriteU16(bytes.data() + 4, kSettingsVersion);
+  WriteU16(bytes.data() + 4, kSettingsVersionSevenTexts);
   WriteU16(bytes.data() + 8, kEntries);
   uint64_t units = uint64_t{1} << 31;  // of two bytes each
   for (uint32_t i = 0; i < kEntries && units != 0; ++i) {
-    uint8_t* entry = bytes.data() + kSettingsHeaderSize + i * kSettingsEntrySize;
+    uint8_t* entry = bytes.data() + kSettingsHeaderSize + i * kEntrySize;
     WriteU16(entry, 0x0407);
-    for (int t = 0; t < kLauncherTextCount && units != 0; ++t) {
+    for (int t = 0; t < kTexts && units != 0; ++t) {
       const uint16_t length = units > 0xFFFF ? 0xFFFF : static_cast<uint16_t>(units);
       WriteU16(entry + 2 + 2 * t, length);
       units -= length;

@@ -21,7 +21,9 @@ stub::writer::LauncherSettingsChoice AllShipped(bool passExitCode) {
   for (const auto& shipped : stub::writer::ShippedLanguages()) {
     stub::writer::LauncherLanguage l;
     l.language = shipped.language;
-    for (int t = 0; t < 4; ++t) l.texts[t] = ToUtf16(shipped.messages[t]);
+    for (const stub::LauncherText t : stub::writer::kShippedTexts) {
+      l.texts[static_cast<int>(t)] = ToUtf16(shipped.Text(t));
+    }
     choice.languages.push_back(l);
   }
   return choice;
@@ -78,7 +80,7 @@ TEST_P(LanguageWineTest, DamagedBoxSpeaksTheUsersLanguage) {
 INSTANTIATE_TEST_SUITE_P(
     Languages, LanguageWineTest,
     ::testing::Values(LanguageCase{"GermanWithLanguages", true, "de_DE.UTF-8",
-                                   ToUtf16(stub::writer::ShippedLanguages()[0].messages[0])},
+                                   ToUtf16(stub::writer::ShippedLanguages()[0].Text(stub::LauncherText::kDamaged))},
                       LanguageCase{"GermanWithoutLanguages", false, "de_DE.UTF-8",
                                    Fatal(stub::FatalMessage::kDamaged)},
                       LanguageCase{"EnglishWithLanguages", true, "en_US.UTF-8",

@@ -12,6 +12,7 @@
 #include "tools/pkgtool/Progress.h"
 #include "tools/pkgtool/SignCommand.h"
 #include "tools/pkgtool/VendorOptions.h"
+#include "tools/pkgtool/VendorText.h"
 
 namespace pkgtool {
 
@@ -28,17 +29,18 @@ const char kDefaultWrongWidthBoth[] =
 const char kDefaultWrongWidth64Only[] = "This program requires a 64-bit version of Windows.";
 const char kDefaultWrongWidthBarred[] = "This program cannot be installed on 64-bit Windows.";
 
-std::u16string CheckedLength(std::u16string text, const std::string& source) {
+std::u16string Checked(std::u16string text, const std::string& source, std::vector<std::string>* warnings) {
   if (text.size() > stub::writer::kMaxMessageUnits) {
     throw ToolError(source + ": the message has " + std::to_string(text.size()) +
                     " UTF-16 units; a package holds at most 65535");
   }
+  CheckVendorText(text, source, warnings);
   return text;
 }
 
 std::u16string MessageText(const BuildOptions& o, const MessageOption& m,
                            const std::optional<std::string>& fileText, const std::string& option,
-                           const char* defaultText) {
+                           const char* defaultText, std::vector<std::string>* warnings) {
   if (m.fileGiven && fileText) {
     std::string text = *fileText;
     if (text.rfind("\xEF\xBB\xBF", 0) == 0) text.erase(0, 3);
@@ -47,9 +49,9 @@ std::u16string MessageText(const BuildOptions& o, const MessageOption& m,
     const std::string fileOption = option + "-file";
     const std::string source =
         WithSource(o.FromRecipe(fileOption) ? o.Source(fileOption) : "", m.file);
-    return CheckedLength(Utf8ToUtf16(text, source), source);
+    return Checked(Utf8ToUtf16(text, source), source, warnings);
   }
-  if (m.textGiven) return CheckedLength(Utf8ToUtf16(m.text, o.Source(option)), o.Source(option));
+  if (m.textGiven) return Checked(Utf8ToUtf16(m.text, o.Source(option)), o.Source(option), warnings);
   return Utf8ToUtf16(defaultText, option);
 }
 
@@ -191,7 +193,8 @@ BuildFiles ReadBuildFiles(const BuildOptions& o) {
   return files;
 }
 
-stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) {
+stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files,
+                                       std::vector<std::string>* warnings) {
   stub::writer::PackageRecipe recipe;
   recipe.x86 = std::move(files.x86);
   recipe.x64 = std::move(files.x64);
@@ -227,8 +230,8 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
   recipe.detached = o.detached;
   LauncherOptions launcher = o.launcher;
   launcher.detached = o.detached;
-  files.vendor.launcher =
-      MakeLauncherSettings(launcher, [&](const std::string& option) { return o.Source(option); });
+  files.vendor.launcher = MakeLauncherSettings(
+      launcher, [&](const std::string& option) { return o.Source(option); }, warnings);
   RecordLauncherFacts(files, recipe);
   recipe.stub = StubWithVendorResources(files.stub, files.stubPath, files.vendor);
   if (recipe.x86) CheckSlot(o, *recipe.x86, false);
@@ -238,11 +241,11 @@ stub::writer::PackageRecipe MakeRecipe(const BuildOptions& o, BuildFiles files) 
                            : recipe.barFrom64Bit ? kDefaultWrongWidthBarred
                                                  : kDefaultWrongWidthBoth;
   recipe.expiredMessage =
-      MessageText(o, o.expired, files.expiredMessage, "--expired-message", kDefaultExpired);
+      MessageText(o, o.expired, files.expiredMessage, "--expired-message", kDefaultExpired, warnings);
   recipe.wrongWidthMessage =
-      MessageText(o, o.wrongWidth, files.wrongWidthMessage, "--wrong-width-message", wrongWidth);
+      MessageText(o, o.wrongWidth, files.wrongWidthMessage, "--wrong-width-message", wrongWidth, warnings);
   recipe.unsupportedWindowsMessage = MessageText(o, o.unsupported, files.unsupportedMessage,
-                                                 "--unsupported-message", kDefaultUnsupported);
+                                                 "--unsupported-message", kDefaultUnsupported, warnings);
   if (files.trailingData) recipe.trailingData = std::move(*files.trailingData);
 
   recipe.lzmaLevel = o.level;
@@ -271,7 +274,9 @@ int RunBuild(const BuildOptions& options) {
   CheckOutput({o.output, o.Source("--output")}, BuildInputs(o), o.FromRecipe("--output"));
   std::optional<SignTemplate> sign;
   if (!o.signCommand.empty()) sign = ParseSignTemplate(o.signCommand, o.Source("--sign-command"));
-  stub::writer::PackageRecipe recipe = MakeRecipe(o, ReadBuildFiles(o));
+  std::vector<std::string> warnings;
+  stub::writer::PackageRecipe recipe = MakeRecipe(o, ReadBuildFiles(o), &warnings);
+  for (const std::string& w : warnings) std::cerr << "pkgtool: warning: " << w << '\n';
   // Signed copies go into the package; the vendor's own files stay as they
   // are, and the scratch folder goes whatever happens.
   std::optional<ScratchFolder> scratch;

@@ -80,8 +80,10 @@ BuildFiles ReadBuildFiles(const BuildOptions& options);
 // texts, and refuses (exit 1) what could not work: a setup program that
 // Windows cannot start from its slot, an expiry date that is not after
 // options.today. Reads nothing; ToolError names what is wrong and where it
-// came from.
-stub::writer::PackageRecipe MakeRecipe(const BuildOptions& options, BuildFiles files);
+// came from. What is allowed but unwise (a text too long for a box) goes
+// into `warnings`, each naming its source, when given.
+stub::writer::PackageRecipe MakeRecipe(const BuildOptions& options, BuildFiles files,
+                                       std::vector<std::string>* warnings = nullptr);
 
 // The files a build reads, each with the option that named it: what its
 // output must never be.

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <map>
 
-#include "launcher/FatalMessages.h"
+#include "launcher/Endings.h"
 #include "package/writer/PeResources.h"
 #include "platform/memory/Sha256.h"
 #include "package/writer/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/VendorText.h"
 
 namespace pkgtool {
 
@@ -19,14 +20,6 @@ using stub::writer::LauncherLanguage;
 using stub::writer::ShippedLanguage;
 using stub::writer::ShippedLanguages;
 
-constexpr int kFixedMessages = 4;
-
-std::string ShippedTags() {
-  std::string tags;
-  for (const ShippedLanguage& l : ShippedLanguages()) tags += (tags.empty() ? "" : ", ") + std::string(l.tag);
-  return tags;
-}
-
 const ShippedLanguage* Shipped(uint16_t language) {
   for (const ShippedLanguage& l : ShippedLanguages()) {
     if (l.language == language) return &l;
@@ -34,16 +27,12 @@ const ShippedLanguage* Shipped(uint16_t language) {
   return nullptr;
 }
 
-std::string KeyList() {
-  std::string keys;
-  for (int t = 0; t < stub::kLauncherTextCount; ++t) {
-    keys += (keys.empty() ? "" : ", ") + std::string(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
-  }
-  return keys;
-}
-
 // Shipped languages first, in the order pkgtool ships them, then the others
-// by language id.
+// by language id. The order decides only between entries the launcher ranks
+// alike for a user, which are one language in one script: the shipped entry,
+// which has every text, is the better stand-in for a region nobody wrote
+// for. (Before the launcher told scripts apart, zh-CN coming first gave Hong
+// Kong and Macau Simplified Chinese over a vendor's own zh-TW.)
 size_t Rank(uint16_t language) {
   const auto& shipped = ShippedLanguages();
   for (size_t i = 0; i < shipped.size(); ++i) {
@@ -151,8 +140,48 @@ std::string RecordedFactsText(const json& s) {
 
 }  // namespace
 
+std::string ShippedTags() {
+  std::string tags;
+  for (const ShippedLanguage& l : ShippedLanguages()) tags += (tags.empty() ? "" : ", ") + std::string(l.tag);
+  return tags;
+}
+
+std::string LauncherTextKeys() {
+  std::vector<std::string> keys;
+  for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+    keys.push_back(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
+  }
+  return Join(keys, ", ");
+}
+
+std::string DeploymentExitCodeList() {
+  std::vector<std::string> codes;
+  for (const stub::EndingFacts& e : stub::kEndings) {
+    const std::string code = std::to_string(e.exitCode);
+    if (std::find(codes.begin(), codes.end(), code) == codes.end()) codes.push_back(code);
+  }
+  return Join(codes, ", ");
+}
+
+std::string DeploymentExitCodesHelp() {
+  // One code, the endings it stands for: "1620 damaged or truncated".
+  std::vector<std::pair<uint32_t, std::string>> codes;
+  for (const stub::EndingFacts& e : stub::kEndings) {
+    auto same = std::find_if(codes.begin(), codes.end(), [&](const auto& c) { return c.first == e.exitCode; });
+    if (same == codes.end()) {
+      codes.emplace_back(e.exitCode, e.name);
+    } else {
+      same->second += std::string(" or ") + e.name;
+    }
+  }
+  std::vector<std::string> items;
+  for (const auto& [code, names] : codes) items.push_back(std::to_string(code) + " " + names);
+  return Join(items, ", ");
+}
+
 std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
-    const LauncherOptions& o, const std::function<std::string(const std::string&)>& source) {
+    const LauncherOptions& o, const std::function<std::string(const std::string&)>& source,
+    std::vector<std::string>* warnings) {
   if (!o.passExitCode && o.languages.empty() && o.texts.empty()) return std::nullopt;
   if (o.passExitCode && o.detached) {
     throw ToolError(WithSource(source("--pass-exit-code"),
@@ -187,7 +216,9 @@ std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
       LauncherLanguage& l = languages[id];
       l.language = id;
       const ShippedLanguage* shipped = Shipped(id);
-      for (int t = 0; t < kFixedMessages; ++t) l.texts[t] = Utf8ToUtf16(shipped->messages[t], shipped->tag);
+      for (const stub::LauncherText t : stub::writer::kShippedTexts) {
+        l.texts[static_cast<int>(t)] = Utf8ToUtf16(shipped->Text(t), shipped->tag);
+      }
     }
   }
 
@@ -207,12 +238,13 @@ std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
     }
     const std::optional<stub::LauncherText> which = stub::writer::LauncherTextFromKey(key);
     if (!which) {
-      throw ToolError(WithSource(source("--launcher-text"), "'" + key + "' is not a text (" + KeyList() + ")"));
+      throw ToolError(WithSource(source("--launcher-text"), "'" + key + "' is not a text (" + LauncherTextKeys() + ")"));
     }
     const std::string where = WithSource(source("--launcher-text"), tag + "." + key);
     std::u16string text = Utf8ToUtf16(setting.substr(equals + 1), where);
     if (text.empty()) throw ToolError(where + ": the text is empty");
     if (text.size() > 0xFFFF) throw ToolError(where + ": longer than 65535 UTF-16 units");
+    CheckVendorText(text, where, warnings);
     LauncherLanguage& l = languages[*language];
     l.language = *language;
     l.texts[static_cast<int>(*which)] = std::move(text);
@@ -239,25 +271,23 @@ std::optional<std::vector<uint8_t>> LauncherSettingsBytes(const std::vector<uint
 json DescribeLauncherSettings(const std::vector<uint8_t>& package) {
   const std::optional<std::vector<uint8_t>> bytes = LauncherSettingsBytes(package);
   if (!bytes) return nullptr;
+  return DescribeLauncherSettingsResource(*bytes, &package);
+}
+
+json DescribeLauncherSettingsResource(const std::vector<uint8_t>& resource,
+                                      const std::vector<uint8_t>* package) {
   stub::SettingsFault fault = stub::SettingsFault::kNone;
-  const auto choice = stub::writer::DecodeLauncherSettingsChoice(*bytes, &fault);
+  const auto choice = stub::writer::DecodeLauncherSettingsChoice(resource, &fault);
   if (!choice) {
     return {{"problem", std::string("not sound: ") + stub::writer::DescribeSettingsFault(fault) +
                             "; the launcher shows the damaged box"}};
   }
   json s;
-  DescribeRecordedFacts(package, *choice, s);
+  if (package) DescribeRecordedFacts(*package, *choice, s);
   s["passExitCode"] = choice->passExitCode;
   if (choice->passExitCode) {
-    s["exitCodes"] = {{"damaged", stub::kExitPackageInvalid},
-                      {"truncated", stub::kExitPackageInvalid},
-                      {"expired", stub::kExitExpired},
-                      {"wrongWidth", stub::kExitPlatformUnsupported},
-                      {"unsupportedWindows", stub::kExitPlatformUnsupported},
-                      {"cannotCreateCopy", stub::kExitInstallFailure},
-                      {"cannotExecute", stub::kExitInstallFailure},
-                      {"elevationDeclined", stub::kExitCancelled},
-                      {"outOfMemory", stub::kExitOutOfMemory}};
+    s["exitCodes"] = json::object();
+    for (const stub::EndingFacts& e : stub::kEndings) s["exitCodes"][e.key] = e.exitCode;
   }
   s["languages"] = json::array();
   for (const LauncherLanguage& l : choice->languages) {
@@ -287,8 +317,8 @@ std::string RenderLauncherSettingsText(const json& s) {
     return out;
   }
   line("Deployment mode", s["passExitCode"].get<bool>()
-                              ? "yes: ends with the setup program's exit code; its own endings "
-                                "1620, 1633, 1603, 1931, 1223, 8; no box with /s or /silent"
+                              ? "yes: ends with the setup program's exit code; its own endings " +
+                                    DeploymentExitCodeList() + "; no box with /s or /silent"
                               : "no: exit code 0, every ending with its box");
   std::vector<std::string> tags;
   for (const json& l : s["languages"]) {
@@ -313,13 +343,13 @@ void WriteLauncherRecipe(const std::vector<uint8_t>& package, nlohmann::ordered_
   for (const LauncherLanguage& l : choice->languages) {
     const ShippedLanguage* shipped = Shipped(l.language);
     bool whole = shipped != nullptr;
-    for (int t = 0; whole && t < kFixedMessages; ++t) {
-      whole = l.texts[t] == Utf8ToUtf16(shipped->messages[t], shipped->tag);
+    for (const stub::LauncherText t : stub::writer::kShippedTexts) {
+      if (whole) whole = l.texts[static_cast<int>(t)] == Utf8ToUtf16(shipped->Text(t), shipped->tag);
     }
     const std::string tag = stub::writer::TagOfLanguage(l.language);
     if (whole) named.push_back(shipped->tag);
     for (int t = 0; t < stub::kLauncherTextCount; ++t) {
-      if (l.texts[t].empty() || (whole && t < kFixedMessages)) continue;
+      if (l.texts[t].empty() || (whole && stub::IsLaunchersOwnText(static_cast<stub::LauncherText>(t)))) continue;
       texts[tag][stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t))] = Utf16ToUtf8(l.texts[t]);
     }
   }

@@ -33,18 +33,35 @@ struct LauncherOptions {
 // text, a text that is not UTF-8 or too long, and --pass-exit-code with a
 // detached package. Languages are ordered as pkgtool ships them, then the
 // others by language id, so the same options give the same bytes.
+// Each text goes through CheckVendorText; its warnings go to `warnings`.
 std::optional<stub::writer::LauncherSettingsChoice> MakeLauncherSettings(
-    const LauncherOptions& options, const std::function<std::string(const std::string&)>& source);
+    const LauncherOptions& options, const std::function<std::string(const std::string&)>& source,
+    std::vector<std::string>* warnings = nullptr);
 
 // inspect: {"passExitCode", "exitCodes", "languages": [{"tag", "language",
 // "texts": {KEY: TEXT}}]}, null without settings, or {"problem"} when the
 // resource is not sound.
 nlohmann::json DescribeLauncherSettings(const std::vector<uint8_t>& package);
+// The same from the resource's own bytes.
+// `package`, when given, is the file the resource came from: the digest and
+// the programs' recorded facts are then compared with it.
+nlohmann::json DescribeLauncherSettingsResource(const std::vector<uint8_t>& resource,
+                                                const std::vector<uint8_t>* package = nullptr);
 std::string RenderLauncherSettingsText(const nlohmann::json& settings);
 
 // The recipe fields that build the same settings: passExitCode,
 // launcherLanguages, launcherTexts. Nothing without settings.
 void WriteLauncherRecipe(const std::vector<uint8_t>& package, nlohmann::ordered_json& recipe);
+
+// "de, fr, ...": the languages pkgtool ships; "damaged, truncated, ...": the
+// texts --launcher-text and a recipe's launcherTexts name.
+std::string ShippedTags();
+std::string LauncherTextKeys();
+
+// Deployment mode's exit codes, each once: "1620, 1603, 1931, ..."; and for
+// the help, each with what it stands for: "1620 damaged or truncated, ...".
+std::string DeploymentExitCodeList();
+std::string DeploymentExitCodesHelp();
 
 // The raw settings resource of a package's stub, for the simulation; nothing
 // when it has none.

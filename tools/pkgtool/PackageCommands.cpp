@@ -92,12 +92,7 @@ SimulationInput MakeInput(const std::string& packagePath, const RunOptions& o) {
   input.packagePath = Utf8ToUtf16(o.path.empty() ? "C:\\Downloads\\" + BaseName(packagePath) : o.path,
                                   "--path");
   input.tempPath = Utf8ToUtf16(o.temp, "--temp");
-  const std::optional<uint16_t> language = stub::writer::LanguageFromTag(o.language);
-  if (!language) {
-    throw ToolError("--language: '" + o.language + "' is not a language tag (e.g. en-US, de-DE, "
-                    "pt-BR, ja, or a number such as 0x0407)");
-  }
-  input.language = *language;
+  input.languages = ParseLanguageList(o.language);
   input.arguments = ToArguments(o.arguments);
   // Unpacked once here, with progress, rather than inside every run.
   input.check = std::make_shared<const PackageCheck>(Checked(input.package, o.quiet));

@@ -12,6 +12,7 @@
 #include "tools/pkgtool/BuildCommand.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
+#include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PackageCommands.h"
 #include "tools/pkgtool/RecipeFile.h"
 #include "tools/pkgtool/VendorOptions.h"
@@ -169,18 +170,16 @@ int Main(int argc, char** argv) {
                   "The launcher neither waits for the setup program nor deletes its copy");
   build->add_flag("--pass-exit-code", b.launcher.passExitCode,
                   "Deployment mode: the launcher ends with the setup program's exit code, its own "
-                  "failures with distinct codes (1620 damaged, 1633 refused Windows or processor, "
-                  "1603 copy or start failed, 1931 expired, 1223 elevation declined, 8 out of "
-                  "memory), and shows no box when started with /s or /silent. Not with --detached");
+                  "failures with distinct codes (" + DeploymentExitCodesHelp() + "), and shows "
+                  "no box when started with /s or /silent. Not with --detached");
   build->add_option("--launcher-languages", b.launcher.languages,
-                    "The launcher's own messages (damaged, truncated, cannot copy, cannot run) in "
-                    "these languages too, chosen by the user's Windows display language: all, or "
-                    "a list such as de,fr,ja (de, fr, es, it, pt-BR, nl, pl, ru, ja, zh-CN, ko, tr)");
+                    "The launcher's own messages (damaged, truncated, cannot copy, cannot run, out "
+                    "of memory) in these languages too, chosen by the user's Windows display "
+                    "language and fallbacks: all, or a list such as de,fr,ja (" + ShippedTags() + ")");
   build->add_option("--launcher-text", b.launcher.texts,
                     "LANGUAGE.TEXT=WORDING: your own wording of one text in one language, e.g. "
-                    "de.expired=\"Diese Version ist abgelaufen.\"; TEXT is damaged, truncated, "
-                    "cannotCreateCopy, cannotExecute, expired, wrongWidth or unsupportedWindows; "
-                    "repeatable");
+                    "de.expired=\"Diese Version ist abgelaufen.\"; TEXT is one of " + LauncherTextKeys() +
+                    "; repeatable");
   const std::pair<MessageOption*, std::string> messages[] = {
       {&b.expired, "expired"}, {&b.wrongWidth, "wrong-width"}, {&b.unsupported, "unsupported"}};
   const char* what[] = {"Text shown when the package has expired",
@@ -271,7 +270,8 @@ int Main(int argc, char** argv) {
                     "Where the package lies on that computer (default: C:\\Downloads\\NAME)");
     sub->add_option("--temp", run.temp, "The user's temporary folder (default: " + run.temp + ")");
     sub->add_option("--language", run.language,
-                    "The user's Windows display language, e.g. de-DE, ja or 0x0407 (default: en-US)");
+                    "The user's Windows display language, e.g. de-DE, ja or 0x0407, or it and "
+                    "the fallbacks set in Windows, best first: ca-ES,es-ES (default: en-US)");
     sub->add_flag("--json", run.asJson, "Machine-readable output");
     sub->add_flag("-q,--quiet", run.quiet, "No progress");
     sub->add_option("arguments", run.arguments, "Arguments given to the package, after --");

@@ -193,8 +193,11 @@ std::vector<RecipeOption> RecipeOptions(const json& recipe, const std::string& r
       std::vector<std::string> texts;
       for (const auto& [language, entries] : value.items()) {
         const std::string field = key + "." + language;
-        r.Object(entries, field, {"damaged", "truncated", "cannotCreateCopy", "cannotExecute",
-                                  "expired", "wrongWidth", "unsupportedWindows"});
+        std::set<std::string> keys;
+        for (int t = 0; t < stub::kLauncherTextCount; ++t) {
+          keys.insert(stub::writer::LauncherTextKey(static_cast<stub::LauncherText>(t)));
+        }
+        r.Object(entries, field, keys);
         for (const auto& [which, text] : entries.items()) {
           texts.push_back(language + "." + which + "=" + r.String(text, field + "." + which));
         }

@@ -6,10 +6,12 @@
 #include "launch/Elevation.h"
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
+#include "launcher/Endings.h"
 #include "package/writer/PeResources.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
+#include "package/writer/LauncherTranslations.h"
 
 namespace pkgtool {
 
@@ -117,7 +119,8 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
   if (!w.releaseId.empty()) platform.SetRegistryText(u"ReleaseId", Utf8ToUtf16(w.releaseId, "release id"));
   platform.tempPath = input.tempPath;
   platform.administrator = input.administrator;
-  platform.uiLanguage = input.language;
+  platform.uiLanguage = input.languages.empty() ? 0 : input.languages[0];
+  platform.preferredLanguages = input.languages;
   if (auto settings = LauncherSettingsBytes(input.package)) platform.settingsResource = std::move(*settings);
   // What the launcher reads from its copy when the package has no record
   // of what the program asks of Windows.
@@ -139,18 +142,8 @@ void Script(stub::MemoryPlatform& platform, const SimulationInput& input) {
 }
 
 const char* RefusalName(stub::EndReason reason) {
-  switch (reason) {
-    case stub::EndReason::kDamaged: return "damaged";
-    case stub::EndReason::kTruncated: return "truncated";
-    case stub::EndReason::kCannotCreateCopy: return "cannot create copy";
-    case stub::EndReason::kCannotExecute: return "cannot execute";
-    case stub::EndReason::kExpired: return "expired";
-    case stub::EndReason::kWrongWidth: return "wrong width";
-    case stub::EndReason::kUnsupportedWindows: return "unsupported Windows";
-    case stub::EndReason::kOutOfMemory: return "out of memory";
-    case stub::EndReason::kElevationDeclined: return "elevation declined";
-  }
-  return "unknown";
+  const auto i = static_cast<size_t>(reason);
+  return i < std::size(stub::kEndings) ? stub::kEndings[i].name : "unknown";
 }
 
 // The name the Windows gate filled into its refusal: the gate's own decision
@@ -262,6 +255,30 @@ std::vector<WindowsScenario> KnownScenarios() {
   return all;
 }
 
+std::vector<uint16_t> ParseLanguageList(const std::string& text) {
+  std::vector<uint16_t> languages;
+  size_t from = 0;
+  for (;;) {
+    const size_t comma = text.find(',', from);
+    std::string tag = text.substr(from, comma == std::string::npos ? std::string::npos : comma - from);
+    tag.erase(0, tag.find_first_not_of(' '));
+    tag.erase(tag.find_last_not_of(' ') + 1);
+    const std::optional<uint16_t> language = stub::writer::LanguageFromTag(tag);
+    if (!language) {
+      throw ToolError("--language: '" + tag + "' is not a language tag (e.g. en-US, de-DE, pt-BR, "
+                      "zh-TW, ja, a number such as 0x0407, or a list such as ca-ES,es-ES)");
+    }
+    languages.push_back(*language);
+    if (comma == std::string::npos) break;
+    from = comma + 1;
+  }
+  if (languages.size() > stub::kMaxUserLanguages) {
+    throw ToolError("--language: " + std::to_string(languages.size()) + " languages; the launcher reads at most " +
+                    std::to_string(stub::kMaxUserLanguages));
+  }
+  return languages;
+}
+
 std::u16string LauncherCommandLine(const std::u16string& path,
                                    const std::vector<std::u16string>& arguments) {
   std::u16string line = u"\"" + path + u"\"";
@@ -285,7 +302,7 @@ SimulationResult Simulate(const SimulationInput& input) {
     result.deploymentMode = !platform.settingsResource.empty() &&
                             stub::DecodeLauncherSettings(platform.settingsResource.data(),
                                                          static_cast<uint32_t>(platform.settingsResource.size()),
-                                                         input.language, settings) &&
+                                                         0, settings) &&
                             settings.passExitCode;
   }
 

@@ -43,6 +43,11 @@ WindowsScenario ParseWindowsScenario(const std::string& text);
 // Every version and release the launcher tells apart, oldest first.
 std::vector<WindowsScenario> KnownScenarios();
 
+// --language: "de-DE", or the display language and its fallbacks, best
+// first: "ca-ES,es-ES". ToolError for a tag that is no language, an empty
+// one, or more languages than the launcher reads.
+std::vector<uint16_t> ParseLanguageList(const std::string& text);
+
 struct SimulationInput {
   std::vector<uint8_t> package;
   WindowsScenario windows;
@@ -52,7 +57,9 @@ struct SimulationInput {
   std::u16string packagePath = u"C:\\Downloads\\Setup.exe";
   std::u16string tempPath = u"C:\\Users\\User\\AppData\\Local\\Temp\\";
   std::vector<std::u16string> arguments;
-  uint16_t language = 0x0409;  // the user's interface language (LANGID)
+  // The user's display language, then the fallbacks set in Windows
+  // (LANGIDs, best first).
+  std::vector<uint16_t> languages{0x0409};
   // The launcher's checks of `package`, when already made: saves unpacking
   // the programs again to tell which one the launcher wrote.
   std::shared_ptr<const PackageCheck> check;

@@ -8,13 +8,30 @@ namespace pkgtool {
 
 using nlohmann::json;
 
+namespace {
+
+std::vector<std::string> LanguageTags(const SimulationInput& input) {
+  std::vector<std::string> tags;
+  for (const uint16_t language : input.languages) tags.push_back(stub::writer::TagOfLanguage(language));
+  return tags;
+}
+
+std::string Join(const std::vector<std::string>& items, const std::string& separator) {
+  std::string out;
+  for (const std::string& item : items) out += (out.empty() ? "" : separator) + item;
+  return out;
+}
+
+}  // namespace
+
 nlohmann::json ResultJson(const SimulationInput& input, const SimulationResult& r) {
   json j = {{"windows", input.windows.key},
             {"label", input.windows.label},
             {"arch", ArchName(input.arch)},
             {"administrator", input.administrator},
             {"date", FormatDate(input.today.year, input.today.month, input.today.day)},
-            {"language", stub::writer::TagOfLanguage(input.language)},
+            {"language", stub::writer::TagOfLanguage(input.languages.empty() ? 0 : input.languages[0])},
+            {"languages", LanguageTags(input)},
             {"commandLine", Utf16ToUtf8(r.commandLine)},
             {"summary", ShortOutcome(r)},
             {"deploymentMode", r.deploymentMode},
@@ -74,9 +91,9 @@ std::string ResultText(const SimulationInput& input, const SimulationResult& r) 
   line("Windows", input.windows.label + ", " + width + ", " +
                       (input.administrator ? "elevated" : "not elevated") + ", " +
                       FormatDate(input.today.year, input.today.month, input.today.day) +
-                      (input.language == 0x0409
+                      (input.languages == std::vector<uint16_t>{0x0409}
                            ? ""
-                           : ", user's language " + stub::writer::TagOfLanguage(input.language)));
+                           : ", user's language " + Join(LanguageTags(input), ", then ")));
   line("Started as", Utf16ToUtf8(r.commandLine));
   switch (r.ending) {
     case Ending::kRefused:

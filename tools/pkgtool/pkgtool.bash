@@ -52,7 +52,9 @@ _pkgtool() {
       COMPREPLY=("${COMPREPLY[@]/#/$taken}")
       return ;;
     --language)
-      mapfile -t COMPREPLY < <(compgen -W "en-US de-DE fr-FR es-ES it-IT pt-BR nl-NL pl-PL ru-RU ja-JP zh-CN ko-KR tr-TR" -- "$cur")
+      mapfile -t COMPREPLY < <(compgen -W "en-US de-DE fr-FR es-ES it-IT pt-BR nl-NL pl-PL ru-RU ja-JP zh-CN zh-TW zh-HK ko-KR tr-TR ca-ES sr-Cyrl-RS" -- "${cur##*,}")
+      local before=${cur%"${cur##*,}"}
+      COMPREPLY=("${COMPREPLY[@]/#/$before}")
       return ;;
     --win10 | --win11 | --expires | --date | --level | --dict | --lc | --lp | --pb | \
       --version-info | --version-language | --expired-message | --wrong-width-message | \
