@@ -49,6 +49,10 @@ class ManifestText {
 
 bool IsSpace(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// The element's name; its tail is the attribute's (one string in the stub).
+constexpr char kElement[] = "requestedexecutionlevel";
+constexpr const char* kAttribute = kElement + 18;  // "level"
+
 // The value of the `level` attribute in the element that starts at `i`
 // (just after its name), up to the element's end.
 RequestedLevel LevelAttribute(const ManifestText& text, uint32_t i) {
@@ -56,7 +60,7 @@ RequestedLevel LevelAttribute(const ManifestText& text, uint32_t i) {
   for (; i < length && text.At(i) != '>'; ++i) {
     // An attribute name starts after white space; "uiAccess" and the like
     // never match "level" there.
-    if (!IsSpace(text.At(i)) || !text.MatchesAt(i + 1, "level")) continue;
+    if (!IsSpace(text.At(i)) || !text.MatchesAt(i + 1, kAttribute)) continue;
     uint32_t k = i + 6;
     while (k < length && IsSpace(text.At(k))) ++k;
     if (k >= length || text.At(k) != '=') continue;
@@ -102,12 +106,12 @@ RequestedLevel LevelFromManifest(const uint8_t* bytes, uint32_t size) {
     // The element may carry a namespace prefix (<ms_asmv2:requestedExecutionLevel>).
     uint32_t name = i + 1;
     while (name < length && text.At(name) != ':' && text.At(name) != '>' && !IsSpace(text.At(name)) &&
-           !text.MatchesAt(name, "requestedexecutionlevel")) {
+           !text.MatchesAt(name, kElement)) {
       ++name;
     }
     if (name < length && text.At(name) == ':') ++name;
-    if (text.MatchesAt(name, "requestedexecutionlevel")) {
-      return LevelAttribute(text, name + 23);
+    if (text.MatchesAt(name, kElement)) {
+      return LevelAttribute(text, name + sizeof(kElement) - 1);
     }
   }
   return RequestedLevel::kNotStated;

@@ -243,10 +243,13 @@ int AdministratorParents(const ArgumentList& arguments, Platform& platform, Text
   }
   const Text windows = platform.WindowsFolder();
   if (windows.Empty()) return 0;
+  static constexpr char16_t kSystemTemp[] = u"\\SystemTemp\\";
   parents[0] = windows;
-  parents[0].Append(u"\\SystemTemp\\");
+  parents[0].Append(kSystemTemp);
+  // "\Temp\": the same text's tail, which the stub then stores once.
   parents[1] = windows;
-  parents[1].Append(u"\\Temp\\");
+  parents[1].Append(u'\\');
+  parents[1].Append(kSystemTemp + 7);
   return 2;
 }
 

@@ -173,10 +173,9 @@ class Platform {
   virtual void CloseCurrentVersionKey() = 0;
 
   // --- Temporary copy --------------------------------------------------
-  // GetSystemWindowsDirectoryW (looked up at run time; GetWindowsDirectoryW
-  // where it is missing) into a buffer of 261 characters: the Windows folder
-  // itself, shared by every session, without a backslash at the end. Empty
-  // when neither call gives one.
+  // GetSystemWindowsDirectoryW (looked up at run time) into a buffer of 261
+  // characters: the Windows folder itself, shared by every session, without
+  // a backslash at the end. Empty when Windows does not give one.
   virtual Text WindowsFolder() = 0;
   // GetTempPath2W where kernel32 has it (looked up at run time; it gives
   // SYSTEM a folder of its own), else GetTempPathW; either into a zeroed

@@ -360,7 +360,7 @@ MachineFacts Win32Platform::Machine() {
     return facts;
   }
   const auto isWow64Process =
-      FindEntryPoint<IsWow64ProcessFn>(GetModuleHandleW(L"kernel32"), "IsWow64Process");
+      FindEntryPoint<IsWow64ProcessFn>(GetModuleHandleW(L"kernel32.dll"), "IsWow64Process");
   BOOL wow64 = FALSE;
   facts.wow64 = isWow64Process && isWow64Process(GetCurrentProcess(), &wow64) && wow64 != FALSE;
   return facts;
@@ -554,9 +554,9 @@ bool Win32Platform::RemoveFile(const Text& path) { return DeleteFileW(Wide(path)
 Text Win32Platform::WindowsFolder() {
   wchar_t path[kModulePathChars + 1] = {};
   // The shared Windows folder; GetWindowsDirectoryW gives a per-user one on
-  // a terminal server.
-  auto getFolder = Kernel32Entry<GetWindowsFolderFn>("GetSystemWindowsDirectoryW");
-  if (!getFolder) getFolder = Kernel32Entry<GetWindowsFolderFn>("GetWindowsDirectoryW");
+  // a terminal server. Every Windows whose token can answer "administrator"
+  // (2000 and later: CheckTokenMembership) has it.
+  const auto getFolder = Kernel32Entry<GetWindowsFolderFn>("GetSystemWindowsDirectoryW");
   const UINT length = getFolder ? getFolder(path, kModulePathChars) : 0;
   if (length == 0 || length >= kModulePathChars) return Text();
   Text folder(Utf16(path), length);
@@ -779,7 +779,7 @@ bool Win32Platform::UniversalName(const Text& path, Text& universal) {
       // The search flags exist where SetDefaultDllDirectories does; older
       // systems reject them, and the full path already fixes the file.
       const bool searchFlags = FindEntryPoint<SetDefaultDllDirectoriesFn>(
-                                   GetModuleHandleW(L"kernel32"), "SetDefaultDllDirectories") != nullptr;
+                                   GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories") != nullptr;
       const HMODULE mpr =
           LoadLibraryExW(library, nullptr, searchFlags ? LOAD_LIBRARY_SEARCH_SYSTEM32 : 0);
       getUniversalName_ =

@@ -12,7 +12,7 @@ constexpr DWORD kXmmi64InstructionsAvailable = 10;  // PF_XMMI64_INSTRUCTIONS_AV
 
 bool SystemSupportsSse2() {
   const auto isPresent = FindEntryPoint<IsProcessorFeaturePresentFn>(
-      GetModuleHandleW(L"kernel32"), "IsProcessorFeaturePresent");
+      GetModuleHandleW(L"kernel32.dll"), "IsProcessorFeaturePresent");
   return isPresent && isPresent(kXmmi64InstructionsAvailable);
 }
 

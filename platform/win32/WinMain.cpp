@@ -29,7 +29,7 @@ using SetDllDirectoryWFn = BOOL(WINAPI*)(LPCWSTR);
 // folder. Where that switch is missing (before the 2011 loader update), at
 // least take the current folder out of the search.
 void HardenDllSearch() {
-  const HMODULE kernel = GetModuleHandleW(L"kernel32");
+  const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
   if (const auto setDefault =
           stub::FindEntryPoint<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories")) {
     if (setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;

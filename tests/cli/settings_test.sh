@@ -43,7 +43,7 @@ open(sys.argv[2], 'wb').write(data)
 PY
 
 printf '{"launcherLanguages": ["de", "klingon"]}' > bad.json
-printf '{"messages": {"expired": "cut\\u0000short"}}' > nul.json
+printf '{"messages": {"expired": "cut\\u0000short"}}' > zero-char.json  # not nul.json: Windows reads NUL.* as the device
 printf 'setup\xe2\x80\xaetxt.exe' > bidi.txt
 
 # --- refusals ------------------------------------------------------------------------
@@ -63,7 +63,7 @@ unknown language|--launcher-languages de,xx|--launcher-languages: 'xx' is not a 
 unknown text|--launcher-text de.bogus=x|--launcher-text: 'bogus' is not a text
 malformed text|--launcher-text de:expired|is not LANGUAGE.TEXT=WORDING
 recipe field named|--recipe bad.json|bad.json: launcherLanguages: 'klingon' is not a language
-NUL from a recipe|--recipe nul.json|nul.json: messages.expired: the text holds U+0000
+NUL from a recipe|--recipe zero-char.json|zero-char.json: messages.expired: the text holds U+0000
 bidi override in a file|--expired-message-file bidi.txt|bidi.txt: the text holds U+202E
 ROWS
 
