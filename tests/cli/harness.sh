@@ -14,7 +14,11 @@ SYSTEM=posix
 PKGTOOL=$TOOL
 cleanup() {
   if [[ $SYSTEM == windows ]]; then
+    # The server started below lives in the TMPDIR of that moment; a suite
+    # may have changed it since, and a server left running would hold the
+    # test runner's output open for ever.
     WINEPREFIX=$WINE_HOME/prefix "$WINESERVER" -k > /dev/null 2>&1
+    TMPDIR=$WINE_TMPDIR WINEPREFIX=$WINE_HOME/prefix "$WINESERVER" -k > /dev/null 2>&1
     rm -rf "$WINE_HOME"
   fi
   rm -rf "$WORK"
@@ -57,6 +61,7 @@ if [[ $TOOL == *.exe ]]; then
     bash "$(dirname "${BASH_SOURCE[0]}")/wine-prefix.sh" "$WINE_HOME/prefix" "$PKGTOOL_WINE" || exit 2
   fi
   # One server for the whole run, rather than one per command.
+  WINE_TMPDIR=${TMPDIR:-/tmp}
   WINEPREFIX=$WINE_HOME/prefix "$WINESERVER" -p
   PKGTOOL=$WINE_HOME/pkgtool
   wine_wrapper "$PKGTOOL" "$TOOL"

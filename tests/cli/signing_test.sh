@@ -16,7 +16,9 @@ if ! command -v osslsigncode > /dev/null || ! command -v openssl > /dev/null; th
   exit 77
 fi
 mkdir -p tmp presigned
-export TMPDIR=$WORK/tmp
+# Not for Wine, which keeps its server's socket below TMPDIR: a server
+# started before it changed would outlive the run.
+[[ $SYSTEM == posix ]] && export TMPDIR=$WORK/tmp
 # Where the tool under test keeps its temporary files.
 TEMP_ROOT=$WORK/tmp
 [[ $SYSTEM == windows ]] && TEMP_ROOT=$WINE_HOME/prefix/drive_c

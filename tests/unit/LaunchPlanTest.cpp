@@ -411,7 +411,9 @@ TEST_P(CleanUpTest, DeletesOrLeavesItToTheRestart) {
   EXPECT_TRUE(platform.boxes.empty());
   // Retried only while the copy is there, and for about two seconds at most.
   EXPECT_LE(platform.pausedMs, kRemoveRetryMs);
-  if (c.copyBusyMs && c.copyBusyMs <= kRemoveRetryMs) EXPECT_EQ(platform.pausedMs, c.copyBusyMs);
+  if (c.copyBusyMs && c.copyBusyMs <= kRemoveRetryMs) {
+    EXPECT_EQ(platform.pausedMs, c.copyBusyMs);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
