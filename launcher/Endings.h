@@ -72,9 +72,12 @@ static_assert(EndingOf(EndReason::kDamaged).text == LauncherText::kDamaged &&
               "FatalMessage and LauncherText out of step");
 
 // A text is the launcher's own (pkgtool ships it in every language it
-// knows) when the launcher has an English wording for it.
+// knows) unless it is one of the package's three refusal texts, the rows
+// above without an English wording. (Said by the texts, not by the null
+// pointers: a sanitizer's build cannot compare addresses at compile time.)
 constexpr bool IsLaunchersOwnText(LauncherText text) {
-  return kEndings[static_cast<int>(text)].english != nullptr;
+  return text != LauncherText::kExpired && text != LauncherText::kWrongWidth &&
+         text != LauncherText::kUnsupportedWindows;
 }
 
 }  // namespace stub

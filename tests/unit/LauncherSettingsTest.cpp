@@ -339,3 +339,17 @@ TEST(LauncherSettingsTest, FirstFormatStillReads) {
 
 }  // namespace
 }  // namespace stub
+
+#include "launcher/Endings.h"
+
+namespace stub {
+namespace {
+
+TEST(EndingsTest, TheLaunchersOwnTextsAreTheOnesWithAnEnglishWording) {
+  for (const EndingFacts& e : kEndings) {
+    EXPECT_EQ(IsLaunchersOwnText(e.text), e.english != nullptr) << e.key;
+  }
+}
+
+}  // namespace
+}  // namespace stub
