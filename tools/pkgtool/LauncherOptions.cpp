@@ -77,7 +77,7 @@ std::string Hex(const uint8_t* bytes, size_t count) {
 // The facts pkgtool recorded beside the vendor's choice: the digest, with
 // whether the package data still have it, and what each setup program asks
 // of Windows.
-void DescribeRecordedFacts(const std::vector<uint8_t>& package,
+void DescribeRecordedFacts(const std::vector<uint8_t>* packageFile,
                            const stub::writer::LauncherSettingsChoice& choice, json& s) {
   s["packageDigest"] = nullptr;
   if (choice.packageDigest) {
@@ -85,6 +85,8 @@ void DescribeRecordedFacts(const std::vector<uint8_t>& package,
     // What the data have now, over the span the locator names (when it lies
     // in the file); the verdict on the package is the launcher's check.
     std::optional<bool> matches;
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t>& package = packageFile ? *packageFile : none;
     if (package.size() >= stub::kLocatorOffset + stub::kLocatorSize) {
       uint8_t raw[stub::kLocatorSize];
       std::copy_n(package.begin() + stub::kLocatorOffset, stub::kLocatorSize, raw);
@@ -113,7 +115,8 @@ std::string RecordedFactsText(const json& s) {
   auto line = [&](const std::string& label, const std::string& value) {
     out += label + std::string(label.size() < 22 ? 22 - label.size() : 1, ' ') + value + "\n";
   };
-  const json& digest = s["packageDigest"];
+  static const json kNone;
+  const json& digest = s.contains("packageDigest") ? s["packageDigest"] : kNone;
   if (digest.is_null()) {
     line("Package digest", "none: the launcher checks the checksum alone");
   } else {
@@ -123,7 +126,7 @@ std::string RecordedFactsText(const json& s) {
                                 : matches.get<bool>() ? " (matches the package data)"
                                                       : " (does NOT match the package data)"));
   }
-  const json& programs = s["programs"];
+  const json& programs = s.contains("programs") ? s["programs"] : kNone;
   if (!programs.is_null()) {
     for (const char* slot : {"x86", "x64"}) {
       const json& p = programs[slot];
@@ -283,7 +286,8 @@ json DescribeLauncherSettingsResource(const std::vector<uint8_t>& resource,
                             "; the launcher shows the damaged box"}};
   }
   json s;
-  if (package) DescribeRecordedFacts(*package, *choice, s);
+  // Without the file, what the records say, and no verdict on the data.
+  DescribeRecordedFacts(package, *choice, s);
   s["passExitCode"] = choice->passExitCode;
   if (choice->passExitCode) {
     s["exitCodes"] = json::object();
