@@ -291,7 +291,9 @@ TemporaryCopy CreateTemporaryCopy(const StubContext& context, ProgramSource& pro
     copy.name = ExtractName(arguments.Argument(0));
     copy.path = copy.privateFolder;
     copy.path.Append(copy.name);
-    if (platform.CreateCopyInHeldFolder(copy.name, kPrivateFolderAccess) != CreateResult::kCreated) {
+    // (A launcher path that ends in a backslash names no file to create.)
+    if (copy.name.Empty() ||
+        platform.CreateCopyInHeldFolder(copy.name, kPrivateFolderAccess) != CreateResult::kCreated) {
       copy.name = Text();
       RemoveTemporaryCopy(platform, copy, false);
       CopyFailed(context, program, progress, 0);

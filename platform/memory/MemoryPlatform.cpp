@@ -357,7 +357,8 @@ HeldFolderFacts MemoryPlatform::FolderFacts() {
 
 CreateResult MemoryPlatform::CreateCopyInHeldFolder(const Text& name, const char16_t* access) {
   calls.push_back("CreateCopyInHeldFolder " + ToUtf8(ToU16(name)));
-  if (heldFolder.empty()) return CreateResult::kFailed;
+  // An empty name is the folder itself, which is no file to create.
+  if (heldFolder.empty() || name.Empty()) return CreateResult::kFailed;
   const std::u16string p = HeldFolderFinal() + u"\\" + ToU16(name);
   if (files.count(p)) return CreateResult::kNameTaken;
   if (Contains(uncreatable, p)) return CreateResult::kFailed;

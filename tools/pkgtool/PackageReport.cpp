@@ -132,8 +132,10 @@ json DescribePackage(const std::string& path, const std::vector<uint8_t>& bytes,
         {"kind", "Authenticode"}, {"offset", signature->offset}, {"size", signature->size}};
     if (!signature->signer.empty()) d["signature"]["signer"] = signature->signer;
     const nlohmann::json own = SignatureJson(ExamineSignature(bytes));
-    d["signature"]["digestAlgorithm"] = own["digestAlgorithm"];
-    d["signature"]["digestMatches"] = own["digestMatches"];
+    // A signature too damaged to name them has neither key: null then.
+    for (const char* key : {"digestAlgorithm", "digestMatches"}) {
+      d["signature"][key] = own.contains(key) ? own.at(key) : json(nullptr);
+    }
     if (own.contains("problem")) d["signature"]["problem"] = own["problem"];
   }
   if (bytes.size() >= stub::kLocatorOffset + stub::kLocatorSize) {

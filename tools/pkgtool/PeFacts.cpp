@@ -228,7 +228,10 @@ ProgramImage DescribeImage(const uint8_t* bytes, size_t size) {
   image.machine = ReadU16(bytes + pe + 4);
   const uint16_t characteristics = ReadU16(bytes + pe + 22);
   const uint16_t optionalSize = ReadU16(bytes + pe + 20);
-  const uint16_t magic = optionalSize >= 2 ? ReadU16(bytes + pe + 24) : 0;
+  // The optional header's size is the file's word; its magic must also lie
+  // inside the file.
+  const uint16_t magic =
+      optionalSize >= 2 && static_cast<uint64_t>(pe) + 26 <= size ? ReadU16(bytes + pe + 24) : 0;
   image.format = magic == kMagicPe32       ? ProgramImage::Format::kPe32
                  : magic == kMagicPe32Plus ? ProgramImage::Format::kPe32Plus
                                            : ProgramImage::Format::kUnknownPe;
