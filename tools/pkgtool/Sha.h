@@ -5,7 +5,12 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
+
+namespace stub {
+class Sha256;
+}
 
 namespace pkgtool {
 
@@ -14,6 +19,7 @@ enum class DigestKind { kSha1, kSha256 };
 class Sha {
  public:
   explicit Sha(DigestKind kind);
+  ~Sha();
   void Update(const uint8_t* data, size_t size);
   // The digest (20 or 32 bytes); the object is spent afterwards.
   std::vector<uint8_t> Finish();
@@ -21,8 +27,8 @@ class Sha {
  private:
   void Block(const uint8_t* block);
 
-  DigestKind kind_;
-  std::array<uint32_t, 8> state_{};
+  std::unique_ptr<stub::Sha256> sha256_;  // the core's, for kSha256
+  std::array<uint32_t, 5> state_{};       // SHA-1's
   std::array<uint8_t, 64> buffer_{};
   size_t buffered_ = 0;
   uint64_t length_ = 0;  // bytes taken so far
