@@ -17,7 +17,7 @@
 
 #include "bench/BenchSupport.h"
 #include "launcher/StubContext.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "unpack/LzmaUnpack.h"
 

@@ -53,13 +53,13 @@ set_target_properties(lzma_mingw PROPERTIES
 find_program(HOST_CXX NAMES g++ c++ clang++ REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 set(PEFIX ${CMAKE_BINARY_DIR}/host-tools/pefix)
 set(PEFIX_SOURCES ${CMAKE_SOURCE_DIR}/tools/pefix/PeFix.cpp ${CMAKE_SOURCE_DIR}/tools/pefix/PeFixMain.cpp
-    ${CMAKE_SOURCE_DIR}/package/writer/PeResources.cpp)
+    ${CMAKE_SOURCE_DIR}/authoring/PeResources.cpp)
 add_custom_command(
   OUTPUT ${PEFIX}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/host-tools
   COMMAND ${HOST_CXX} -std=c++20 -O2 -Wall -Wextra -I${CMAKE_SOURCE_DIR} -o ${PEFIX} ${PEFIX_SOURCES}
   DEPENDS ${PEFIX_SOURCES} ${CMAKE_SOURCE_DIR}/tools/pefix/PeFix.h
-          ${CMAKE_SOURCE_DIR}/package/writer/PeResources.h
+          ${CMAKE_SOURCE_DIR}/authoring/PeResources.h
   COMMENT "Building pefix with the host compiler"
   VERBATIM)
 add_custom_target(pefix DEPENDS ${PEFIX})

@@ -1,6 +1,6 @@
 # The libraries pkgtool and the host's tests link, for the host and for
 # pkgtool.exe alike: the core with the in-memory platform, and the package
-# writer. TOOL_LZMA names the liblzma target to link.
+# writer (authoring/). TOOL_LZMA names the liblzma target to link.
 #
 # The host's answer to what Windows says about the processor goes with the
 # core itself: the checksum asks it, and a program that links nothing else of
@@ -15,9 +15,9 @@ list(REMOVE_ITEM MEMORY_PLATFORM_SOURCES ${HOST_PROCESSOR_SOURCE})
 add_library(stubmemory STATIC ${MEMORY_PLATFORM_SOURCES})
 target_link_libraries(stubmemory PUBLIC stubcore)
 
-file(GLOB WRITER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/package/writer/*.cpp)
+file(GLOB WRITER_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/authoring/*.cpp)
 if(WRITER_SOURCES)
-  add_library(packagewriter STATIC ${WRITER_SOURCES})
+  add_library(authoring STATIC ${WRITER_SOURCES})
   # The version information's strings go through the one UTF-8 codec.
-  target_link_libraries(packagewriter PUBLIC stubcore PRIVATE stubmemory)
+  target_link_libraries(authoring PUBLIC stubcore PRIVATE stubmemory)
 endif()

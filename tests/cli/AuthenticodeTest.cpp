@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/SignCommand.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/BuildCommand.h"
 #include "tools/pkgtool/HumanTerms.h"
 

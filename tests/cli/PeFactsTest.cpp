@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/PeFacts.h"
 
 namespace pkgtool {

@@ -18,8 +18,8 @@
 #include <tuple>
 #include <vector>
 
-#include "package/writer/PeResources.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/PeResources.h"
+#include "authoring/VendorResources.h"
 #include "tests/fuzz/AllocationCap.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"

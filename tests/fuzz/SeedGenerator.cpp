@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/LauncherResource.h"
-#include "package/writer/PackageWriter.h"
-#include "package/writer/PeResources.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/LauncherResource.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/PeResources.h"
+#include "authoring/VendorResources.h"
 #include "tests/fuzz/FuzzScenario.h"
 
 namespace stub::fuzz {

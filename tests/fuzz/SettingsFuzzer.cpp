@@ -21,7 +21,7 @@
 #include "package/CRC32.h"
 #include "package/LanguageChoice.h"
 #include "package/LauncherSettings.h"
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/fuzz/AllocationCap.h"
 #include "tools/pkgtool/HumanTerms.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
-#include "package/writer/LauncherResource.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/LauncherResource.h"
+#include "authoring/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"

@@ -10,7 +10,7 @@
 
 #include "package/CRC32.h"
 #include "package/StubTypes.h"
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"
 

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"

@@ -1,4 +1,4 @@
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 
 #include <gtest/gtest.h>
 #include <lzma.h>

@@ -1,14 +1,14 @@
 // What pkgtool records of a setup program for the launcher: the level its
 // manifest asks for, and whether its version information names an installer.
-#include "package/writer/ProgramFacts.h"
+#include "authoring/ProgramFacts.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "package/writer/PeResources.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/PeResources.h"
+#include "authoring/VendorResources.h"
 
 namespace stub::writer {
 namespace {

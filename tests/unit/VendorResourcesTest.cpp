@@ -1,4 +1,4 @@
-#include "package/writer/VendorResources.h"
+#include "authoring/VendorResources.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/PeResources.h"
 
 namespace stub::writer {
 namespace {

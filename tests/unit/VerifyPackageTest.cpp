@@ -10,8 +10,8 @@
 
 #include "launcher/FatalMessages.h"
 #include "package/CRC32.h"
-#include "package/writer/LauncherResource.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/LauncherResource.h"
+#include "authoring/PackageWriter.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "platform/memory/Sha256.h"
 #include "tests/unit/LauncherTestSupport.h"

@@ -16,7 +16,7 @@
 
 #include "launcher/FatalMessages.h"
 #include "package/CRC32.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 

@@ -8,8 +8,8 @@
 #include <iterator>
 #include <ostream>
 
-#include "package/writer/PeResources.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/PeResources.h"
+#include "authoring/VendorResources.h"
 #include "tests/unit/LauncherTestSupport.h"
 #include "tests/wine/WineTestSupport.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "launcher/FatalMessages.h"
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "tests/wine/WineHarness.h"
 
 namespace winetest {

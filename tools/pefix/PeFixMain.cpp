@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 #include "tools/pefix/PeFix.h"
 
 int main(int argc, char** argv) {

@@ -4,8 +4,8 @@
 #include <iostream>
 #include <tuple>
 
-#include "package/writer/PeResources.h"
-#include "package/writer/ProgramFacts.h"
+#include "authoring/PeResources.h"
+#include "authoring/ProgramFacts.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"

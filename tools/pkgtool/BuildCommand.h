@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/LauncherOptions.h"
 

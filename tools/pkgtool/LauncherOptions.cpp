@@ -4,9 +4,9 @@
 #include <map>
 
 #include "launcher/Endings.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 #include "platform/memory/Sha256.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/VendorResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/VendorText.h"

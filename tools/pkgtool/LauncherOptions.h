@@ -12,7 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 
 namespace pkgtool {
 

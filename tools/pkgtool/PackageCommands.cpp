@@ -1,6 +1,6 @@
 #include "tools/pkgtool/PackageCommands.h"
 
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 
 #include <array>
 #include <filesystem>
@@ -9,7 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"

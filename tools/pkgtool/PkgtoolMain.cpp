@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/BuildCommand.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <set>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/VendorResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/VendorResources.h"
 #include "tools/pkgtool/Authenticode.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"

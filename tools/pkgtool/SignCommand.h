@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 #include "tools/pkgtool/BuildCommand.h"
 
 namespace pkgtool {

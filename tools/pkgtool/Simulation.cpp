@@ -7,11 +7,11 @@
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
 #include "launcher/Endings.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
-#include "package/writer/LauncherTranslations.h"
+#include "authoring/LauncherTranslations.h"
 
 namespace pkgtool {
 

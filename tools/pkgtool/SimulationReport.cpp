@@ -1,6 +1,6 @@
 #include "tools/pkgtool/SimulationReport.h"
 
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
 

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "package/writer/PackageWriter.h"
-#include "package/writer/PeResources.h"
+#include "authoring/PackageWriter.h"
+#include "authoring/PeResources.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "package/writer/VendorResources.h"
+#include "authoring/VendorResources.h"
 
 namespace pkgtool {
 

@@ -12,7 +12,7 @@
 #include <iterator>
 #include <vector>
 
-#include "package/writer/PackageWriter.h"
+#include "authoring/PackageWriter.h"
 
 namespace {
 

@@ -88,11 +88,11 @@ $cc -O2 -Wall -mwindows -municode -o "$work/PlantedSetup.exe" "$here/PlantedSetu
 # The package writer as the host build made it, with what it links: a list
 # of sources here would fall behind whatever the writer comes to use.
 host=${HOST_BUILD:-$root/build/host}
-for lib in packagewriter stubmemory stubcore; do
+for lib in authoring stubmemory stubcore; do
   [[ -f $host/lib$lib.a ]] || fail "no $host/lib$lib.a: build the host tree first (make dist)"
 done
 g++ -std=c++20 -O1 -I"$root" -o "$work/make_planted_package" "$here/MakePackage.cpp" \
-  -Wl,--start-group "$host/libpackagewriter.a" "$host/libstubmemory.a" "$host/libstubcore.a" \
+  -Wl,--start-group "$host/libauthoring.a" "$host/libstubmemory.a" "$host/libstubcore.a" \
   -Wl,--end-group -llzma -pthread
 
 # --- a fresh prefix -----------------------------------------------------------

@@ -1,9 +1,9 @@
-#include "package/writer/ProgramFacts.h"
+#include "authoring/ProgramFacts.h"
 
 #include <exception>
 
-#include "package/writer/PeResources.h"
-#include "package/writer/VersionResource.h"
+#include "authoring/PeResources.h"
+#include "authoring/VersionResource.h"
 #include "platform/memory/Utf8.h"
 
 namespace stub::writer {

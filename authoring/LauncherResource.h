@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "package/LauncherSettings.h"
-#include "package/writer/LauncherTranslations.h"
+#include "authoring/LauncherTranslations.h"
 
 namespace stub::writer {
 

@@ -1,4 +1,4 @@
-#include "package/writer/LauncherTranslations.h"
+#include "authoring/LauncherTranslations.h"
 
 #include <cctype>
 #include <cstdio>

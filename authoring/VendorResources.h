@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "package/writer/IconFile.h"
-#include "package/writer/LauncherResource.h"
-#include "package/writer/VersionResource.h"
+#include "authoring/IconFile.h"
+#include "authoring/LauncherResource.h"
+#include "authoring/VersionResource.h"
 
 namespace stub::writer {
 

@@ -1,8 +1,8 @@
-#include "package/writer/VendorResources.h"
+#include "authoring/VendorResources.h"
 
 #include <algorithm>
 
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 
 namespace stub::writer {
 

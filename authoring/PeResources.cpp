@@ -1,4 +1,4 @@
-#include "package/writer/PeResources.h"
+#include "authoring/PeResources.h"
 
 #include <algorithm>
 #include <cstring>

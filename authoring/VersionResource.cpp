@@ -1,4 +1,4 @@
-#include "package/writer/VersionResource.h"
+#include "authoring/VersionResource.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "package/writer/IconFile.h"
+#include "authoring/IconFile.h"
 
 #include <cstring>
 

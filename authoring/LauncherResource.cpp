@@ -1,4 +1,4 @@
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 
 #include <algorithm>
 #include <cctype>

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "package/writer/LauncherResource.h"
+#include "authoring/LauncherResource.h"
 
 namespace stub::writer {
 
