@@ -40,6 +40,18 @@ struct DerReader {
     DerReader ignored;
     return Expect(tag, ignored);
   }
+  // The next element whole, tag and length included (for comparing).
+  bool Raw(DerReader& whole) {
+    const uint8_t* start = p;
+    uint8_t tag = 0;
+    DerReader content;
+    if (!Next(tag, content)) return false;
+    whole = {start, static_cast<size_t>(p - start)};
+    return true;
+  }
+  bool SameAs(const DerReader& other) const {
+    return n == other.n && std::memcmp(p, other.p, n) == 0;
+  }
   // The next element's tag, without taking it (0 when none is left).
   uint8_t Peek() const { return n > 0 ? p[0] : 0; }
   bool Is(const uint8_t* bytes, size_t size) const {
@@ -49,7 +61,7 @@ struct DerReader {
 
 namespace der {
 constexpr uint8_t kInteger = 0x02, kOctetString = 0x04, kOid = 0x06, kSequence = 0x30, kSet = 0x31;
-constexpr uint8_t kContext0 = 0xA0;
+constexpr uint8_t kContext0 = 0xA0, kBmpString = 0x1E;
 }  // namespace der
 
 }  // namespace pkgtool

@@ -6,6 +6,7 @@
 
 #include "package/StubTypes.h"
 #include "platform/memory/Utf8.h"
+#include "tools/pkgtool/DerReader.h"
 
 namespace pkgtool {
 
@@ -76,59 +77,17 @@ bool HasHybridMetadata(const uint8_t* bytes, size_t size, uint32_t pe) {
   return false;
 }
 
-// --- A small DER reader: just enough of PKCS #7 to find the signer's name. --
+// --- The signer's name, from the signature's PKCS #7. ---------------------
 
-struct Der {
-  const uint8_t* p = nullptr;
-  size_t n = 0;
-
-  // Takes the next element; false when the bytes do not hold one whole.
-  bool Next(uint8_t& tag, Der& content) {
-    if (n < 2) return false;
-    tag = p[0];
-    size_t length = p[1];
-    size_t header = 2;
-    if (length & 0x80) {
-      const size_t digits = length & 0x7F;
-      if (digits == 0 || digits > 4 || n < 2 + digits) return false;  // no indefinite forms
-      length = 0;
-      for (size_t i = 0; i < digits; ++i) length = (length << 8) | p[2 + i];
-      header += digits;
-    }
-    if (length > n - header) return false;
-    content = {p + header, length};
-    p += header + length;
-    n -= header + length;
-    return true;
-  }
-  // The next element, which must carry `tag`.
-  bool Expect(uint8_t tag, Der& content) {
-    uint8_t found = 0;
-    return Next(found, content) && found == tag;
-  }
-  // The next element whole, tag and length included (for comparing).
-  bool Raw(Der& whole) {
-    const uint8_t* start = p;
-    uint8_t tag = 0;
-    Der content;
-    if (!Next(tag, content)) return false;
-    whole = {start, static_cast<size_t>(p - start)};
-    return true;
-  }
-  bool SameAs(const Der& other) const { return n == other.n && std::memcmp(p, other.p, n) == 0; }
-};
-
-constexpr uint8_t kSequence = 0x30, kSet = 0x31, kInteger = 0x02, kOid = 0x06;
-constexpr uint8_t kContext0 = 0xA0;
 const uint8_t kCommonName[] = {0x55, 0x04, 0x03};
 const uint8_t kOrganisation[] = {0x55, 0x04, 0x0A};
 
 // A name as text fit for a report: any string type of the certificate (a
 // BMPString is UTF-16 big-endian, the others are read as UTF-8, leniently:
 // the bytes are the signer's, not the user's), control characters as '?'.
-std::string PrintableText(uint8_t tag, const Der& value) {
+std::string PrintableText(uint8_t tag, const DerReader& value) {
   std::u16string wide;
-  if (tag == 0x1E) {
+  if (tag == der::kBmpString) {
     for (size_t i = 0; i + 1 < value.n; i += 2) {
       wide += static_cast<char16_t>((value.p[i] << 8) | value.p[i + 1]);
     }
@@ -142,14 +101,14 @@ std::string PrintableText(uint8_t tag, const Der& value) {
 }
 
 // The value of attribute `type` in a Name, or "".
-std::string NameAttribute(Der name, const uint8_t* type, size_t typeSize) {
-  Der rdn;
-  while (name.Expect(kSet, rdn)) {
-    Der pair;
-    while (rdn.Expect(kSequence, pair)) {
-      Der oid, value;
+std::string NameAttribute(DerReader name, const uint8_t* type, size_t typeSize) {
+  DerReader rdn;
+  while (name.Expect(der::kSet, rdn)) {
+    DerReader pair;
+    while (rdn.Expect(der::kSequence, pair)) {
+      DerReader oid, value;
       uint8_t valueTag = 0;
-      if (!pair.Expect(kOid, oid) || !pair.Next(valueTag, value)) break;
+      if (!pair.Expect(der::kOid, oid) || !pair.Next(valueTag, value)) break;
       if (oid.n == typeSize && std::memcmp(oid.p, type, typeSize) == 0) {
         return PrintableText(valueTag, value);
       }
@@ -160,37 +119,37 @@ std::string NameAttribute(Der name, const uint8_t* type, size_t typeSize) {
 
 // The subject of the certificate whose issuer and serial number the first
 // signer names, from a PKCS #7 SignedData.
-std::string SignerName(Der der) {
-  Der contentInfo, signedDataWrap, signedData, skip;
-  if (!der.Expect(kSequence, contentInfo)) return "";
-  if (!contentInfo.Expect(kOid, skip) || !contentInfo.Expect(kContext0, signedDataWrap)) return "";
-  if (!signedDataWrap.Expect(kSequence, signedData)) return "";
-  if (!signedData.Expect(kInteger, skip) || !signedData.Expect(kSet, skip) ||
-      !signedData.Expect(kSequence, skip)) {
+std::string SignerName(DerReader signature) {
+  DerReader contentInfo, signedDataWrap, signedData, skip;
+  if (!signature.Expect(der::kSequence, contentInfo)) return "";
+  if (!contentInfo.Expect(der::kOid, skip) || !contentInfo.Expect(der::kContext0, signedDataWrap)) return "";
+  if (!signedDataWrap.Expect(der::kSequence, signedData)) return "";
+  if (!signedData.Expect(der::kInteger, skip) || !signedData.Expect(der::kSet, skip) ||
+      !signedData.Expect(der::kSequence, skip)) {
     return "";
   }
-  Der certificates, signerInfos;
+  DerReader certificates, signerInfos;
   uint8_t tag = 0;
-  Der element;
+  DerReader element;
   while (signedData.Next(tag, element)) {
-    if (tag == kContext0) certificates = element;  // [0] IMPLICIT SET OF Certificate
-    if (tag == kSet) signerInfos = element;
+    if (tag == der::kContext0) certificates = element;  // [0] IMPLICIT SET OF Certificate
+    if (tag == der::kSet) signerInfos = element;
   }
-  Der signerInfo, issuerAndSerial, issuer, serial;
-  if (!signerInfos.Expect(kSequence, signerInfo) || !signerInfo.Expect(kInteger, skip) ||
-      !signerInfo.Expect(kSequence, issuerAndSerial) || !issuerAndSerial.Raw(issuer) ||
+  DerReader signerInfo, issuerAndSerial, issuer, serial;
+  if (!signerInfos.Expect(der::kSequence, signerInfo) || !signerInfo.Expect(der::kInteger, skip) ||
+      !signerInfo.Expect(der::kSequence, issuerAndSerial) || !issuerAndSerial.Raw(issuer) ||
       !issuerAndSerial.Raw(serial)) {
     return "";
   }
-  Der certificate;
-  while (certificates.Expect(kSequence, certificate)) {
-    Der tbs, certSerial, certIssuer, subject, name;
-    if (!certificate.Expect(kSequence, tbs)) continue;
-    Der probe = tbs;
+  DerReader certificate;
+  while (certificates.Expect(der::kSequence, certificate)) {
+    DerReader tbs, certSerial, certIssuer, subject, name;
+    if (!certificate.Expect(der::kSequence, tbs)) continue;
+    DerReader probe = tbs;
     uint8_t first = 0;
-    if (probe.Next(first, skip) && first == kContext0) tbs = probe;  // [0] version
-    if (!tbs.Raw(certSerial) || !tbs.Expect(kSequence, skip) || !tbs.Raw(certIssuer) ||
-        !tbs.Expect(kSequence, skip) || !tbs.Expect(kSequence, subject)) {
+    if (probe.Next(first, skip) && first == der::kContext0) tbs = probe;  // [0] version
+    if (!tbs.Raw(certSerial) || !tbs.Expect(der::kSequence, skip) || !tbs.Raw(certIssuer) ||
+        !tbs.Expect(der::kSequence, skip) || !tbs.Expect(der::kSequence, subject)) {
       continue;
     }
     if (!certSerial.SameAs(serial) || !certIssuer.SameAs(issuer)) continue;
