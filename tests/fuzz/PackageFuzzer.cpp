@@ -6,17 +6,13 @@
 // contradicts itself, or an allocation out of proportion to the input is a
 // finding.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <new>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
 #include "platform/memory/MemoryPlatform.h"
-#include "tests/fuzz/AllocationCap.h"
+#include "tests/fuzz/ToolReaderFuzzer.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherChecks.h"
 #include "tools/pkgtool/PackageReport.h"
@@ -24,10 +20,7 @@
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "\n*** pkgtool outcome violated: %s\n", what.c_str());
-  std::abort();
-}
+using stub::fuzz::Fail;
 
 // What `verify` prints or reports, and the report `inspect` prints both ways.
 void InspectAndVerify(const std::vector<uint8_t>& bytes) {
@@ -76,26 +69,15 @@ void InspectAndVerify(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 // Readers of the other files the authoring side takes from users (an icon, a
-// recipe) get their own target beside this one, each a function of the
-// bytes like InspectAndVerify, built by the loop in CMakeLists.txt.
+// recipe) get their own target beside this one: a CheckInput of their own,
+// framed by ToolReaderFuzzer.cpp and built by the loop in CMakeLists.txt.
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  stub::fuzz::InstallAllocationCap();
-  return 0;
+namespace stub::fuzz {
+
+const char kReaderName[] = "pkgtool";
+
+void CheckInput(const uint8_t* data, size_t size) {
+  InspectAndVerify(std::vector<uint8_t>(data, data + size));
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> bytes(data, data + size);
-  stub::fuzz::AllocationCapScope cap(size);
-  try {
-    InspectAndVerify(bytes);
-  } catch (const pkgtool::ToolError&) {
-    // One of the tool's own errors: printed as such, exit code 2.
-  } catch (const std::bad_alloc&) {
-    // The tool's "out of memory" error; only reachable below the cap when
-    // the machine itself is out.
-  } catch (const std::exception& e) {
-    Fail(std::string("an exception the tool does not handle: ") + e.what());
-  }
-  return 0;
-}
+}  // namespace stub::fuzz

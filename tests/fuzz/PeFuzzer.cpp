@@ -10,27 +10,20 @@
 // resources do not read back as written.
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <new>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "authoring/PeResources.h"
 #include "authoring/VendorResources.h"
-#include "tests/fuzz/AllocationCap.h"
+#include "tests/fuzz/ToolReaderFuzzer.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/PeFacts.h"
 #include "tools/pkgtool/VendorOptions.h"
 
 namespace {
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "\n*** PE reader outcome violated: %s\n", what.c_str());
-  std::abort();
-}
+using stub::fuzz::Fail;
 
 // The same resources, in any order: a rewrite sorts them as Windows
 // searches them.
@@ -86,20 +79,12 @@ void Read(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  stub::fuzz::InstallAllocationCap();
-  return 0;
+namespace stub::fuzz {
+
+const char kReaderName[] = "PE reader";
+
+void CheckInput(const uint8_t* data, size_t size) {
+  Read(std::vector<uint8_t>(data, data + size));
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::vector<uint8_t> bytes(data, data + size);
-  stub::fuzz::AllocationCapScope cap(size);
-  try {
-    Read(bytes);
-  } catch (const pkgtool::ToolError&) {
-  } catch (const std::bad_alloc&) {
-  } catch (const std::exception& e) {
-    Fail(std::string("an exception the tool does not handle: ") + e.what());
-  }
-  return 0;
-}
+}  // namespace stub::fuzz

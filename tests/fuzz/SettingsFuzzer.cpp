@@ -11,10 +11,6 @@
 // chosen for the user that is not the one the ranking names; an exception
 // other than the tool's own errors.
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <new>
 #include <string>
 #include <vector>
 
@@ -23,18 +19,15 @@
 #include "package/LauncherSettings.h"
 #include "authoring/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
-#include "tests/fuzz/AllocationCap.h"
+#include "tests/fuzz/ToolReaderFuzzer.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"
 
 namespace {
 
-using stub::writer::LauncherSettingsChoice;
+using stub::fuzz::Fail;
 
-[[noreturn]] void Fail(const std::string& what) {
-  std::fprintf(stderr, "\n*** settings outcome violated: %s\n", what.c_str());
-  std::abort();
-}
+using stub::writer::LauncherSettingsChoice;
 
 // The text the stub must choose: from the entry of the best rank that has
 // it, the first of that rank.
@@ -100,19 +93,12 @@ void Check(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  stub::fuzz::InstallAllocationCap();
-  return 0;
+namespace stub::fuzz {
+
+const char kReaderName[] = "settings";
+
+void CheckInput(const uint8_t* data, size_t size) {
+  Check(data, size);
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  stub::fuzz::AllocationCapScope cap(size);
-  try {
-    Check(data, size);
-  } catch (const pkgtool::ToolError&) {
-  } catch (const std::bad_alloc&) {
-  } catch (const std::exception& e) {
-    Fail(std::string("an exception the tool does not handle: ") + e.what());
-  }
-  return 0;
-}
+}  // namespace stub::fuzz
