@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "package/LauncherSettings.h"
 #include "authoring/LauncherTranslations.h"
+#include "package/LauncherSettings.h"
 
 namespace stub::writer {
 

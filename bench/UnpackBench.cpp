@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "authoring/PackageWriter.h"
 #include "bench/BenchSupport.h"
 #include "launcher/StubContext.h"
-#include "authoring/PackageWriter.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "unpack/LzmaUnpack.h"
 

@@ -6,17 +6,17 @@
 #include <string>
 #include <vector>
 
-#include "launcher/FatalMessages.h"
-#include "package/CRC32.h"
-#include "package/StubTypes.h"
 #include "authoring/LauncherResource.h"
 #include "authoring/PackageWriter.h"
 #include "authoring/PeResources.h"
-#include "tools/pkgtool/LauncherOptions.h"
+#include "launcher/FatalMessages.h"
+#include "package/CRC32.h"
+#include "package/StubTypes.h"
 #include "platform/Memory.h"
-#include "tools/pkgtool/LauncherChecks.h"
-#include "tools/pkgtool/PackageReport.h"
 #include "tests/unit/LauncherTestSupport.h"
+#include "tools/pkgtool/LauncherChecks.h"
+#include "tools/pkgtool/LauncherOptions.h"
+#include "tools/pkgtool/PackageReport.h"
 
 namespace pkgtool {
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "authoring/LauncherResource.h"
 #include "package/CRC32.h"
 #include "package/LanguageChoice.h"
 #include "package/LauncherSettings.h"
-#include "authoring/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/fuzz/ToolReaderFuzzer.h"
 #include "tools/pkgtool/HumanTerms.h"

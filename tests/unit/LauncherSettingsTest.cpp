@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "authoring/LauncherResource.h"
 #include "package/CRC32.h"
 #include "package/StubTypes.h"
-#include "authoring/LauncherResource.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/FatalMessages.h"
 #include "authoring/PackageWriter.h"
+#include "launcher/FatalMessages.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "tests/unit/LauncherTestSupport.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "launcher/FatalMessages.h"
-#include "package/CRC32.h"
 #include "authoring/LauncherResource.h"
 #include "authoring/PackageWriter.h"
+#include "launcher/FatalMessages.h"
+#include "package/CRC32.h"
 #include "platform/memory/MemoryPlatform.h"
 #include "platform/memory/Sha256.h"
 #include "tests/unit/LauncherTestSupport.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "authoring/PackageWriter.h"
 #include "launcher/FatalMessages.h"
 #include "package/CRC32.h"
-#include "authoring/PackageWriter.h"
 #include "platform/Memory.h"
 #include "platform/memory/MemoryPlatform.h"
 

@@ -1,8 +1,8 @@
 // The vendor's launcher settings on the real stub: deployment mode's exit
 // codes and silence, and the launcher's texts in Wine's interface language.
-#include "launcher/FatalMessages.h"
 #include "authoring/LauncherResource.h"
 #include "authoring/VendorResources.h"
+#include "launcher/FatalMessages.h"
 #include "tests/wine/WineTestSupport.h"
 
 namespace winetest {

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "launcher/FatalMessages.h"
 #include "authoring/PackageWriter.h"
+#include "launcher/FatalMessages.h"
 #include "tests/wine/WineHarness.h"
 
 namespace winetest {

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <map>
 
-#include "launcher/Endings.h"
 #include "authoring/PeResources.h"
-#include "platform/memory/Sha256.h"
 #include "authoring/VendorResources.h"
+#include "launcher/Endings.h"
+#include "platform/memory/Sha256.h"
 #include "tools/pkgtool/FileIo.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/VendorText.h"

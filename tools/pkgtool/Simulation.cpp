@@ -2,16 +2,16 @@
 
 #include <algorithm>
 
+#include "authoring/LauncherTranslations.h"
+#include "authoring/PeResources.h"
 #include "gates/WindowsVersionGate.h"
 #include "launch/Elevation.h"
 #include "launch/LaunchPlan.h"
 #include "launcher/ArgumentList.h"
 #include "launcher/Endings.h"
-#include "authoring/PeResources.h"
 #include "tools/pkgtool/HumanTerms.h"
 #include "tools/pkgtool/LauncherOptions.h"
 #include "tools/pkgtool/PeFacts.h"
-#include "authoring/LauncherTranslations.h"
 
 namespace pkgtool {
 
