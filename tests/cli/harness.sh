@@ -128,6 +128,28 @@ row_here() {
   return 1
 }
 
+# Refusals, one row a line on stdin: "name|arguments (shell words)|fragment".
+# Each command must end with exit code 2 and one line on stderr holding the
+# fragment, and leave neither out.exe nor a temporary file of it behind.
+# Blank lines and lines starting with # are passed over.
+refusal_rows() {
+  local name args fragment rc
+  while IFS='|' read -r name args fragment; do
+    [[ -z "$name" || "$name" == \#* ]] && continue
+    row_here "$name" || continue
+    checks=$((checks + 1))
+    rm -f out.exe out.exe.tmp-*
+    eval "set -- $args"
+    "$PKGTOOL" "$@" > stdout.txt 2> stderr.txt
+    rc=$?
+    [[ $rc -eq 2 ]] || fail "$name: exit code $rc, expected 2"
+    grep -qF -- "$fragment" stderr.txt || fail "$name: message lacks '$fragment': $(cat stderr.txt)"
+    [[ $(wc -l < stderr.txt) -eq 1 ]] || fail "$name: message is not one line: $(cat stderr.txt)"
+    [[ ! -e out.exe ]] || fail "$name: out.exe was written"
+    if compgen -G 'out.exe.tmp-*' > /dev/null; then fail "$name: a temporary file was left behind"; fi
+  done
+}
+
 # What a terminal showed, as lines: Wine's console draws with escape
 # sequences (the cursor hidden and shown, a gap skipped), read here as the
 # text they draw.

@@ -27,20 +27,7 @@ head -c 65536 /dev/zero | tr '\0' 'x' > long-message.txt
 
 # --- refusals: one line naming the problem, exit 2, nothing left behind ----
 # name | arguments (shell words) | fragment of the message
-while IFS='|' read -r name args fragment; do
-  [[ -z "$name" || "$name" == \#* ]] && continue
-  row_here "$name" || continue
-  checks=$((checks + 1))
-  rm -f out.exe out.exe.tmp-*
-  eval "set -- $args"
-  "$PKGTOOL" "$@" > stdout.txt 2> stderr.txt
-  rc=$?
-  [[ $rc -eq 2 ]] || fail "$name: exit code $rc, expected 2"
-  grep -qF -- "$fragment" stderr.txt || fail "$name: message lacks '$fragment': $(cat stderr.txt)"
-  [[ $(wc -l < stderr.txt) -eq 1 ]] || fail "$name: message is not one line: $(cat stderr.txt)"
-  [[ ! -e out.exe ]] || fail "$name: out.exe was written"
-  compgen -G 'out.exe.tmp-*' > /dev/null && fail "$name: a temporary file was left behind"
-done <<'EOF'
+refusal_rows <<'EOF'
 not-mz-stub|build -o out.exe --stub notstub.bin --x86 prog32.bin|notstub.bin: not a launcher stub
 stub-already-packaged|build -o out.exe --stub used-stub.exe --x86 prog32.bin|bytes 128..151 are not zero
 missing-stub|build -o out.exe --stub nowhere.exe --x86 prog32.bin|nowhere.exe: No such file

@@ -135,20 +135,7 @@ printf '{"x86": ' > project/broken.json
 printf '{"x86": "prog32.bin", "versionInfo": {"Product": "x"}}' > project/badkey.json
 
 # --- refusals: one line naming the problem, exit 2, nothing left behind ------------
-while IFS='|' read -r name args fragment; do
-  [[ -z "$name" || "$name" == \#* ]] && continue
-  row_here "$name" || continue
-  checks=$((checks + 1))
-  rm -f out.exe out.exe.tmp-*
-  eval "set -- $args"
-  "$PKGTOOL" "$@" > stdout.txt 2> stderr.txt
-  rc=$?
-  [[ $rc -eq 2 ]] || fail "$name: exit code $rc, expected 2"
-  grep -qF -- "$fragment" stderr.txt || fail "$name: message lacks '$fragment': $(cat stderr.txt)"
-  [[ $(wc -l < stderr.txt) -eq 1 ]] || fail "$name: message is not one line: $(cat stderr.txt)"
-  [[ ! -e out.exe ]] || fail "$name: out.exe was written"
-  compgen -G 'out.exe.tmp-*' > /dev/null && fail "$name: a temporary file was left behind"
-done <<'EOF'
+refusal_rows <<'EOF'
 not-an-icon|build -o out.exe --stub stub.exe --x86 prog32.bin --icon notanicon.ico|notanicon.ico: not an icon file
 icon-missing|build -o out.exe --stub stub.exe --x86 prog32.bin --icon nowhere.ico|nowhere.ico: No such file
 icon-oversize|build -o out.exe --stub stub.exe --x86 prog32.bin --icon oversize.ico|oversize.ico: image 2 is 300x300 pixels; icons are at most 256x256
