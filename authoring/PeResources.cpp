@@ -4,6 +4,8 @@
 #include <cstring>
 #include <map>
 
+#include "package/StubTypes.h"
+
 namespace stub::pe {
 
 namespace {
@@ -20,20 +22,14 @@ constexpr unsigned kTreeDepth = 3;  // type, name, language
 
 uint16_t Get16(const std::vector<uint8_t>& b, uint64_t at) {
   if (at + 2 > b.size()) throw PeError("the image is cut short");
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
+  return ReadU16(&b[at]);
 }
 uint32_t Get32(const std::vector<uint8_t>& b, uint64_t at) {
   if (at + 4 > b.size()) throw PeError("the image is cut short");
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+  return ReadU32(&b[at]);
 }
-void Put16(std::vector<uint8_t>& b, uint64_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+void Put16(std::vector<uint8_t>& b, uint64_t at, uint16_t v) { WriteU16(&b[at], v); }
+void Put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v) { WriteU32(&b[at], v); }
 uint64_t AlignUp(uint64_t value, uint64_t alignment) {
   return alignment ? (value + alignment - 1) / alignment * alignment : value;
 }

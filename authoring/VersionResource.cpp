@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "package/StubTypes.h"
 #include "platform/memory/Utf8.h"
 
 namespace stub::version {
@@ -23,10 +24,6 @@ std::u16string FromUtf8(const std::string& s, const std::string& key) {
   return out;
 }
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
 void Append16(std::vector<uint8_t>& b, uint16_t v) {
   b.push_back(static_cast<uint8_t>(v));
   b.push_back(static_cast<uint8_t>(v >> 8));
@@ -56,7 +53,7 @@ class Block {
     AppendText(out, key);
     Pad(out);
   }
-  ~Block() { Put16(out_, start_, static_cast<uint16_t>(out_.size() - start_)); }
+  ~Block() { WriteU16(&out_[start_], static_cast<uint16_t>(out_.size() - start_)); }
 
  private:
   std::vector<uint8_t>& out_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "package/StubTypes.h"
+
 namespace pefix {
 
 namespace {
@@ -18,16 +20,9 @@ constexpr uint32_t kSizeOfHeadersField = 60;
 constexpr uint32_t kCheckSumField = 64;
 constexpr uint32_t kMinOptionalHeader = kCheckSumField + 4;
 
-uint16_t Get16(const std::vector<uint8_t>& b, uint64_t at) {
-  return static_cast<uint16_t>(b[at] | (b[at + 1] << 8));
-}
-uint32_t Get32(const std::vector<uint8_t>& b, uint64_t at) {
-  return static_cast<uint32_t>(b[at]) | (static_cast<uint32_t>(b[at + 1]) << 8) |
-         (static_cast<uint32_t>(b[at + 2]) << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
-void Put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> (8 * i));
-}
+uint16_t Get16(const std::vector<uint8_t>& b, uint64_t at) { return stub::ReadU16(&b[at]); }
+uint32_t Get32(const std::vector<uint8_t>& b, uint64_t at) { return stub::ReadU32(&b[at]); }
+void Put32(std::vector<uint8_t>& b, uint64_t at, uint32_t v) { stub::WriteU32(&b[at], v); }
 
 Outcome Refuse(std::string why) { return Outcome{false, false, std::move(why)}; }
 
