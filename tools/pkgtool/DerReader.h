@@ -49,9 +49,6 @@ struct DerReader {
     whole = {start, static_cast<size_t>(p - start)};
     return true;
   }
-  bool SameAs(const DerReader& other) const {
-    return n == other.n && std::memcmp(p, other.p, n) == 0;
-  }
   // The next element's tag, without taking it (0 when none is left).
   uint8_t Peek() const { return n > 0 ? p[0] : 0; }
   bool Is(const uint8_t* bytes, size_t size) const {

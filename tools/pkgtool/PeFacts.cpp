@@ -109,7 +109,7 @@ std::string NameAttribute(DerReader name, const uint8_t* type, size_t typeSize) 
       DerReader oid, value;
       uint8_t valueTag = 0;
       if (!pair.Expect(der::kOid, oid) || !pair.Next(valueTag, value)) break;
-      if (oid.n == typeSize && std::memcmp(oid.p, type, typeSize) == 0) {
+      if (oid.Is(type, typeSize)) {
         return PrintableText(valueTag, value);
       }
     }
@@ -152,7 +152,7 @@ std::string SignerName(DerReader signature) {
         !tbs.Expect(der::kSequence, skip) || !tbs.Expect(der::kSequence, subject)) {
       continue;
     }
-    if (!certSerial.SameAs(serial) || !certIssuer.SameAs(issuer)) continue;
+    if (!certSerial.Is(serial.p, serial.n) || !certIssuer.Is(issuer.p, issuer.n)) continue;
     std::string text = NameAttribute(subject, kCommonName, sizeof kCommonName);
     if (text.empty()) text = NameAttribute(subject, kOrganisation, sizeof kOrganisation);
     return text;
