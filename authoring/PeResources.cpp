@@ -10,10 +10,6 @@ namespace stub::pe {
 
 namespace {
 
-constexpr uint32_t kLfanewField = 0x3C;
-constexpr uint32_t kSectionEntrySize = 40;
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint32_t kRelocDirectory = 5;

@@ -19,6 +19,12 @@
 
 namespace stub::pe {
 
+// Facts of the PE format that every reader of an image here starts from.
+constexpr uint32_t kLfanewField = 0x3C;  // where the DOS header says the PE header is
+constexpr uint32_t kSectionEntrySize = 40;
+constexpr uint16_t kPe32Magic = 0x10B;
+constexpr uint16_t kPe32PlusMagic = 0x20B;
+
 // Malformed or unsuitable image, with a message fit for the user.
 class PeError : public std::runtime_error {
  public:

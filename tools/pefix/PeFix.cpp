@@ -3,18 +3,20 @@
 #include <algorithm>
 #include <utility>
 
+#include "authoring/PeResources.h"
 #include "package/StubTypes.h"
 
 namespace pefix {
 
 namespace {
 
-constexpr uint32_t kLfanewField = 0x3C;
+using stub::pe::kLfanewField;
+using stub::pe::kPe32Magic;
+using stub::pe::kPe32PlusMagic;
+using stub::pe::kSectionEntrySize;
+
 constexpr uint32_t kDosHeaderSize = 64;
 constexpr uint32_t kSignatureAndFileHeader = 24;
-constexpr uint32_t kSectionEntrySize = 40;
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
 // Offsets inside the optional header; the same for PE32 and PE32+.
 constexpr uint32_t kSizeOfHeadersField = 60;
 constexpr uint32_t kCheckSumField = 64;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "authoring/PeResources.h"
 #include "package/StubTypes.h"
 #include "tools/pkgtool/DerReader.h"
 #include "tools/pkgtool/PeFacts.h"
@@ -33,13 +34,13 @@ struct PeLayout {
 std::optional<PeLayout> Layout(const std::vector<uint8_t>& bytes, std::string& problem) {
   problem = "not a PE image";
   if (bytes.size() < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return std::nullopt;
-  const uint64_t pe = ReadU32(bytes.data() + 0x3C);
+  const uint64_t pe = ReadU32(bytes.data() + stub::pe::kLfanewField);
   if (pe + 24 > bytes.size() || std::memcmp(bytes.data() + pe, "PE\0\0", 4) != 0) return std::nullopt;
   const uint64_t optional = pe + 24;
   const uint16_t optionalSize = ReadU16(bytes.data() + pe + 20);
   if (optional + optionalSize > bytes.size() || optionalSize < 2) return std::nullopt;
   const uint16_t magic = ReadU16(bytes.data() + optional);
-  const uint64_t countAt = magic == 0x10B ? 92 : magic == 0x20B ? 108 : 0;
+  const uint64_t countAt = magic == stub::pe::kPe32Magic ? 92 : magic == stub::pe::kPe32PlusMagic ? 108 : 0;
   problem = "the optional header has no certificate-table entry";
   if (countAt == 0 || countAt + 4 + 40 > optionalSize) return std::nullopt;
   if (ReadU32(bytes.data() + optional + countAt) < 5) return std::nullopt;

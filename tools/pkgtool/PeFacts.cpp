@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "authoring/PeResources.h"
 #include "package/StubTypes.h"
 #include "platform/memory/Utf8.h"
 #include "tools/pkgtool/DerReader.h"
@@ -15,8 +16,8 @@ namespace {
 using stub::ReadU16;
 using stub::ReadU32;
 
-constexpr uint16_t kMagicPe32 = 0x10B;
-constexpr uint16_t kMagicPe32Plus = 0x20B;
+using stub::pe::kPe32Magic;
+using stub::pe::kPe32PlusMagic;
 constexpr uint16_t kExecutableImage = 0x0002;
 constexpr uint16_t kDll = 0x2000;
 constexpr uint32_t kSecurityDirectory = 4;
@@ -42,7 +43,7 @@ std::string MachineName(uint16_t machine) {
 // Where the PE header starts, or 0 when `bytes` has none.
 uint32_t PeHeaderOffset(const uint8_t* bytes, size_t size) {
   if (size < 64 || bytes[0] != 'M' || bytes[1] != 'Z') return 0;
-  const uint32_t at = ReadU32(bytes + 0x3C);
+  const uint32_t at = ReadU32(bytes + stub::pe::kLfanewField);
   if (at < 64 || static_cast<uint64_t>(at) + 24 > size) return 0;
   if (std::memcmp(bytes + at, "PE\0\0", 4) != 0) return 0;
   return at;
@@ -57,7 +58,7 @@ bool HasHybridMetadata(const uint8_t* bytes, size_t size, uint32_t pe) {
   const uint16_t optionalSize = ReadU16(bytes + pe + 20);
   const uint64_t entryAt = 112 + 8ull * kLoadConfigDirectory;
   if (optionalSize < entryAt + 8 || optional + optionalSize > size) return false;
-  if (ReadU16(bytes + optional) != kMagicPe32Plus) return false;
+  if (ReadU16(bytes + optional) != kPe32PlusMagic) return false;
   if (ReadU32(bytes + optional + 108) <= kLoadConfigDirectory) return false;
   const uint32_t rva = ReadU32(bytes + optional + entryAt);
   if (rva == 0) return false;
@@ -191,8 +192,8 @@ ProgramImage DescribeImage(const uint8_t* bytes, size_t size) {
   // inside the file.
   const uint16_t magic =
       optionalSize >= 2 && static_cast<uint64_t>(pe) + 26 <= size ? ReadU16(bytes + pe + 24) : 0;
-  image.format = magic == kMagicPe32       ? ProgramImage::Format::kPe32
-                 : magic == kMagicPe32Plus ? ProgramImage::Format::kPe32Plus
+  image.format = magic == kPe32Magic       ? ProgramImage::Format::kPe32
+                 : magic == kPe32PlusMagic ? ProgramImage::Format::kPe32Plus
                                            : ProgramImage::Format::kUnknownPe;
   const bool dll = (characteristics & kDll) != 0;
   image.program = !dll && (characteristics & kExecutableImage) != 0;
@@ -241,8 +242,8 @@ std::optional<CertificateTable> FindCertificateTable(const std::vector<uint8_t>&
   if (optionalSize < 2 || optional + optionalSize > bytes.size()) return std::nullopt;
   const uint16_t magic = ReadU16(bytes.data() + optional);
   uint64_t countAt = 0;
-  if (magic == kMagicPe32) countAt = 92;
-  else if (magic == kMagicPe32Plus) countAt = 108;
+  if (magic == kPe32Magic) countAt = 92;
+  else if (magic == kPe32PlusMagic) countAt = 108;
   else return std::nullopt;
   const uint64_t entryAt = countAt + 4 + 8ull * kSecurityDirectory;
   if (entryAt + 8 > optionalSize) return std::nullopt;
